@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Set-up, build, and then:  (no argument) the main job on the bundled example
+#                           test   every test through CTest
+#                           gui    the desktop program
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+packages=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          xvfb xauth imagemagick fonts-dejavu-core)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "run.sh: installing ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKALVEX_WERROR="${CI:+ON}" >/dev/null
+cmake --build build -j "$jobs"
+
+case "${1:-}" in
+  test)
+    export QT_QPA_PLATFORM=offscreen
+    ctest --test-dir build --output-on-failure -j "$jobs"
+    ;;
+  gui)
+    shift
+    exec build/app/winkalvex "$@"
+    ;;
+  "")
+    if [ -x build/app/kalvex ] && [ -f examples/run.sh ]; then
+      exec bash examples/run.sh "$root/build/app/kalvex"
+    fi
+    echo "run.sh: built. The batch integration of the bundled example is not part of this build yet."
+    ;;
+  *)
+    echo "usage: ./run.sh [test|gui]" >&2
+    exit 2
+    ;;
+esac

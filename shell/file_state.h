@@ -1,0 +1,25 @@
+// The files of the run: data file (read), output file (append), parameter
+// file (read) and the log (write), each on its own stream for the whole run.
+#pragma once
+
+#include <string>
+
+#include "common/text_files.h"
+
+namespace kalvex {
+
+struct FileState {
+  std::string data_file_name;  // bare name; opened relative to the current directory
+  std::string browse_dir;      // empty (not blank) until a data-file browse succeeds
+  bool data_open = false;
+  std::string output_file_name;
+  bool output_open = false;
+  std::string parameter_file_name;
+
+  textfile::LineSource data;
+  textfile::LineSource parameters;
+  textfile::RecordWriter output;  // the intensity file, appended
+  textfile::RecordWriter log;     // the run log, carriage-control records
+};
+
+}  // namespace kalvex

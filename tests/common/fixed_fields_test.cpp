@@ -1,0 +1,84 @@
+// Fixed-column reading and Fortran-style writing.
+#include <gtest/gtest.h>
+
+#include "common/fixed_fields.h"
+#include "common/text_files.h"
+
+namespace {
+
+using fields::FormatInt;
+using fields::FormatReal;
+using fields::ReadInt;
+using fields::ReadReal;
+
+TEST(FixedFields, IntegerFieldsIgnoreBlanksAndRejectText) {
+  EXPECT_EQ(ReadInt("   12", 1, 5), 12);
+  EXPECT_EQ(ReadInt("  1 2", 1, 5), 12);  // blanks inside are ignored
+  EXPECT_EQ(ReadInt("     ", 1, 5), 0);   // all blank is zero
+  EXPECT_EQ(ReadInt("abc", 5, 5), 0);     // beyond the line: blank
+  EXPECT_EQ(ReadInt("   -7xx", 1, 5), -7);
+  EXPECT_EQ(ReadInt("  +42", 1, 5), 42);
+  EXPECT_FALSE(ReadInt("  1.5", 1, 5).has_value());
+  EXPECT_FALSE(ReadInt("   - ", 1, 5).has_value());
+  EXPECT_FALSE(ReadInt(" 99999999999", 1, 12).has_value());
+}
+
+TEST(FixedFields, RealsTakeImpliedDecimalsOnlyWithoutPoint) {
+  EXPECT_DOUBLE_EQ(*ReadReal("123456", 1, 6, 4), 12.3456);
+  EXPECT_DOUBLE_EQ(*ReadReal("12.3456", 1, 7, 2), 12.3456);
+  EXPECT_DOUBLE_EQ(*ReadReal("   -25", 1, 6, 1), -2.5);
+  EXPECT_DOUBLE_EQ(*ReadReal("  1.5E2", 1, 7, 3), 150.0);
+  EXPECT_DOUBLE_EQ(*ReadReal("   15E2", 1, 7, 1), 150.0);  // implied decimals before the exponent
+  EXPECT_DOUBLE_EQ(*ReadReal("  2.5d-1", 1, 8, 0), 0.25);
+  EXPECT_DOUBLE_EQ(*ReadReal("          ", 1, 10, 3), 0.0);
+  EXPECT_DOUBLE_EQ(*ReadReal(" 1 2. 5", 1, 7, 0), 12.5);
+  EXPECT_FALSE(ReadReal("  1.2.3", 1, 7, 0).has_value());
+  EXPECT_FALSE(ReadReal("   abc", 1, 6, 0).has_value());
+  EXPECT_FALSE(ReadReal("   1E", 1, 5, 0).has_value());
+}
+
+TEST(FixedFields, ColumnsArePaddedAndCut) {
+  EXPECT_EQ(fields::Column("ABCDEF", 5, 4), "EF  ");
+  EXPECT_EQ(fields::Column("AB", 4, 2), "  ");
+  EXPECT_EQ(fields::Fixed("run5.int", 12), "run5.int    ");
+  EXPECT_EQ(fields::Fixed("a-very-long-name", 4), "a-ve");
+  EXPECT_EQ(fields::TrimRight("abc   "), "abc");
+}
+
+TEST(FixedFields, WritingFollowsFortranEditDescriptors) {
+  EXPECT_EQ(FormatInt(42, 5), "   42");
+  EXPECT_EQ(FormatInt(-42, 3), "-42");
+  EXPECT_EQ(FormatInt(12345, 4), "****");
+  EXPECT_EQ(FormatReal(3.14159, 8, 3), "   3.142");
+  EXPECT_EQ(FormatReal(-0.5, 6, 2), " -0.50");
+  EXPECT_EQ(FormatReal(0.5, 3, 2), ".50");      // the leading zero gives way
+  EXPECT_EQ(FormatReal(-0.5, 4, 2), "-.50");
+  EXPECT_EQ(FormatReal(-0.001, 6, 2), "  0.00");  // no negative zero
+  EXPECT_EQ(FormatReal(123456.0, 6, 1), "******");
+  EXPECT_EQ(FormatReal(2.5, 5, 0), "   3.");
+}
+
+TEST(TextFiles, LineSourceKeepsTrueLineNumbersWhenMovingBack) {
+  textfile::LineSource src;
+  src.SetText("one\r\ntwo\nthree\n");
+  std::string line;
+  ASSERT_TRUE(src.Next(line));
+  ASSERT_TRUE(src.Next(line));
+  EXPECT_EQ(line, "two");
+  EXPECT_EQ(src.LineNumber(), 2);
+  ASSERT_TRUE(src.Back());
+  EXPECT_EQ(src.LineNumber(), 1);
+  ASSERT_TRUE(src.Next(line));
+  EXPECT_EQ(line, "two");
+  EXPECT_EQ(src.LineNumber(), 2);
+  ASSERT_TRUE(src.Next(line));
+  EXPECT_FALSE(src.Next(line));
+  EXPECT_TRUE(src.AtEnd());
+  src.Rewind();
+  ASSERT_TRUE(src.Next(line));
+  EXPECT_EQ(line, "one");
+  src.Rewind();
+  EXPECT_FALSE(src.Back());
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+// A fresh program state on a fresh headless toolkit, with the whole
+// interface built, for tests that drive handlers as a user would.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "shell/program_state.h"
+#include "shell/user_interface.h"
+#include "toolkit/script/script.h"
+#include "toolkit/toolkit.h"
+
+namespace kalvex::testing {
+
+inline std::unique_ptr<ProgramState> FreshState(bool build_interface = true) {
+  script::Reset();
+  tk::ResetRegistry();
+  auto state = NewProgramState();
+  if (build_interface) BuildUserInterface(*state);
+  return state;
+}
+
+// A scratch directory of the test's own under the build tree.
+inline std::filesystem::path ScratchDir(const std::string& name) {
+  auto dir = std::filesystem::path(KALVEX_BINARY_DIR) / "test-scratch" / name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+}  // namespace kalvex::testing

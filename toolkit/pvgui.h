@@ -1,0 +1,119 @@
+/* pvgui: the widget and graphics layer of the program, as plain C entry
+ * points. Two implementations exist: toolkit/qt (libpvgui.so over Qt 6
+ * Widgets, the window people use) and toolkit/script (headless, for tests and
+ * the batch command). An executable links exactly one of them.
+ *
+ * Conventions of every entry point:
+ *  - texts arrive as pointer + length, blank-padded, without terminator; the
+ *    layer removes trailing blanks and cuts titles, messages, labels and menu
+ *    texts at 255 characters and field contents at 32766;
+ *  - texts returned are copied into the caller's field, cut to its length and
+ *    blank-padded;
+ *  - reals are single precision here, double inside the toolkit;
+ *  - positions and sizes are layout-grid units: (x, y) is the lower-left
+ *    corner inside the parent, y grows upwards;
+ *  - a create operation returns the new handle and also stores it in its last
+ *    argument. Handles are positive and valid for the whole run;
+ *  - widget status: 1 active, 0 unavailable (greyed), -1 hidden.
+ */
+#ifndef KALVEX_PVGUI_H
+#define KALVEX_PVGUI_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define PVGUI_MAX_LABEL 255
+#define PVGUI_MAX_FIELD 32766
+
+/* start and end */
+int WinInit(void);
+void DrawTitle(const char* text, int text_len);
+void RemoveTitle(void);
+/* 1 when accepted: every grid cell must be wider and higher than 11 pixels. */
+int SetGridArea(int columns, int rows);
+void GetGridArea(int* columns, int* rows);
+void WinExit(void);
+
+/* windows */
+int OpenMaster(const char* title, int title_len, int x, int y, int w, int h, int icon, int* handle);
+int OpenWindow(int parent, const char* title, int title_len, int x, int y, int w, int h, int* handle);
+void WindowDraw(int window);
+void WindowAction(int window);
+void WindowRemove(int window);
+void WidgetStatus(int widget, int status);
+int GetWidgetStatus(int widget);
+
+/* menus: a bar, a title on it (Pop), its pull-down (Pull), entries */
+int AddMenuBar(int window, int* handle);
+int AddMenuPop(int bar, const char* title, int title_len, int* handle);
+int AddMenuPull(int pop, int* handle);
+int AddMenuEntry(int pull, const char* text, int text_len, int code, int* handle);
+int AddMenuSeparator(int pull, int* handle);
+
+/* widgets */
+int AddButton(int window, const char* text, int text_len, int x, int y, int w, int h, int code, int* handle);
+/* A label (editable 0) or a text field of at most max_len characters. */
+int AddString(int window, const char* text, int text_len, int x, int y, int w, int h, int max_len, int editable,
+              int* handle);
+int AddFloat(int window, float value, int x, int y, int w, int h, int digits, int decimals, int editable,
+             int* handle);
+int AddToggle(int window, const char* text, int text_len, int x, int y, int w, int h, int state, int code,
+              int* handle);
+/* A radio box; its toggles (AddRadio) exclude each other and sit at positions
+ * of the dialog's grid. */
+int AddRadioBox(int window, int x, int y, int w, int h, int* handle);
+int AddRadio(int box, const char* text, int text_len, int x, int y, int state, int code, int* handle);
+int AddListBox(int window, int x, int y, int w, int h, int* handle);
+/* Appends an entry to a list box. */
+void ListBoxSet(int list, const char* entry, int entry_len);
+/* The selected entry, 1-based; 0 when none is selected. */
+int ListBoxStatus(int list);
+void ListBoxSelect(int list, int entry);
+int AddIcon(int window, int x, int y, int w, int h, int* handle);
+int AddStatusBar(int window, const char* text, int text_len, int* handle);
+int GraphicsFrame(int window, int x, int y, int w, int h, int* handle);
+
+/* values */
+void SetNumber(int widget, float value);
+float GetNumber(int widget);
+void SetString(int widget, const char* text, int text_len);
+void GetString(int widget, char* text, int text_len);
+void SetToggle(int widget, int state);
+int GetToggle(int widget);
+
+/* events: IWinAction blocks until a widget with a code is activated and
+ * returns the code; -1 when the main window is closed. SetCallTime starts a
+ * repeating timer whose code the wait then also returns once per interval
+ * (toolkit time units); code 0 stops it. */
+int IWinAction(void);
+void SetCallTime(int interval, int code);
+
+/* boxes */
+void ErrorBox(const char* title, int title_len, const char* message, int message_len);
+int GeneralMessage(const char* title, int title_len, const char* message, int message_len, int style,
+                   int default_reply);
+void RegTitleString(const char* title, int title_len);
+/* Proposed name and start directory in, chosen bare name (blank when
+ * cancelled) and its directory out; the directory is made current. */
+void OpenBrowse(char* name, int name_len, char* directory, int directory_len, const char* filter,
+                int filter_len);
+
+/* graphics: a frame keeps a display list in user coordinates */
+void ClearFrame(int frame);
+void GetFrameScale(int frame, float* x_min, float* y_min, float* x_max, float* y_max);
+void SetFrameScale(int frame, float x_min, float y_min, float x_max, float y_max);
+void DrawMove(int frame, float x, float y);
+void DrawLine(int frame, float x, float y);
+/* Line colour by colour index (1, 2, 5 and 7 are four clearly different
+ * colours) and character size in grid units. */
+void ChangePen(int frame, int colour, float char_size);
+void DrawString(int frame, float x, float y, const char* text, int text_len);
+void UpdateFrame(int frame);
+void WinFlush(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KALVEX_PVGUI_H */
