@@ -106,7 +106,7 @@ TEST_F(ParameterFileTest, KeywordsAreTakenCaseBlindAndByTheirColumns) {
 
 TEST_F(ParameterFileTest, OneWavelengthForcesTheRatioToZero) {
   std::string text = kComplete;
-  text.replace(text.find("WAVEL"), 46, Line("WAVEL", {{"1", 5}, {"1.54060", 10}, {"1.54439", 10}, {"0.5", 10}}));
+  text.replace(text.find("WAVEL"), 41, Line("WAVEL", {{"1", 5}, {"1.54060", 10}, {"1.54439", 10}, {"0.5", 10}}));
   Read(text);
   EXPECT_FLOAT_EQ(state_->params.iratio, 0.0f);
   EXPECT_FLOAT_EQ(state_->params.pdef[kIratio][kCoefA], 0.0f);
