@@ -82,8 +82,9 @@ void RecordWriter::Empty(int count) {
   for (int i = 0; i < count; ++i) Record("");
 }
 
-void RecordWriter::Flush() {
-  if (file_) std::fflush(file_);
+bool RecordWriter::Flush() {
+  if (!file_) return true;
+  return std::fflush(file_) == 0 && !std::ferror(file_);
 }
 
 }  // namespace textfile

@@ -60,7 +60,8 @@ class RecordWriter {
   // Writes `text` exactly as one line (it already holds its control character).
   void Line(std::string_view text);
   void Empty(int count = 1);
-  void Flush();
+  // False when anything written since opening failed to reach the file.
+  bool Flush();
 
  private:
   std::FILE* file_ = nullptr;
