@@ -1,0 +1,1107 @@
+// libpvgui: the program's windows, widgets and graphics over Qt 6 Widgets.
+// Widgets sit on the layout grid (lower-left corners, y upwards); IWinAction
+// runs a nested event loop until a widget or the timer posts a code.
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSplashScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <map>
+
+#include "toolkit/pvgui.h"
+#include "toolkit/pvwinerr/pvwinerr.h"
+#include "toolkit/qt/pvgui_qt_testing.h"
+
+namespace pvgui_qt {
+namespace {
+
+// A cell holds one line of 9-point text and a 5-digit number fits two cells.
+constexpr int kCellWidth = 40;
+constexpr int kCellHeight = 28;
+constexpr int kGutterX = 2;
+constexpr int kGutterY = 1;
+
+enum class Kind {
+  kMaster,
+  kDialog,
+  kMenuBar,
+  kMenu,
+  kMenuEntry,
+  kButton,
+  kLabel,
+  kField,
+  kValue,
+  kToggle,
+  kRadioBox,
+  kRadio,
+  kListBox,
+  kIcon,
+  kStatusBar,
+  kFrame,
+};
+
+struct Item {
+  Kind kind = Kind::kButton;
+  int window = 0;            // the window whose grid places the widget
+  QPointer<QWidget> widget;  // for a window: the top-level window
+  QWidget* grid_area = nullptr;
+  QMenuBar* bar = nullptr;
+  QMenu* menu = nullptr;
+  QAction* action = nullptr;
+  QButtonGroup* group = nullptr;
+  std::vector<int> radios;  // a radio box's toggles
+  std::vector<int> placed;  // a window's grid-placed widgets
+  QRect grid;               // x, y (lower left), w, h in grid units
+  int columns = 0, rows = 0;
+  bool on_screen = false;  // a window moved to its grid place once
+  int status = 1;
+  // A value field keeps the number last set and the text it showed, so that
+  // a field the user did not touch gives back the exact number.
+  double number = 0;
+  QString shown;
+  int decimals = 0;
+};
+
+struct Op {
+  enum Kind { kMove, kLine, kPen, kText } kind = kMove;
+  double x = 0, y = 0;
+  int colour = 1;
+  double char_size = 1;
+  QString text;
+};
+
+struct Toolkit {
+  bool initialised = false;
+  bool exiting = false;
+  int next_handle = 0;
+  std::map<int, Item> items;
+  std::deque<int> codes;
+  QEventLoop* waiting = nullptr;
+  QPointer<QTimer> timer;
+  int timer_code = 0;
+  std::vector<Box> boxes;
+  std::deque<std::pair<std::string, std::string>> browse_answers;
+  std::vector<BrowseCall> browses;
+  QString browse_title;
+  int screen_columns = 32, screen_rows = 24;
+  QPointer<QSplashScreen> splash;
+};
+
+Toolkit& T() {
+  static Toolkit toolkit;
+  return toolkit;
+}
+
+Item* Find(int handle) {
+  auto it = T().items.find(handle);
+  return it == T().items.end() ? nullptr : &it->second;
+}
+
+int Create(Item item, int* handle) {
+  const int h = ++T().next_handle;
+  T().items[h] = std::move(item);
+  if (handle) *handle = h;
+  return h;
+}
+
+QByteArray Bytes(const char* p, int len, int cut) {
+  if (!p || len <= 0) return {};
+  int n = len;
+  while (n > 0 && p[n - 1] == ' ') --n;
+  return QByteArray(p, std::min(n, cut));
+}
+
+QString Text(const char* p, int len, int cut) { return QString::fromLocal8Bit(Bytes(p, len, cut)); }
+
+void CopyBack(const QByteArray& s, char* p, int len) {
+  for (int i = 0; i < len; ++i) p[i] = i < s.size() ? s[i] : ' ';
+}
+
+void Post(int code) {
+  T().codes.push_back(code);
+  if (T().waiting) T().waiting->quit();
+}
+
+bool AutoDismiss() {
+  const char* v = std::getenv("KALVEX_AUTO_DISMISS_BOXES");
+  return v && v[0] == '1';
+}
+
+// Colour indices of the frame: 1, 2, 5 and 7 are the ones the scan plot
+// uses and must be told apart at a glance.
+QColor Colour(int index) {
+  switch (index) {
+    case 0: return QColor(255, 255, 255);
+    case 1: return QColor(20, 30, 90);
+    case 2: return QColor(210, 30, 30);
+    case 3: return QColor(0, 140, 60);
+    case 4: return QColor(30, 90, 220);
+    case 5: return QColor(20, 170, 60);
+    case 6: return QColor(0, 160, 170);
+    case 7: return QColor(190, 0, 190);
+    case 8: return QColor(230, 130, 0);
+    default: return QColor(90, 90, 90);
+  }
+}
+
+// The program's own mark: a small crystal beside a diffraction peak.
+void PaintLogo(QPainter& p, const QRectF& r) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing);
+  const double s = std::min(r.width(), r.height());
+  const QPointF o(r.center().x() - s / 2, r.center().y() - s / 2);
+  auto at = [&](double x, double y) { return o + QPointF(x * s, y * s); };
+  QPolygonF crystal;
+  crystal << at(0.10, 0.55) << at(0.28, 0.22) << at(0.46, 0.55) << at(0.28, 0.88);
+  p.setPen(QPen(QColor(20, 30, 90), std::max(1.0, s / 40)));
+  p.setBrush(QColor(120, 170, 230));
+  p.drawPolygon(crystal);
+  p.drawLine(at(0.10, 0.55), at(0.46, 0.55));
+  QPainterPath peak;
+  peak.moveTo(at(0.50, 0.86));
+  for (int i = 0; i <= 40; ++i) {
+    const double u = i / 40.0;
+    const double g = std::exp(-std::pow((u - 0.5) / 0.13, 2));
+    peak.lineTo(at(0.50 + 0.45 * u, 0.86 - 0.68 * g));
+  }
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(QColor(210, 30, 30), std::max(1.5, s / 28)));
+  p.drawPath(peak);
+  p.setPen(QPen(QColor(20, 30, 90), std::max(1.0, s / 40)));
+  p.drawLine(at(0.50, 0.88), at(0.95, 0.88));
+  p.restore();
+}
+
+QPixmap LogoPixmap(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  PaintLogo(p, QRectF(0, 0, size, size));
+  return pixmap;
+}
+
+class MasterWindow : public QMainWindow {
+ protected:
+  // The program ends through its own Exit; a close by the window manager is
+  // only reported to it.
+  void closeEvent(QCloseEvent* e) override {
+    if (T().exiting) {
+      e->accept();
+      return;
+    }
+    e->ignore();
+    Post(-1);
+  }
+};
+
+class DialogWindow : public QDialog {
+ public:
+  explicit DialogWindow(QWidget* parent) : QDialog(parent) {}
+  // A dialog is hidden only by the program's handler, which runs the wait
+  // loop on it; Escape and the close button must not leave that loop
+  // waiting on an invisible dialog.
+  void reject() override {}
+
+ protected:
+  void closeEvent(QCloseEvent* e) override {
+    if (T().exiting)
+      e->accept();
+    else
+      e->ignore();
+  }
+};
+
+class IconWidget : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    PaintLogo(p, QRectF(rect()).adjusted(2, 2, -2, -2));
+  }
+};
+
+class FrameWidget : public QWidget {
+ public:
+  explicit FrameWidget(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+  std::vector<Op> ops;
+  Op& Add(Op::Kind kind, double x, double y) {
+    Op& op = ops.emplace_back();
+    op.kind = kind;
+    op.x = x;
+    op.y = y;
+    return op;
+  }
+  double scale[4] = {0.0, 0.0, 300.0, 200.0};  // x_min, y_min, x_max, y_max
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    p.setPen(QColor(170, 170, 170));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    p.setRenderHint(QPainter::Antialiasing);
+    // A few pixels of margin keep lines drawn at the bounds fully visible.
+    const QRectF area = QRectF(rect()).adjusted(6, 6, -6, -6);
+    const double sx = scale[2] != scale[0] ? area.width() / (scale[2] - scale[0]) : 1.0;
+    const double sy = scale[3] != scale[1] ? area.height() / (scale[3] - scale[1]) : 1.0;
+    auto map = [&](double x, double y) {
+      return QPointF(area.left() + (x - scale[0]) * sx, area.bottom() - (y - scale[1]) * sy);
+    };
+    QPen pen(Colour(1), 1.75, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    double char_size = 1;
+    QPointF at = map(scale[0], scale[1]);
+    for (const Op& op : ops) {
+      switch (op.kind) {
+        case Op::kMove:
+          at = map(op.x, op.y);
+          break;
+        case Op::kLine: {
+          const QPointF to = map(op.x, op.y);
+          p.setPen(pen);
+          p.drawLine(at, to);
+          at = to;
+          break;
+        }
+        case Op::kPen:
+          pen.setColor(Colour(op.colour));
+          char_size = op.char_size;
+          break;
+        case Op::kText: {
+          // Character size in tenths of a grid row: the plot's 5 gives
+          // half a row, a clear label that stays out of the curves.
+          QFont font = p.font();
+          font.setPixelSize(std::max(9, static_cast<int>(std::lround(char_size * kCellHeight / 10.0))));
+          font.setBold(true);
+          p.setFont(font);
+          p.setPen(pen.color());
+          p.drawText(map(op.x, op.y), op.text);
+          break;
+        }
+      }
+    }
+  }
+};
+
+FrameWidget* FrameOf(int handle) {
+  Item* it = Find(handle);
+  return it && it->kind == Kind::kFrame ? static_cast<FrameWidget*>(it->widget.data()) : nullptr;
+}
+
+QRect CellRect(const Item& window, const QRect& g) {
+  return QRect(g.x() * kCellWidth, (window.rows - g.y() - g.height()) * kCellHeight, g.width() * kCellWidth,
+               g.height() * kCellHeight);
+}
+
+void Place(const Item& window, const Item& item) {
+  if (!item.widget) return;
+  item.widget->setGeometry(CellRect(window, item.grid).marginsRemoved(QMargins(kGutterX, kGutterY, kGutterX, kGutterY)));
+}
+
+void SetGridAreaSize(Item& window) {
+  window.grid_area->setFixedSize(window.columns * kCellWidth, window.rows * kCellHeight);
+  if (window.kind == Kind::kMaster) window.widget->adjustSize();
+}
+
+// Puts a new widget on its window's grid. Some dialogs hold widgets beyond
+// the size they were opened with; the window grows to hold them rather than
+// cut them off.
+void Adopt(int window_handle, int handle) {
+  Item& window = T().items[window_handle];
+  Item& item = T().items[handle];
+  item.window = window_handle;
+  window.placed.push_back(handle);
+  const int columns = std::max(window.columns, item.grid.x() + item.grid.width());
+  const int rows = std::max(window.rows, item.grid.y() + item.grid.height());
+  if (columns == window.columns && rows == window.rows) {
+    Place(window, item);
+    return;
+  }
+  window.columns = columns;
+  window.rows = rows;
+  SetGridAreaSize(window);
+  for (int h : window.placed) Place(window, T().items[h]);
+}
+
+// Text that is wider than its cells (a label, a radio toggle) takes the room
+// it needs, in whole cells.
+int CellsFor(QWidget* w, int at_least) {
+  const int pixels = w->sizeHint().width() + 2 * kGutterX;
+  return std::max(at_least, (pixels + kCellWidth - 1) / kCellWidth);
+}
+
+// Moves a window to its place on the screen's grid the first time it shows,
+// kept inside the screen.
+void PutOnScreen(Item& window) {
+  if (window.on_screen || !window.widget) return;
+  window.on_screen = true;
+  QScreen* screen = window.widget->screen() ? window.widget->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect avail = screen->availableGeometry();
+  QWidget* w = window.widget;
+  w->adjustSize();
+  const QSize size = w->frameGeometry().size();
+  QPoint top_left = avail.topLeft() + QPoint(window.grid.x() * kCellWidth,
+                                             (T().screen_rows - window.grid.y() - window.rows) * kCellHeight);
+  top_left.setX(std::max(avail.left(), std::min(top_left.x(), avail.right() + 1 - size.width())));
+  top_left.setY(std::max(avail.top(), std::min(top_left.y(), avail.bottom() + 1 - size.height())));
+  w->move(top_left);
+}
+
+void ApplyStatus(QWidget* w, int status) {
+  if (!w) return;
+  w->setEnabled(status == 1);
+  w->setVisible(status != -1);
+}
+
+void ApplyStatus(QAction* a, int status) {
+  if (!a) return;
+  a->setEnabled(status == 1);
+  a->setVisible(status != -1);
+}
+
+QWidget* ParentWidget(int window) {
+  Item* it = Find(window);
+  return it && (it->kind == Kind::kMaster || it->kind == Kind::kDialog) ? it->grid_area : nullptr;
+}
+
+// The window a box or browser belongs to: the active one, else the main window.
+QWidget* BoxParent() {
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (auto& [h, it] : T().items)
+    if (it.kind == Kind::kMaster && it.widget) return it.widget;
+  return nullptr;
+}
+
+QString ShownNumber(double value, int decimals) { return QString::number(value, 'f', std::clamp(decimals, 0, 15)); }
+
+void ShowBox(const QString& title, const QString& message, bool error) {
+  T().boxes.push_back({title, message, error});
+  if (AutoDismiss()) return;
+  if (!qApp) {
+    // Nothing can be drawn before WinInit: the console must do.
+    const QByteArray text = message.toLocal8Bit();
+    errormessage_(text.constData(), static_cast<int>(text.size()));
+    return;
+  }
+  QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, title, message, QMessageBox::Ok,
+                  BoxParent());
+  box.exec();
+}
+
+void ShowTitle(const QString& text) {
+  if (!T().splash) {
+    QPixmap pixmap(420, 130);
+    pixmap.fill(QColor(250, 250, 252));
+    QPainter p(&pixmap);
+    p.setPen(QColor(150, 160, 180));
+    p.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
+    PaintLogo(p, QRectF(16, 15, 100, 100));
+    p.end();
+    T().splash = new QSplashScreen(pixmap);
+  }
+  T().splash->showMessage(text, Qt::AlignRight | Qt::AlignVCenter, QColor(20, 30, 90));
+  T().splash->show();
+}
+
+void HideTitle() {
+  if (T().splash) T().splash->close();
+}
+
+}  // namespace
+
+QSize CellSize() { return QSize(kCellWidth, kCellHeight); }
+QMargins Gutter() { return QMargins(kGutterX, kGutterY, kGutterX, kGutterY); }
+
+QWidget* WidgetOf(int handle) {
+  Item* it = Find(handle);
+  return it ? it->widget.data() : nullptr;
+}
+QWidget* GridAreaOf(int window) { return ParentWidget(window); }
+QAction* ActionOf(int handle) {
+  Item* it = Find(handle);
+  if (!it) return nullptr;
+  if (it->kind == Kind::kMenu) return it->menu->menuAction();
+  return it->action;
+}
+
+const std::vector<Box>& LastBoxes() { return T().boxes; }
+void ClearBoxes() { T().boxes.clear(); }
+void AnswerNextBrowse(const std::string& name, const std::string& directory) {
+  T().browse_answers.emplace_back(name, directory);
+}
+const std::vector<BrowseCall>& Browses() { return T().browses; }
+std::vector<int> PendingCodes() { return {T().codes.begin(), T().codes.end()}; }
+
+QString QtFilter(const QString& pairs) {
+  const QStringList parts = pairs.split('|');
+  QStringList filters;
+  for (int i = 0; i < parts.size(); i += 2) {
+    QString pattern = parts[i].trimmed();
+    if (pattern.isEmpty()) continue;
+    QString description = i + 1 < parts.size() ? parts[i + 1].trimmed() : pattern;
+    if (description.startsWith('(') && description.endsWith(')')) description = description.mid(1, description.size() - 2);
+    if (description.isEmpty()) description = pattern;
+    // "*.*" means every file here, also names without a dot; a list of
+    // patterns is separated by ';' in the program's filters.
+    QStringList patterns = pattern.split(';', Qt::SkipEmptyParts);
+    for (QString& one : patterns) {
+      one = one.trimmed();
+      if (one == "*.*") one = "*";
+    }
+    filters << description + " (" + patterns.join(' ') + ")";
+  }
+  return filters.join(";;");
+}
+
+}  // namespace pvgui_qt
+
+using pvgui_qt::Adopt;
+using pvgui_qt::ApplyStatus;
+using pvgui_qt::CellsFor;
+using pvgui_qt::Create;
+using pvgui_qt::Find;
+using pvgui_qt::FrameOf;
+using pvgui_qt::Item;
+using pvgui_qt::Kind;
+using pvgui_qt::Post;
+using pvgui_qt::T;
+using pvgui_qt::Text;
+
+namespace {
+
+int g_argc = 1;
+char g_program_name[] = "winkalvex";
+char* g_argv[] = {g_program_name, nullptr};
+
+// Widgets are made only after WinInit and only on windows of ours.
+QWidget* WindowArea(int window) { return T().initialised ? pvgui_qt::ParentWidget(window) : nullptr; }
+
+}  // namespace
+
+extern "C" {
+
+int WinInit(void) {
+  if (T().initialised) return 1;
+  if (!qApp) {
+    new QApplication(g_argc, g_argv);
+    QApplication::setStyle("Fusion");
+    QFont font = QApplication::font();
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    // Display-only fields are told apart from the ones the user edits.
+    qApp->setStyleSheet("QLineEdit[readOnly=\"true\"] { background: #eceef2; color: #1a1a2a; }");
+    registerconsole_();
+  }
+  T().initialised = true;
+  T().exiting = false;
+  pvgui_qt::ShowTitle("Win-Kalvex V3.3  ");
+  return 1;
+}
+
+void DrawTitle(const char* text, int text_len) {
+  if (T().initialised) pvgui_qt::ShowTitle(Text(text, text_len, PVGUI_MAX_LABEL) + "  ");
+}
+
+void RemoveTitle(void) { pvgui_qt::HideTitle(); }
+
+int SetGridArea(int columns, int rows) {
+  // The cells are of a fixed size, well above the 11 pixels each way that
+  // text needs; the grid's row count places windows on the screen.
+  if (columns <= 0 || rows <= 0) return 0;
+  T().screen_columns = columns;
+  T().screen_rows = rows;
+  return 1;
+}
+
+void GetGridArea(int* columns, int* rows) {
+  if (columns) *columns = T().screen_columns;
+  if (rows) *rows = T().screen_rows;
+}
+
+void WinExit(void) {
+  auto& t = T();
+  if (!t.initialised) return;
+  t.exiting = true;
+  if (t.timer) t.timer->stop();
+  t.timer_code = 0;
+  pvgui_qt::HideTitle();
+  std::vector<QWidget*> windows;
+  for (auto& [h, it] : t.items)
+    if ((it.kind == Kind::kMaster || it.kind == Kind::kDialog) && it.widget) windows.push_back(it.widget);
+  for (QWidget* w : windows) w->close();
+  // Dialogs are children of the main window and go with it.
+  for (auto& [h, it] : t.items)
+    if (it.kind == Kind::kMaster && it.widget) delete it.widget.data();
+  for (auto& [h, it] : t.items)
+    if (it.kind == Kind::kDialog && it.widget) delete it.widget.data();
+  t.items.clear();
+  t.codes.clear();
+  t.next_handle = 0;
+  t.initialised = false;
+  QCoreApplication::processEvents();
+  t.exiting = false;
+}
+
+int OpenMaster(const char* title, int title_len, int x, int y, int w, int h, int icon, int* handle) {
+  if (!T().initialised) return 0;
+  auto* window = new pvgui_qt::MasterWindow;
+  window->setWindowTitle(Text(title, title_len, PVGUI_MAX_LABEL));
+  if (icon) window->setWindowIcon(QIcon(pvgui_qt::LogoPixmap(64)));
+  auto* area = new QWidget;
+  window->setCentralWidget(area);
+  Item item;
+  item.kind = Kind::kMaster;
+  item.widget = window;
+  item.grid_area = area;
+  item.grid = QRect(x, y, w, h);
+  item.columns = std::max(1, w);
+  item.rows = std::max(1, h);
+  pvgui_qt::SetGridAreaSize(item);
+  return Create(std::move(item), handle);
+}
+
+int OpenWindow(int parent, const char* title, int title_len, int x, int y, int w, int h, int* handle) {
+  Item* owner = Find(parent);
+  if (!T().initialised || !owner || !owner->widget) return 0;
+  auto* dialog = new pvgui_qt::DialogWindow(owner->widget);
+  dialog->setWindowTitle(Text(title, title_len, PVGUI_MAX_LABEL));
+  dialog->setModal(false);
+  Item item;
+  item.kind = Kind::kDialog;
+  item.widget = dialog;
+  item.grid_area = dialog;
+  item.grid = QRect(x, y, w, h);
+  item.columns = std::max(1, w);
+  item.rows = std::max(1, h);
+  pvgui_qt::SetGridAreaSize(item);
+  return Create(std::move(item), handle);
+}
+
+void WindowDraw(int window) {
+  Item* it = Find(window);
+  if (!it || !it->widget) return;
+  pvgui_qt::PutOnScreen(*it);
+  it->widget->show();
+  it->widget->update();
+  if (it->kind == Kind::kMaster) pvgui_qt::HideTitle();
+}
+
+void WindowAction(int window) {
+  Item* it = Find(window);
+  if (!it || !it->widget) return;
+  pvgui_qt::PutOnScreen(*it);
+  it->widget->show();
+  it->widget->raise();
+  it->widget->activateWindow();
+  if (it->kind == Kind::kMaster) pvgui_qt::HideTitle();
+}
+
+void WindowRemove(int window) {
+  Item* it = Find(window);
+  if (it && it->widget) it->widget->hide();
+}
+
+void WidgetStatus(int widget, int status) {
+  Item* it = Find(widget);
+  if (!it) return;
+  it->status = status < 0 ? -1 : (status > 0 ? 1 : 0);
+  switch (it->kind) {
+    case Kind::kMenu:
+      ApplyStatus(it->menu->menuAction(), it->status);
+      break;
+    case Kind::kMenuEntry:
+      ApplyStatus(it->action, it->status);
+      break;
+    case Kind::kRadioBox:
+      for (int h : it->radios) {
+        Item* radio = Find(h);
+        if (!radio) continue;
+        radio->status = it->status;
+        ApplyStatus(radio->widget, it->status);
+      }
+      break;
+    case Kind::kMenuBar:
+      ApplyStatus(it->bar, it->status);
+      break;
+    default:
+      ApplyStatus(it->widget, it->status);
+      break;
+  }
+}
+
+int GetWidgetStatus(int widget) {
+  const Item* it = Find(widget);
+  return it ? it->status : -1;
+}
+
+int AddMenuBar(int window, int* handle) {
+  Item* owner = Find(window);
+  if (!T().initialised || !owner || owner->kind != Kind::kMaster) return 0;
+  Item item;
+  item.kind = Kind::kMenuBar;
+  item.bar = static_cast<QMainWindow*>(owner->widget.data())->menuBar();
+  item.window = window;
+  return Create(std::move(item), handle);
+}
+
+int AddMenuPop(int bar, const char* title, int title_len, int* handle) {
+  Item* owner = Find(bar);
+  if (!owner || owner->kind != Kind::kMenuBar) return 0;
+  Item item;
+  item.kind = Kind::kMenu;
+  item.menu = owner->bar->addMenu(Text(title, title_len, PVGUI_MAX_LABEL));
+  return Create(std::move(item), handle);
+}
+
+int AddMenuPull(int pop, int* handle) {
+  // A title's pull-down is the menu that hangs from it.
+  Item* owner = Find(pop);
+  if (!owner || owner->kind != Kind::kMenu) return 0;
+  Item item;
+  item.kind = Kind::kMenu;
+  item.menu = owner->menu;
+  return Create(std::move(item), handle);
+}
+
+int AddMenuEntry(int pull, const char* text, int text_len, int code, int* handle) {
+  Item* owner = Find(pull);
+  if (!owner || owner->kind != Kind::kMenu) return 0;
+  Item item;
+  item.kind = Kind::kMenuEntry;
+  item.action = owner->menu->addAction(Text(text, text_len, PVGUI_MAX_LABEL));
+  if (code != 0) QObject::connect(item.action, &QAction::triggered, [code] { Post(code); });
+  return Create(std::move(item), handle);
+}
+
+int AddMenuSeparator(int pull, int* handle) {
+  Item* owner = Find(pull);
+  if (!owner || owner->kind != Kind::kMenu) return 0;
+  Item item;
+  item.kind = Kind::kMenuEntry;
+  item.action = owner->menu->addSeparator();
+  return Create(std::move(item), handle);
+}
+
+int AddButton(int window, const char* text, int text_len, int x, int y, int w, int h, int code, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  auto* button = new QPushButton(Text(text, text_len, PVGUI_MAX_LABEL), area);
+  // Enter in a field must not press a button the user did not choose.
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  if (code != 0) QObject::connect(button, &QPushButton::clicked, [code] { Post(code); });
+  Item item;
+  item.kind = Kind::kButton;
+  item.widget = button;
+  item.grid = QRect(x, y, w, h);
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
+int AddString(int window, const char* text, int text_len, int x, int y, int w, int h, int max_len, int editable,
+              int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  Item item;
+  item.grid = QRect(x, y, w, h);
+  // A display-only text with no room beyond its own text is a label; one
+  // with room for more is a field the program fills (file names, title).
+  if (!editable && max_len <= text_len) {
+    auto* label = new QLabel(Text(text, text_len, PVGUI_MAX_LABEL), area);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    item.kind = Kind::kLabel;
+    item.widget = label;
+    item.grid.setWidth(CellsFor(label, w));
+  } else {
+    auto* field = new QLineEdit(area);
+    if (max_len > 0) field->setMaxLength(std::min(max_len, PVGUI_MAX_FIELD));
+    field->setText(Text(text, text_len, std::max(0, std::min(max_len, PVGUI_MAX_FIELD))));
+    field->setReadOnly(!editable);
+    field->setCursorPosition(0);
+    item.kind = Kind::kField;
+    item.widget = field;
+  }
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
+int AddFloat(int window, float value, int x, int y, int w, int h, int, int decimals, int editable, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  auto* field = new QLineEdit(area);
+  field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  field->setReadOnly(!editable);
+  Item item;
+  item.kind = Kind::kValue;
+  item.widget = field;
+  item.grid = QRect(x, y, w, h);
+  item.decimals = decimals;
+  item.number = value;
+  item.shown = pvgui_qt::ShownNumber(value, decimals);
+  field->setText(item.shown);
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
+int AddToggle(int window, const char* text, int text_len, int x, int y, int w, int h, int state, int code,
+              int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  auto* toggle = new QCheckBox(Text(text, text_len, PVGUI_MAX_LABEL), area);
+  toggle->setChecked(state != 0);
+  if (code != 0) QObject::connect(toggle, &QCheckBox::clicked, [code] { Post(code); });
+  Item item;
+  item.kind = Kind::kToggle;
+  item.widget = toggle;
+  item.grid = QRect(x, y, w, h);
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
+int AddRadioBox(int window, int x, int y, int w, int h, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  // The box only ties its toggles together; they stand on the dialog's grid.
+  Item item;
+  item.kind = Kind::kRadioBox;
+  item.window = window;
+  item.group = new QButtonGroup(area);
+  item.group->setExclusive(true);
+  item.grid = QRect(x, y, w, h);
+  return Create(std::move(item), handle);
+}
+
+int AddRadio(int box, const char* text, int text_len, int x, int y, int state, int code, int* handle) {
+  Item* owner = Find(box);
+  if (!owner || owner->kind != Kind::kRadioBox) return 0;
+  const int window = owner->window;
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  auto* radio = new QRadioButton(Text(text, text_len, PVGUI_MAX_LABEL), area);
+  owner->group->addButton(radio);
+  if (code != 0) QObject::connect(radio, &QRadioButton::clicked, [code] { Post(code); });
+  Item item;
+  item.kind = Kind::kRadio;
+  item.widget = radio;
+  item.grid = QRect(x, y, CellsFor(radio, 1), 1);
+  const int h_new = Create(std::move(item), handle);
+  Find(box)->radios.push_back(h_new);
+  Adopt(window, h_new);
+  if (state) SetToggle(h_new, 1);
+  return h_new;
+}
+
+int AddListBox(int window, int x, int y, int w, int h, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  auto* list = new QComboBox(area);
+  Item item;
+  item.kind = Kind::kListBox;
+  item.widget = list;
+  item.grid = QRect(x, y, w, h);
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
+void ListBoxSet(int list, const char* entry, int entry_len) {
+  Item* it = Find(list);
+  if (!it || it->kind != Kind::kListBox) return;
+  auto* box = static_cast<QComboBox*>(it->widget.data());
+  const int selected = box->currentIndex();
+  box->addItem(Text(entry, entry_len, PVGUI_MAX_LABEL));
+  // Adding entries selects nothing: the choice is the user's.
+  box->setCurrentIndex(selected);
+}
+
+int ListBoxStatus(int list) {
+  Item* it = Find(list);
+  if (!it || it->kind != Kind::kListBox) return 0;
+  return static_cast<QComboBox*>(it->widget.data())->currentIndex() + 1;
+}
+
+void ListBoxSelect(int list, int entry) {
+  Item* it = Find(list);
+  if (!it || it->kind != Kind::kListBox) return;
+  auto* box = static_cast<QComboBox*>(it->widget.data());
+  box->setCurrentIndex(entry >= 1 && entry <= box->count() ? entry - 1 : -1);
+}
+
+int AddIcon(int window, int x, int y, int w, int h, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  Item item;
+  item.kind = Kind::kIcon;
+  item.widget = new pvgui_qt::IconWidget(area);
+  item.grid = QRect(x, y, w, h);
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
+int AddStatusBar(int window, const char* text, int text_len, int* handle) {
+  Item* owner = Find(window);
+  if (!T().initialised || !owner || owner->kind != Kind::kMaster) return 0;
+  auto* label = new QLabel(Text(text, text_len, PVGUI_MAX_LABEL));
+  label->setContentsMargins(6, 0, 6, 0);
+  static_cast<QMainWindow*>(owner->widget.data())->statusBar()->addWidget(label, 1);
+  Item item;
+  item.kind = Kind::kStatusBar;
+  item.widget = label;
+  item.window = window;
+  return Create(std::move(item), handle);
+}
+
+int GraphicsFrame(int window, int x, int y, int w, int h, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  Item item;
+  item.kind = Kind::kFrame;
+  item.widget = new pvgui_qt::FrameWidget(area);
+  item.grid = QRect(x, y, w, h);
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
+void SetNumber(int widget, float value) {
+  Item* it = Find(widget);
+  if (!it || it->kind != Kind::kValue) return;
+  it->number = value;
+  it->shown = pvgui_qt::ShownNumber(value, it->decimals);
+  static_cast<QLineEdit*>(it->widget.data())->setText(it->shown);
+}
+
+float GetNumber(int widget) {
+  Item* it = Find(widget);
+  if (!it || it->kind != Kind::kValue) return 0.0f;
+  const QString typed = static_cast<QLineEdit*>(it->widget.data())->text().trimmed();
+  if (typed == it->shown) return static_cast<float>(it->number);
+  bool ok = false;
+  const double value = typed.toDouble(&ok);
+  return ok ? static_cast<float>(value) : 0.0f;
+}
+
+void SetString(int widget, const char* text, int text_len) {
+  Item* it = Find(widget);
+  if (!it || !it->widget) return;
+  const QString s = Text(text, text_len, PVGUI_MAX_FIELD);
+  if (auto* field = qobject_cast<QLineEdit*>(it->widget)) {
+    field->setText(s);
+    field->setCursorPosition(0);
+  } else if (auto* label = qobject_cast<QLabel*>(it->widget)) {
+    label->setText(s.left(PVGUI_MAX_LABEL));
+  } else if (auto* button = qobject_cast<QAbstractButton*>(it->widget)) {
+    button->setText(s.left(PVGUI_MAX_LABEL));
+  }
+}
+
+void GetString(int widget, char* text, int text_len) {
+  Item* it = Find(widget);
+  QString s;
+  if (it && it->widget) {
+    if (auto* field = qobject_cast<QLineEdit*>(it->widget))
+      s = field->text();
+    else if (auto* label = qobject_cast<QLabel*>(it->widget))
+      s = label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(it->widget))
+      s = button->text();
+  }
+  pvgui_qt::CopyBack(s.toLocal8Bit(), text, text_len);
+}
+
+void SetToggle(int widget, int state) {
+  Item* it = Find(widget);
+  if (!it || (it->kind != Kind::kToggle && it->kind != Kind::kRadio)) return;
+  auto* button = static_cast<QAbstractButton*>(it->widget.data());
+  QButtonGroup* group = button->group();
+  // An exclusive group refuses to switch its last toggle off; the program
+  // may still clear one.
+  if (group && !state) group->setExclusive(false);
+  button->setChecked(state != 0);
+  if (group && !state) group->setExclusive(true);
+}
+
+int GetToggle(int widget) {
+  Item* it = Find(widget);
+  if (!it || (it->kind != Kind::kToggle && it->kind != Kind::kRadio)) return 0;
+  return static_cast<QAbstractButton*>(it->widget.data())->isChecked() ? 1 : 0;
+}
+
+int IWinAction(void) {
+  auto& t = T();
+  if (!t.initialised) return -1;
+  if (t.codes.empty()) {
+    QEventLoop loop;
+    QEventLoop* outer = t.waiting;
+    t.waiting = &loop;
+    loop.exec();
+    t.waiting = outer;
+  }
+  if (t.codes.empty()) return -1;
+  const int code = t.codes.front();
+  t.codes.pop_front();
+  return code;
+}
+
+void SetCallTime(int interval, int code) {
+  auto& t = T();
+  if (!t.initialised) return;
+  if (!t.timer) {
+    t.timer = new QTimer(qApp);
+    t.timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(t.timer, &QTimer::timeout, [] {
+      // One pending tick is enough: a slow step must not pile them up ahead
+      // of the user's Stop.
+      auto& tk = T();
+      if (tk.timer_code != 0 && std::find(tk.codes.begin(), tk.codes.end(), tk.timer_code) == tk.codes.end())
+        Post(tk.timer_code);
+    });
+  }
+  t.timer_code = code;
+  if (code == 0) {
+    t.timer->stop();
+    return;
+  }
+  // The time unit is 0.1 ms: the program's intervals of 10 and 50 give one
+  // reflection per 1 or 5 ms, a whole file in seconds.
+  t.timer->start(std::max(0, interval) / 10);
+}
+
+void ErrorBox(const char* title, int title_len, const char* message, int message_len) {
+  pvgui_qt::ShowBox(Text(title, title_len, PVGUI_MAX_LABEL), Text(message, message_len, PVGUI_MAX_LABEL), true);
+}
+
+int GeneralMessage(const char* title, int title_len, const char* message, int message_len, int, int default_reply) {
+  // The program asks only for a plain notice: its one answer is the default.
+  pvgui_qt::ShowBox(Text(title, title_len, PVGUI_MAX_LABEL), Text(message, message_len, PVGUI_MAX_LABEL), false);
+  return default_reply;
+}
+
+void RegTitleString(const char* title, int title_len) { T().browse_title = Text(title, title_len, PVGUI_MAX_LABEL); }
+
+void OpenBrowse(char* name, int name_len, char* directory, int directory_len, const char* filter, int filter_len) {
+  auto& t = T();
+  const QString proposed = Text(name, name_len, name_len);
+  const QString start = Text(directory, directory_len, directory_len);
+  const QString filters = pvgui_qt::QtFilter(Text(filter, filter_len, filter_len));
+  t.browses.push_back({t.browse_title, proposed, start, filters});
+
+  QByteArray chosen_name, chosen_dir;
+  if (!t.browse_answers.empty()) {
+    chosen_name = QByteArray::fromStdString(t.browse_answers.front().first);
+    chosen_dir = QByteArray::fromStdString(t.browse_answers.front().second);
+    t.browse_answers.pop_front();
+  } else if (t.initialised) {
+    QFileDialog dialog(pvgui_qt::BoxParent(), t.browse_title, start);
+    // Any name may be given: an output file is often a new one, and a data
+    // file that does not open is refused by the program, which asks again.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(filters);
+    if (!proposed.isEmpty()) dialog.selectFile(proposed);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+      const QFileInfo info(dialog.selectedFiles().first());
+      chosen_name = QFile::encodeName(info.fileName());
+      chosen_dir = QFile::encodeName(info.absolutePath());
+    }
+  }
+  if (!chosen_name.isEmpty() && !chosen_dir.isEmpty() && chdir(chosen_dir.constData()) != 0) {
+    chosen_name.clear();  // a directory that cannot be entered gives no file
+  }
+  if (chosen_name.isEmpty()) chosen_dir.clear();
+  pvgui_qt::CopyBack(chosen_name, name, name_len);
+  pvgui_qt::CopyBack(chosen_dir, directory, directory_len);
+}
+
+void ClearFrame(int frame) {
+  if (auto* f = FrameOf(frame)) {
+    f->ops.clear();
+    f->update();
+  }
+}
+
+void GetFrameScale(int frame, float* x_min, float* y_min, float* x_max, float* y_max) {
+  auto* f = FrameOf(frame);
+  if (!f) return;
+  if (x_min) *x_min = static_cast<float>(f->scale[0]);
+  if (y_min) *y_min = static_cast<float>(f->scale[1]);
+  if (x_max) *x_max = static_cast<float>(f->scale[2]);
+  if (y_max) *y_max = static_cast<float>(f->scale[3]);
+}
+
+void SetFrameScale(int frame, float x_min, float y_min, float x_max, float y_max) {
+  if (auto* f = FrameOf(frame)) {
+    f->scale[0] = x_min;
+    f->scale[1] = y_min;
+    f->scale[2] = x_max;
+    f->scale[3] = y_max;
+    f->update();
+  }
+}
+
+void DrawMove(int frame, float x, float y) {
+  if (auto* f = FrameOf(frame)) f->Add(pvgui_qt::Op::kMove, x, y);
+}
+
+void DrawLine(int frame, float x, float y) {
+  if (auto* f = FrameOf(frame)) f->Add(pvgui_qt::Op::kLine, x, y);
+}
+
+void ChangePen(int frame, int colour, float char_size) {
+  if (auto* f = FrameOf(frame)) {
+    pvgui_qt::Op& op = f->Add(pvgui_qt::Op::kPen, 0, 0);
+    op.colour = colour;
+    op.char_size = char_size;
+  }
+}
+
+void DrawString(int frame, float x, float y, const char* text, int text_len) {
+  if (auto* f = FrameOf(frame)) {
+    f->Add(pvgui_qt::Op::kText, x, y).text = Text(text, text_len, PVGUI_MAX_LABEL);
+  }
+}
+
+void UpdateFrame(int frame) {
+  if (auto* f = FrameOf(frame)) f->update();
+}
+
+void WinFlush(void) {
+  // Paint now; clicks wait for the program's next IWinAction.
+  if (T().initialised) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+}  // extern "C"
