@@ -70,38 +70,38 @@ int ReadNextReflection(ProgramState& state, int request, const Hkl& wanted) {
   return status;
 }
 
-void WriteClassificationSummary(ProgramState& state) {
-  auto& log = state.files.log;
+std::vector<std::string> ClassificationSummary(const ProgramState& state) {
   using fields::FormatInt;
+  std::vector<std::string> lines;
   int total = 0;
   for (int c : state.input_class) total += c;
 
-  log.Empty();
-  log.Empty();
-  log.Line(" REFLECTIONS AS CLASSIFIED IN INPUT FILE:");
+  lines.insert(lines.end(), {" ", " ", " REFLECTIONS AS CLASSIFIED IN INPUT FILE:"});
   const char* labels[kInputClasses] = {"  NUMBER OF LT REFLECTIONS:    ", "  NUMBER OF WEAK REFLECTIONS:  ",
                                        "  NUMBER OF NORMAL REFLECTIONS:", "  NUMBER OF STRONG REFLECTIONS:",
                                        "  NUMBER OF STANDARDS:         ", "  NUMBER FILTERED REFLECTIONS: "};
-  for (int i = 0; i < kInputClasses; ++i) log.Line(std::string(labels[i]) + FormatInt(state.input_class[i], 5));
-  log.Empty();
-  log.Line("  TOTAL NUMBER OF REFLECTIONS: " + FormatInt(total, 5));
+  for (int i = 0; i < kInputClasses; ++i) lines.push_back(std::string(labels[i]) + FormatInt(state.input_class[i], 5));
+  lines.push_back(" ");
+  lines.push_back("  TOTAL NUMBER OF REFLECTIONS: " + FormatInt(total, 5));
 
-  log.Empty();
-  log.Empty();
-  log.Line(" REFLECTIONS AS CLASSIFIED BY INTEGRATION:");
+  lines.insert(lines.end(), {" ", " ", " REFLECTIONS AS CLASSIFIED BY INTEGRATION:"});
   std::string heading = "        OK";
   for (char letter : std::string(" ECDBIPWRFS")) heading += std::string("  ") + letter + "  ";
-  log.Line(heading);
+  lines.push_back(heading);
   std::string counts = "     " + FormatInt(state.fit.outcome[1], 5) + "   ";
   for (int k = 2; k <= kOutcomeCounters; ++k) counts += FormatInt(state.fit.outcome[k], 5);
-  log.Line(counts);
-  log.Empty();
+  lines.push_back(counts);
+  lines.push_back(" ");
 
-  log.Empty();
-  log.Empty();
-  log.Line("     " + FormatInt(state.fit.refitted_count, 5) + " REFLECTIONS REFITTED, " +
-           FormatInt(state.fit.recovered_count, 5) + " RECOVERED");
-  log.Flush();
+  lines.insert(lines.end(), {" ", " "});
+  lines.push_back("     " + FormatInt(state.fit.refitted_count, 5) + " REFLECTIONS REFITTED, " +
+                  FormatInt(state.fit.recovered_count, 5) + " RECOVERED");
+  return lines;
+}
+
+void WriteClassificationSummary(ProgramState& state) {
+  for (const std::string& line : ClassificationSummary(state)) state.files.log.Line(line);
+  state.files.log.Flush();
 }
 
 }  // namespace kalvex

@@ -2,6 +2,9 @@
 // quantities derived for every reflection, and the run's counters.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "scan/readers.h"
 #include "shell/program_state.h"
 
@@ -23,7 +26,9 @@ int ReadNextReflection(ProgramState& state, int request, const Hkl& wanted = {0,
 // the record and the wavelengths).
 void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, float mono_shift);
 
-// The classification summary, appended to the run log.
+// The classification summary, appended to the run log; its lines as the
+// log shows them (each begins with the blank control character).
 void WriteClassificationSummary(ProgramState& state);
+std::vector<std::string> ClassificationSummary(const ProgramState& state);
 
 }  // namespace kalvex

@@ -71,7 +71,14 @@ std::string_view FatalMessageText(std::string_view message) {
   return message.substr(0, n);
 }
 
+namespace {
+bool g_stopping = false;
+}
+
+bool Stopping() { return g_stopping; }
+
 void StopWithMessage(std::string_view message) {
+  g_stopping = true;
   const std::string_view text = FatalMessageText(message);
   if (!text.empty()) {
     std::fprintf(stderr, "WinKalvex: %.*s\n", static_cast<int>(text.size()), text.data());

@@ -46,4 +46,7 @@ std::string_view FatalMessageText(std::string_view message);
 // a fatal message).
 [[noreturn]] void StopWithMessage(std::string_view message);
 
+// True once StopWithMessage has begun (its box is the fatal one).
+bool Stopping();
+
 }  // namespace kalvex

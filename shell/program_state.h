@@ -47,6 +47,11 @@ struct ProgramState {
   float omega_step = 0.02f;  // the omega-step box's value (Single files)
 
   FitState fit;
+  // "D" column of the fitting controls: take the start value from the
+  // parameter's default rule ([1..6]).
+  std::array<int, 7> default_flag{};
+  // 1 manual, 2 automatic (integration or preprocessing).
+  int fitting_mode = 0;
   PlotGeometry plot;
   PreprocessedList preprocessed_list;
   OrientationState orientation;

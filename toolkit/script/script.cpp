@@ -53,6 +53,7 @@ struct Toolkit {
   std::vector<BrowseCall> browses;
   std::function<void(const MessageBox&)> box_observer;
   std::function<int()> idle;
+  std::function<void()> tick_observer;
   int idle_calls = 0;
   int timer_code = 0;
   int timer_interval = 0;
@@ -198,6 +199,7 @@ void QueueCall(std::function<void()> call) {
 }
 std::size_t PendingSteps() { return T().steps.size(); }
 void SetIdleHandler(std::function<int()> handler) { T().idle = std::move(handler); }
+void SetTickObserver(std::function<void()> observer) { T().tick_observer = std::move(observer); }
 
 const std::vector<MessageBox>& Boxes() { return T().boxes; }
 void ClearBoxes() { T().boxes.clear(); }
@@ -481,6 +483,7 @@ int IWinAction(void) {
     }
     if (t.timer_code != 0) {
       ++t.ticks;
+      if (t.tick_observer) t.tick_observer();
       return t.timer_code;
     }
     return t.idle ? t.idle() : script::DefaultIdle();

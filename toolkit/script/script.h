@@ -34,6 +34,10 @@ std::size_t PendingSteps();
 // the process with a diagnostic if asked a hundred times more.
 void SetIdleHandler(std::function<int()> handler);
 
+// Called each time the wait gives the timer's code (the batch command shows
+// its progress from here).
+void SetTickObserver(std::function<void()> observer);
+
 // --- what the program showed -----------------------------------------------
 struct MessageBox {
   std::string title;

@@ -1,0 +1,173 @@
+// The batch run: the window's commands in the order a user gives them.
+#include "app/batch.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "fit/auto_fit.h"
+#include "scan/reflection_input.h"
+#include "shell/command_loop.h"
+#include "shell/files.h"
+#include "shell/user_interface.h"
+#include "toolkit/script/script.h"
+#include "toolkit/toolkit.h"
+
+namespace kalvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Place {
+  std::string name;
+  std::string directory;
+};
+
+Place Split(const std::string& path) {
+  const fs::path p = fs::absolute(path).lexically_normal();
+  return {p.filename().string(), p.parent_path().string()};
+}
+
+int FormatToggle(const Widgets& w, const std::string& format) {
+  if (format == "xcalibur") return w.format_xcalibur;
+  if (format == "single") return w.format_single;
+  if (format == "cad4") return w.format_cad4;
+  return w.format_xscans;
+}
+
+// The format the data-file dialog preselects for this name, as the window does.
+std::string FormatFromName(const std::string& name) {
+  const auto dot = name.find('.');
+  std::string ext = dot == std::string::npos ? name.substr(0, 3) : name.substr(dot + 1, 3);
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (ext == "DCA") return "xcalibur";
+  if (ext == "DAT") return "cad4";
+  if (ext == "P4T") return "xscans";
+  return {};
+}
+
+[[noreturn]] void Fail(const std::string& message, int status) {
+  std::fprintf(stderr, "kalvex: %s\n", message.c_str());
+  std::exit(status);
+}
+
+class Progress {
+ public:
+  explicit Progress(bool quiet) : quiet_(quiet) {}
+  void Tick() {
+    ++done_;
+    if (quiet_ || done_ % 100 != 0) return;
+    std::fprintf(stderr, "\rkalvex: %d reflections, %.0f per second", done_, Rate());
+  }
+  void End() const {
+    if (quiet_) return;
+    std::fprintf(stderr, "\rkalvex: %d reflections in %.2f s, %.0f per second\n", done_, Seconds(), Rate());
+  }
+
+ private:
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+  double Rate() const { return Seconds() > 0 ? done_ / Seconds() : 0.0; }
+  bool quiet_;
+  int done_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+int RunBatch(const BatchOptions& opt) {
+  const Place data = Split(opt.data);
+  const Place parameters = Split(opt.parameters);
+  const Place output = Split(opt.output.empty() ? fs::path(opt.data).replace_extension(".int").string() : opt.output);
+  const std::string format = opt.input_format.empty() ? FormatFromName(data.name) : opt.input_format;
+  if (format.empty()) Fail("cannot tell the format of " + data.name + " from its name: give --input-format", 2);
+
+  script::Reset();
+  tk::ResetRegistry();
+  script::SetBoxObserver([](const script::MessageBox& box) {
+    // A fatal box is reported by the program itself as it ends.
+    if (Stopping() || box.message == "End of input data file") return;
+    std::fprintf(stderr, "kalvex: %s: %s\n", box.title.c_str(), box.message.c_str());
+  });
+  script::SetIdleHandler([]() -> int {
+    Fail("the program waits for an answer this batch run does not give", 1);
+  });
+
+  auto owned = NewProgramState();
+  ProgramState& state = *owned;
+  const Widgets& w = state.widgets;
+  state.params.output_format = kOutputRfine;
+  BuildUserInterface(state);
+
+  // "Open data file": the browser, the format dialog, and for Single the
+  // omega step box.
+  script::QueueBrowse(data.name, data.directory);
+  script::QueueToggle(FormatToggle(w, format), 1);
+  script::QueueClick(kCodeFormatOk);
+  if (format == "single") {
+    if (opt.omega_step > 0.0f) script::QueueNumber(w.omega_value, opt.omega_step);
+    script::QueueClick(kCodeOmegaOk);
+  }
+  OpenDataFile(state);
+  if (!state.files.data_open) Fail("cannot open " + opt.data, 1);
+
+  script::QueueBrowse(parameters.name, parameters.directory);
+  OpenParameterFile(state);
+
+  script::QueueBrowse(output.name, output.directory);
+  DispatchCommand(state, kCodeOpenOutput);
+
+  const int output_toggles[3] = {w.out_rfine, w.out_rfine_extended, w.out_shelx};
+  const int output_index = opt.output_format == "rfine-extended" ? 1 : opt.output_format == "shelx" ? 2 : 0;
+  script::QueueToggle(output_toggles[output_index], 1);
+  script::QueueClick(kCodeOutputSave);
+  DispatchCommand(state, kCodeOutputFormat);
+
+  // Background choice, after the optional "Calc Background" pass whose
+  // dialog then asks for it.
+  const int bg_codes[4] = {kCodeBgNone, kCodeBgSpline, kCodeBgExp, kCodeBgFromScan};
+  const std::string bg_names[4] = {"none", "spline", "exp", "from-scan"};
+  auto queue_background = [&] {
+    for (int i = 0; i < 4; ++i)
+      if (opt.background == bg_names[i]) script::QueueClick(bg_codes[i]);
+    if (opt.nstep_bg > 0) script::QueueNumber(w.bg_nstep, static_cast<float>(opt.nstep_bg));
+  };
+  if (opt.calc_background) {
+    queue_background();
+    script::QueueClick(kCodeBgSave);
+    if (!DispatchCommand(state, kCodeCalcBackground)) Fail("\"Calc Background\" is not available", 1);
+  } else if (!opt.background.empty() || opt.nstep_bg > 0) {
+    queue_background();
+    script::QueueClick(kCodeBgSave);
+    DispatchCommand(state, kCodeBackgrounds);
+  }
+
+  // "Auto profile fit": the peak defaults stay as they are; the "D" column
+  // and "Skip weak reflns" as asked; then "Go" until the end of the data.
+  script::QueueClick(kCodePeakQuit);
+  const std::pair<const char*, int> defaults[] = {
+      {"background", kBackground}, {"fwhm", kFwhm}, {"position", kPosition}, {"eta", kEta}, {"iratio", kIratio}};
+  for (const std::string& name : opt.defaults) {
+    for (const auto& [key, k] : defaults)
+      if (name == key) script::QueueToggle(w.fit_rows[k].default_toggle, 1);
+  }
+  if (opt.skip_weak) script::QueueToggle(w.fit_skip_weak, 1);
+  script::QueueClick(kCodeGo);
+  Progress progress(opt.quiet);
+  script::SetTickObserver([&] { progress.Tick(); });
+  if (!DispatchCommand(state, kCodeAutoFit)) Fail("\"Auto profile fit\" is not available", 1);
+  progress.End();
+  state.files.output.Close();
+  state.files.log.Close();
+
+  for (const std::string& line : ClassificationSummary(state)) std::printf("%s\n", line.c_str());
+  std::printf("\nWrote %s\n      %s\n", (fs::path(output.directory) / output.name).c_str(),
+              (fs::path(data.directory) / LogFileName(data.name)).c_str());
+  tk::Exit();
+  return 0;
+}
+
+}  // namespace kalvex

@@ -1,0 +1,28 @@
+// The batch command's work: what a user would do in the window, scripted.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kalvex {
+
+struct BatchOptions {
+  std::string data;
+  std::string parameters;
+  std::string output;
+  std::string input_format;
+  std::string output_format = "rfine";
+  float omega_step = 0.0f;
+  bool skip_weak = false;
+  std::vector<std::string> defaults;
+  std::string background;
+  int nstep_bg = 0;
+  bool calc_background = false;
+  bool quiet = false;
+};
+
+// Runs the integration; never returns (the program ends as the window's
+// does: status 0 after the run, 1 after a fatal message).
+int RunBatch(const BatchOptions& options);
+
+}  // namespace kalvex
