@@ -47,6 +47,8 @@ constexpr int kCellWidth = 40;
 constexpr int kCellHeight = 28;
 constexpr int kGutterX = 2;
 constexpr int kGutterY = 1;
+// A dialog's grid starts at its very edge; a margin keeps text off the frame.
+constexpr int kDialogMargin = 10;
 
 enum class Kind {
   kMaster,
@@ -328,7 +330,11 @@ void Place(const Item& window, const Item& item) {
 
 void SetGridAreaSize(Item& window) {
   window.grid_area->setFixedSize(window.columns * kCellWidth, window.rows * kCellHeight);
-  if (window.kind == Kind::kMaster) window.widget->adjustSize();
+  if (window.kind == Kind::kMaster) {
+    window.widget->adjustSize();
+  } else {
+    window.widget->setFixedSize(window.grid_area->size() + QSize(2 * kDialogMargin, 2 * kDialogMargin));
+  }
 }
 
 // Puts a new widget on its window's grid. Some dialogs hold widgets beyond
@@ -485,6 +491,7 @@ QString QtFilter(const QString& pairs) {
 }  // namespace pvgui_qt
 
 using pvgui_qt::Adopt;
+using pvgui_qt::Bytes;
 using pvgui_qt::ApplyStatus;
 using pvgui_qt::CellsFor;
 using pvgui_qt::Create;
@@ -598,7 +605,8 @@ int OpenWindow(int parent, const char* title, int title_len, int x, int y, int w
   Item item;
   item.kind = Kind::kDialog;
   item.widget = dialog;
-  item.grid_area = dialog;
+  item.grid_area = new QWidget(dialog);
+  item.grid_area->move(pvgui_qt::kDialogMargin, pvgui_qt::kDialogMargin);
   item.grid = QRect(x, y, w, h);
   item.columns = std::max(1, w);
   item.rows = std::max(1, h);
@@ -620,7 +628,8 @@ void WindowAction(int window) {
   if (!it || !it->widget) return;
   pvgui_qt::PutOnScreen(*it);
   it->widget->show();
-  it->widget->raise();
+  // The offscreen platform of the tests has no stacking order.
+  if (QGuiApplication::platformName() != "offscreen") it->widget->raise();
   it->widget->activateWindow();
   if (it->kind == Kind::kMaster) pvgui_qt::HideTitle();
 }
@@ -734,9 +743,10 @@ int AddString(int window, const char* text, int text_len, int x, int y, int w, i
   if (!area) return 0;
   Item item;
   item.grid = QRect(x, y, w, h);
-  // A display-only text with no room beyond its own text is a label; one
-  // with room for more is a field the program fills (file names, title).
-  if (!editable && max_len <= text_len) {
+  // A display-only text that starts with words of its own is a caption (the
+  // program may change it); one that starts empty is a field the program
+  // fills, such as a file name or the data set's title.
+  if (!editable && !Bytes(text, text_len, PVGUI_MAX_LABEL).isEmpty()) {
     auto* label = new QLabel(Text(text, text_len, PVGUI_MAX_LABEL), area);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     item.kind = Kind::kLabel;
@@ -924,6 +934,11 @@ void SetString(int widget, const char* text, int text_len) {
     field->setCursorPosition(0);
   } else if (auto* label = qobject_cast<QLabel*>(it->widget)) {
     label->setText(s.left(PVGUI_MAX_LABEL));
+    // A longer caption takes the room it needs, as far as its window allows.
+    if (it->kind == Kind::kLabel && label->parentWidget()) {
+      const int room = label->parentWidget()->width() - label->x();
+      label->resize(std::min(room, std::max(label->width(), label->sizeHint().width())), label->height());
+    }
   } else if (auto* button = qobject_cast<QAbstractButton*>(it->widget)) {
     button->setText(s.left(PVGUI_MAX_LABEL));
   }
