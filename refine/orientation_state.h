@@ -3,9 +3,9 @@
 
 #include <array>
 
-namespace kalvex {
+#include "refine/linear_algebra.h"
 
-using Mat3 = std::array<std::array<float, 3>, 3>;
+namespace kalvex {
 
 // a, b, c, alpha, beta, gamma (degrees), volume.
 using CellVector = std::array<float, 7>;
