@@ -30,6 +30,7 @@
 #include "shell/program_state.h"
 #include "shell/user_interface.h"
 #include "toolkit/pvgui.h"
+#include "toolkit/pvwinerr/pvwinerr.h"
 #include "toolkit/qt/pvgui_qt_testing.h"
 #include "toolkit/toolkit.h"
 
@@ -78,6 +79,7 @@ std::vector<int> Dialogs(const Widgets& w) {
 TEST(QtInterface, OnlyTheMainWindowShowsAfterBuildingAndTheFittingControlsAreHidden) {
   auto state = Fresh();
   const Widgets& w = state->widgets;
+  EXPECT_EQ(pvwinerr_registered(), 1);
   auto* main = qobject_cast<QMainWindow*>(W(w.main_window));
   ASSERT_NE(main, nullptr);
   EXPECT_TRUE(main->isVisible());
@@ -455,6 +457,18 @@ TEST(QtEvents, ClosingTheMainWindowReportsMinusOneAndKeepsItOpen) {
   QTest::keyClick(dialog, Qt::Key_Escape);
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_TRUE(pvgui_qt::PendingCodes().empty());
+}
+
+TEST(QtEvents, EnterInADialogFieldPressesNoButton) {
+  auto state = Fresh();
+  const Widgets& w = state->widgets;
+  tk::WindowAction(w.fit_dialog);
+  QWidget* low = W(w.fit_rows[kFwhm].low);
+  low->setFocus();
+  QTest::keyClick(low, Qt::Key_Return);
+  QTest::keyClick(low, Qt::Key_Enter);
+  EXPECT_TRUE(pvgui_qt::PendingCodes().empty());
+  EXPECT_TRUE(W(w.fit_dialog)->isVisible());
 }
 
 TEST(QtEvents, TheTimerPostsOneTickAtATimeAndStopsOnCodeZero) {
