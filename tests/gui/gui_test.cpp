@@ -223,16 +223,16 @@ TEST(QtInterface, ScreenshotsOfTheMainWindowAndEveryDialog) {
   ASSERT_TRUE(main.save(QString::fromStdString(path.string())));
   EXPECT_GT(std::filesystem::file_size(path), 1000u);
 
-  for (int d : Dialogs(w)) {
-    tk::WindowDraw(d);
-    QWidget* dialog = W(d);
+  const std::vector<int> dialogs = Dialogs(w);
+  for (std::size_t i = 0; i < dialogs.size(); ++i) {
+    tk::WindowDraw(dialogs[i]);
+    QWidget* dialog = W(dialogs[i]);
     const QImage image = dialog->grab().toImage();
     QString name = dialog->windowTitle().toLower();
     name.replace(QRegularExpression("[^a-z0-9]+"), "_");
-    EXPECT_TRUE(image.save(QString::fromStdString((Screenshots() / (name.toStdString() + "_" + std::to_string(d) +
-                                                                    ".png"))
-                                                      .string())));
-    tk::WindowRemove(d);
+    name = QString("dialog_%1_%2.png").arg(i + 1, 2, 10, QChar('0')).arg(name);
+    EXPECT_TRUE(image.save(QString::fromStdString((Screenshots() / name.toStdString()).string())));
+    tk::WindowRemove(dialogs[i]);
     EXPECT_FALSE(dialog->isVisible());
   }
 }
