@@ -9,8 +9,11 @@
 
 #include "fit/fit_state.h"
 #include "refine/orientation_state.h"
+#include "scan/cad4.h"
 #include "scan/preprocessed_list.h"
 #include "scan/scan_reflection.h"
+#include "scan/single.h"
+#include "scan/xscans.h"
 #include "shell/file_state.h"
 #include "shell/run_parameters.h"
 #include "shell/widgets.h"
@@ -45,6 +48,10 @@ struct ProgramState {
   std::array<int, kInputClasses> input_class{};
   int skip_weak = 0;
   float omega_step = 0.02f;  // the omega-step box's value (Single files)
+  // What the CAD4, Single and Xscans readers keep between reflections.
+  Cad4Format cad4;
+  SingleFormat single;
+  XscansFormat xscans;
 
   FitState fit;
   // "D" column of the fitting controls: take the start value from the

@@ -1,0 +1,26 @@
+// Enraf CAD4 scan files: what the reader keeps from the header between
+// reflections, and the conversion of the kappa setting angles to Euler angles.
+#pragma once
+
+namespace kalvex {
+
+struct Cad4Format {
+  int strong_speed_code = 0;  // speed code of reflections measured as strong
+  int max_scan_time = 0;      // seconds; the weak speed code derives from it
+};
+
+// Setting angles as a CAD4 block gives them (degrees).
+struct KappaAngles {
+  float theta = 0, phi = 0, omega = 0, kappa = 0;
+};
+
+// The same setting as the record holds it; omega_centre is omega - theta.
+struct EulerAngles {
+  float two_theta = 0, omega_centre = 0, chi = 0, phi = 0;
+};
+
+// Kappa to Euler for the 50-degree kappa arm. Returns 0, or 11 when the
+// cosine ratio leaves [-1.001, 1.001] (the caller stops the program).
+int ANGLE_CONVERT(const KappaAngles& kappa, EulerAngles& euler);
+
+}  // namespace kalvex
