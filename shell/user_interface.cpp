@@ -225,6 +225,8 @@ void BuildRefineDialog(Widgets& w) {
   w.refine_system_list = tk::AddListBox(d, {7, 4, 5, 1});
   for (const char* name : {"Monoclinic-b", "Monoclinic-c", "Orthorhombic", "Tetragonal", "Hexagonal", "Cubic"})
     tk::ListBoxAdd(w.refine_system_list, name);
+  // A drop-down always shows a choice: the first system until one is picked.
+  tk::ListBoxSelect(w.refine_system_list, 1);
   w.refine_quit = tk::AddButton(d, "Quit", {1, 0, 2, 1}, kCodeRefineQuit);
   w.refine_go = tk::AddButton(d, "Refine", {4, 0, 2, 1}, kCodeRefineGo);
 }

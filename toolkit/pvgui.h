@@ -106,7 +106,7 @@ void SetFrameScale(int frame, float x_min, float y_min, float x_max, float y_max
 void DrawMove(int frame, float x, float y);
 void DrawLine(int frame, float x, float y);
 /* Line colour by colour index (1, 2, 5 and 7 are four clearly different
- * colours) and character size in grid units. */
+ * colours) and character size in tenths of a grid row. */
 void ChangePen(int frame, int colour, float char_size);
 void DrawString(int frame, float x, float y, const char* text, int text_len);
 void UpdateFrame(int frame);
