@@ -1,0 +1,344 @@
+// Reader of Enraf CAD4 scan files: the header and the ten-line reflection
+// blocks, with the kappa setting angles converted to Euler angles.
+//
+// Columns are 1-based. Every line after the first carries its record type
+// in columns 2-3 (I2).
+//   title line   title 10-37 (A28)
+//   type 27      opens the standards list: each following type-0 line holds
+//                one standard's h, k, l in 6-14 (3I3)
+//   type 32      lambda1, lambda2, atten in 35-43, 44-52, 53-61 (3F9.2)
+//   type 22      strong speed code 50-51 (I2), maximum scan time 52-55 (I4, s)
+//   types 21-33  otherwise ignored
+//   type 1       first line of the first block; ends the header
+// A block is ten lines of types 1..10, each repeating the block's sequence
+// number in columns 4-9 (I6):
+//   line 1       h, k, l 10-24 (3I5); six flag characters 26-31; speed code
+//                n 39-42 (I4), negative for an attenuated scan
+//   line 2       theta 10-17 (F8.3); phi, omega, kappa 18-26, 27-35, 36-44
+//                (3F9.3); scan width 45-51 (F7.3)
+//   lines 3-10   twelve counts each, four groups of 3I4 at 11-22, 24-35,
+//                37-48, 50-61; line k holds counts 12(k-3)+1 .. 12(k-2)
+// Flags: 1 'I' standard, 2 'X' a block of only two lines (skipped), 4 'W' weak.
+// Quirks honoured:
+//   - the line of non-zero type that ends the standards list is consumed
+//     without being looked at;
+//   - every scan has 96 steps, standards too; they span the scan width with
+//     95 intervals, so the step width is width / 95;
+//   - a count line whose fields do not convert drops its block only (the
+//     rest of the block is still read, to stay in step with the file);
+//   - a weak block skipped for "Skip weak reflns" has already been counted.
+#include "scan/cad4.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "common/fixed_fields.h"
+#include "scan/readers.h"
+#include "shell/command_loop.h"
+
+namespace kalvex {
+
+namespace {
+
+constexpr int kCad4Steps = 96;
+constexpr int kBlockLines = 10;
+constexpr int kCountsPerLine = 12;
+constexpr float kRadiansPerDegree = 0.01745329f;
+// Step-counter rate of the speed code: n steps of width/95 take
+// n * (width/95) / 16.48 minutes.
+constexpr float kSpeedRate = 16.48f;
+
+[[noreturn]] void FailAt(int line_number, const std::string& message) {
+  StopWithMessage(message + " at line " + std::to_string(line_number));
+}
+
+// Fatal errors name the line read last, by its true number in the file.
+[[noreturn]] void Fail(const textfile::LineSource& data, const std::string& message) {
+  FailAt(data.LineNumber(), message);
+}
+
+std::optional<int> RecordType(const std::string& line) { return fields::ReadInt(line, 2, 2); }
+
+// ---- header ---------------------------------------------------------------
+
+void ReadStandardsList(ProgramState& state) {
+  textfile::LineSource& data = state.files.data;
+  StandardsTable& table = state.standards;
+  table.count = 0;
+  std::string line;
+  for (;;) {
+    if (!data.Next(line)) Fail(data, "Error reading file header");
+    const auto type = RecordType(line);
+    if (!type) Fail(data, "Error reading file header");
+    if (*type != 0) return;
+    if (table.count == kMaxStandards) Fail(data, "More than 10 standards");
+    auto& entry = table.entries[table.count];
+    for (int i = 0; i < 3; ++i) {
+      const auto index = fields::ReadInt(line, 6 + 3 * i, 3);
+      if (!index) Fail(data, "Error reading file header");
+      entry.hkl[i] = *index;
+    }
+    ++table.count;
+  }
+}
+
+void ReadWavelengths(ProgramState& state, const std::string& line) {
+  const auto lambda1 = fields::ReadReal(line, 35, 9, 2);
+  const auto lambda2 = fields::ReadReal(line, 44, 9, 2);
+  const auto atten = fields::ReadReal(line, 53, 9, 2);
+  if (!lambda1 || !lambda2 || !atten) Fail(state.files.data, "Error reading file header");
+  state.params.lambda1 = static_cast<float>(*lambda1);
+  state.params.lambda2 = static_cast<float>(*lambda2);
+  state.params.atten = static_cast<float>(*atten);
+}
+
+void ReadSpeedLimits(ProgramState& state, const std::string& line) {
+  const auto strong = fields::ReadInt(line, 50, 2);
+  const auto max_time = fields::ReadInt(line, 52, 4);
+  if (!strong || !max_time) Fail(state.files.data, "Error reading file header");
+  state.cad4.strong_speed_code = *strong;
+  state.cad4.max_scan_time = *max_time;
+}
+
+// ---- one block --------------------------------------------------------------
+
+struct FirstLine {
+  int line_number = 0;
+  int seq_no = 0;
+  Hkl hkl{};
+  std::string flags;  // six characters, flag k at flags[k - 1]
+  int speed_code = 0;
+};
+
+std::optional<FirstLine> ParseFirstLine(const std::string& line) {
+  const auto type = RecordType(line);
+  const auto seq = fields::ReadInt(line, 4, 6);
+  const auto speed = fields::ReadInt(line, 39, 4);
+  if (!type || *type != 1 || !seq || !speed) return std::nullopt;
+  FirstLine first;
+  for (int i = 0; i < 3; ++i) {
+    const auto index = fields::ReadInt(line, 10 + 5 * i, 5);
+    if (!index) return std::nullopt;
+    first.hkl[i] = *index;
+  }
+  first.seq_no = *seq;
+  first.flags = fields::Column(line, 26, 6);
+  first.speed_code = *speed;
+  return first;
+}
+
+struct AngleLine {
+  int line_number = 0;
+  KappaAngles kappa;
+  float scan_width = 0;
+};
+
+std::optional<AngleLine> ParseAngleLine(const std::string& line, int seq_no) {
+  const auto type = RecordType(line);
+  const auto seq = fields::ReadInt(line, 4, 6);
+  const auto theta = fields::ReadReal(line, 10, 8, 3);
+  const auto phi = fields::ReadReal(line, 18, 9, 3);
+  const auto omega = fields::ReadReal(line, 27, 9, 3);
+  const auto kappa = fields::ReadReal(line, 36, 9, 3);
+  const auto width = fields::ReadReal(line, 45, 7, 3);
+  if (!type || *type != 2 || !seq || *seq != seq_no || !theta || !phi || !omega || !kappa || !width) {
+    return std::nullopt;
+  }
+  AngleLine angles;
+  angles.kappa = {static_cast<float>(*theta), static_cast<float>(*phi), static_cast<float>(*omega),
+                  static_cast<float>(*kappa)};
+  angles.scan_width = static_cast<float>(*width);
+  return angles;
+}
+
+enum class CountLines { kRead, kDamaged, kEndOfFile };
+
+// Lines 3-10 of the block into the counts.
+CountLines ReadCountLines(ProgramState& state, int seq_no) {
+  textfile::LineSource& data = state.files.data;
+  bool damaged = false;
+  std::string line;
+  for (int position = 3; position <= kBlockLines; ++position) {
+    if (!data.Next(line)) return CountLines::kEndOfFile;
+    const auto type = RecordType(line);
+    const auto seq = fields::ReadInt(line, 4, 6);
+    std::array<float, kCountsPerLine> values{};
+    bool readable = type && seq;
+    for (int j = 0; j < kCountsPerLine && readable; ++j) {
+      const auto count = fields::ReadInt(line, 11 + 13 * (j / 3) + 4 * (j % 3), 4);
+      readable = count.has_value();
+      if (readable) values[j] = static_cast<float>(*count);
+    }
+    if (!readable) {
+      damaged = true;
+      continue;
+    }
+    if (*type != position || *seq != seq_no) Fail(data, "READ ERROR ON SCAN FILE");
+    for (int j = 0; j < kCountsPerLine; ++j) state.scan.counts[kCountsPerLine * (position - 3) + j] = values[j];
+  }
+  return damaged ? CountLines::kDamaged : CountLines::kRead;
+}
+
+// Weak speed code: the speed at which a scan of this width takes the
+// maximum scan time. Without a maximum scan time nothing is weak by speed.
+int WeakSpeedCode(float scan_width, int max_scan_time) {
+  if (max_scan_time <= 0) return 0;
+  const int m = static_cast<int>(scan_width / static_cast<float>(max_scan_time) / 60.0f) + 1;
+  return static_cast<int>(kSpeedRate / static_cast<float>(m));
+}
+
+// Input class and counter of an accepted block; scales attenuated scans.
+void Classify(ProgramState& state, const FirstLine& first, float scan_width) {
+  ScanReflection& scan = state.scan;
+  const int n = first.speed_code;
+  char input_class = 'N';
+  if (first.flags[0] == 'I') {
+    scan.standard_index = FindStandard(state.standards, first.hkl);
+    if (scan.standard_index == 0) FailAt(first.line_number, "Unidentified Standard Refln");
+    ++state.input_class[kClassStandards];
+    input_class = 'S';
+  } else {
+    scan.standard_index = 0;
+    if (first.flags[3] == 'W') {
+      ++state.input_class[kClassLT];
+      input_class = 'W';
+    } else if (n < 0) {
+      scan.count_scale /= state.params.atten;
+      ++state.input_class[kClassFiltered];
+      input_class = 'F';
+    } else if (n == state.cad4.strong_speed_code) {
+      ++state.input_class[kClassStrong];
+      input_class = 'S';
+    } else if (std::abs(n - WeakSpeedCode(scan_width, state.cad4.max_scan_time)) < 2) {
+      ++state.input_class[kClassWeak];
+    } else {
+      ++state.input_class[kClassNormal];
+    }
+  }
+  scan.class_code[0] = input_class;
+}
+
+// Angles, step, time and scale of an accepted block.
+void ConvertBlock(ProgramState& state, const FirstLine& first, const AngleLine& angles) {
+  ScanReflection& scan = state.scan;
+  EulerAngles euler;
+  if (ANGLE_CONVERT(angles.kappa, euler) != kReadOk) FailAt(angles.line_number, "OVERFLOW IN ANGLE_CONVERT");
+  scan.two_theta = euler.two_theta;
+  scan.omega_centre = euler.omega_centre;
+  scan.chi = euler.chi;
+  scan.phi = euler.phi;
+  scan.step_count = kCad4Steps;
+  scan.scan_width = angles.scan_width;
+  scan.step_width = angles.scan_width / static_cast<float>(kCad4Steps - 1);
+  const auto n = static_cast<float>(first.speed_code);
+  scan.step_time = n * scan.step_width / kSpeedRate / 60.0f;
+  scan.count_scale = 1000.0f / std::abs(n);
+}
+
+bool Accepted(int request, const Hkl& wanted, int target, const FirstLine& first) {
+  return request == 0 ? first.hkl == wanted : first.seq_no >= target;
+}
+
+void SkipLines(textfile::LineSource& data, int count) {
+  std::string line;
+  for (int i = 0; i < count && data.Next(line); ++i) {
+  }
+}
+
+// Rewinds to the first block: past the title line, then up to the first
+// line of type 1.
+void RewindToFirstBlock(textfile::LineSource& data) {
+  data.Rewind();
+  std::string line;
+  if (!data.Next(line)) return;
+  while (data.Next(line)) {
+    if (RecordType(line) == 1) {
+      data.Back();
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int ANGLE_CONVERT(const KappaAngles& kappa, EulerAngles& euler) {
+  const float half_kappa = kappa.kappa / 2.0f * kRadiansPerDegree;
+  const float s = std::sin(half_kappa);
+  const float half_chi = std::asin(0.76604f * s);  // 0.76604 = sin 50 degrees
+  float r = std::cos(half_kappa) / std::cos(half_chi);
+  if (std::abs(r) > 1.001f) return kReadFailed;
+  if (std::abs(r) > 0.999999f) r = r < 0.0f ? -1.0f : 1.0f;
+  float delta = std::acos(r) / kRadiansPerDegree;
+  if (s < 0.0f) delta = -delta;
+  euler.two_theta = 2.0f * kappa.theta;
+  euler.chi = 2.0f * half_chi / kRadiansPerDegree;
+  euler.omega_centre = delta + kappa.omega - kappa.theta;
+  euler.phi = delta + kappa.phi;
+  return kReadOk;
+}
+
+int ReadCad4Header(ProgramState& state) {
+  textfile::LineSource& data = state.files.data;
+  state.standards = StandardsTable{};
+  std::string line;
+  if (!data.Next(line)) Fail(data, "Error reading file header");
+  state.title = fields::Fixed(fields::Column(line, 10, 28), 60);
+  for (;;) {
+    if (!data.Next(line)) Fail(data, "Error reading file header");
+    const auto type = RecordType(line);
+    if (!type) Fail(data, "Error reading file header");
+    if (*type == 1) break;
+    if (*type < 21 || *type > 33) Fail(data, "Error reading file header");
+    if (*type == 27) ReadStandardsList(state);
+    if (*type == 32) ReadWavelengths(state, line);
+    if (*type == 22) ReadSpeedLimits(state, line);
+  }
+  data.Back();
+  state.scan.step_count = kCad4Steps;
+  for (auto& entry : state.standards.entries) entry.step_count = kCad4Steps;
+  return kReadOk;
+}
+
+int ReadCad4Reflection(ProgramState& state, int request, const Hkl& wanted) {
+  textfile::LineSource& data = state.files.data;
+  ScanReflection& scan = state.scan;
+  // Stepping back rewinds as well: moving back two blocks lands in the
+  // wrong place when a two-line 'X' block or a dropped block lies between.
+  if (request == 0 || request <= scan.seq_no - 1) RewindToFirstBlock(data);
+  const int target = request;
+
+  std::string line;
+  for (;;) {
+    if (!data.Next(line)) return kEndOfData;
+    auto first = ParseFirstLine(line);
+    if (!first) Fail(data, "READ ERROR ON SCAN FILE");
+    first->line_number = data.LineNumber();
+    scan.seq_no = first->seq_no;
+    scan.hkl = first->hkl;
+    if (first->flags[1] == 'X') {
+      SkipLines(data, 1);
+      continue;
+    }
+    if (!Accepted(request, wanted, target, *first)) {
+      SkipLines(data, kBlockLines - 1);
+      continue;
+    }
+    // A speed code of 0 would give an infinite count scale.
+    if (first->speed_code == 0) Fail(data, "READ ERROR ON SCAN FILE");
+    if (!data.Next(line)) return kEndOfData;
+    auto angles = ParseAngleLine(line, first->seq_no);
+    if (!angles) Fail(data, "READ ERROR ON SCAN FILE");
+    angles->line_number = data.LineNumber();
+    const CountLines counts = ReadCountLines(state, first->seq_no);
+    if (counts == CountLines::kEndOfFile) return kEndOfData;
+    if (counts == CountLines::kDamaged) continue;
+    ConvertBlock(state, *first, *angles);
+    Classify(state, *first, angles->scan_width);
+    if (first->flags[3] == 'W' && state.skip_weak == 1 && request >= 0) continue;
+    return kReadOk;
+  }
+}
+
+}  // namespace kalvex

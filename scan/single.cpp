@@ -1,0 +1,145 @@
+// Reader of Single scan files: no header, one block of count lines and an
+// angle line per reflection; the step width comes from the omega-step box.
+//
+// Columns are 1-based. A block is:
+//   count line         '*' in 1; step count N 2-4 (I3); step time t 5-6 (I2,
+//                      0 = take the angle line's); counts 1-21 as 21 I6 in 7-132
+//   continuation lines (N - 1) div 21 of them; counts 21j+1 .. 21j+21 as
+//                      21 I6 in 7-132 (columns 1-6 not used)
+//   angle line         mark in 1; sequence number 2-5 (I4); standard number
+//                      6 (I1); h, k, l 7-15 (3I3); 2theta, omega - theta, chi,
+//                      phi 16-47 (4F8.3); step time 84-93 (F10.3)
+// Quirks honoured:
+//   - an angle line marked '*' is taken and then passed over: the next line
+//     is read as the angle line again;
+//   - the last continuation line carries 21 fields, of which only those up
+//     to N belong to the scan;
+//   - counts are scaled to the step time of the first Single reflection read
+//     since start-up (T0), across data files;
+//   - the format classifies nothing: class_code and the class counters stay;
+//   - the standard number is the file's digit, not a standards-table entry;
+//   - the second angle is stored unchanged as omega_centre.
+#include "scan/single.h"
+
+#include <string>
+
+#include "common/fixed_fields.h"
+#include "scan/readers.h"
+#include "shell/command_loop.h"
+#include "shell/parameter_dialogs.h"
+
+namespace kalvex {
+
+namespace {
+
+constexpr int kCountsPerLine = 21;
+
+// Fatal errors name the line read last, by its true number in the file.
+[[noreturn]] void Fail(const textfile::LineSource& data, const std::string& message) {
+  StopWithMessage(message + " at line " + std::to_string(data.LineNumber()));
+}
+
+[[noreturn]] void FailRead(const textfile::LineSource& data) { Fail(data, "Error reading datafile"); }
+
+// The 21 I6 counts of columns 7-132 into counts[first_step - 1 ...], as far
+// as the record holds them; false when a field does not convert.
+bool StoreCounts(const std::string& line, int first_step, ScanReflection& scan) {
+  for (int j = 0; j < kCountsPerLine; ++j) {
+    const auto count = fields::ReadInt(line, 7 + 6 * j, 6);
+    if (!count) return false;
+    const int index = first_step - 1 + j;
+    if (index < kMaxSteps) scan.counts[index] = static_cast<float>(*count);
+  }
+  return true;
+}
+
+// One angle line into the record, with the step time, the reference time
+// and the scale; returns whether the line was marked '*' (passed over).
+bool ReadAngleLine(ProgramState& state, int line_time, int step_count) {
+  textfile::LineSource& data = state.files.data;
+  ScanReflection& scan = state.scan;
+  std::string line;
+  if (!data.Next(line)) FailRead(data);
+  const auto seq = fields::ReadInt(line, 2, 4);
+  const auto standard = fields::ReadInt(line, 6, 1);
+  if (!seq || !standard) FailRead(data);
+  Hkl hkl{};
+  for (int i = 0; i < 3; ++i) {
+    const auto index = fields::ReadInt(line, 7 + 3 * i, 3);
+    if (!index) FailRead(data);
+    hkl[i] = *index;
+  }
+  std::optional<double> angle[4];
+  for (int i = 0; i < 4; ++i) {
+    angle[i] = fields::ReadReal(line, 16 + 8 * i, 8, 3);
+    if (!angle[i]) FailRead(data);
+  }
+  const auto time = fields::ReadReal(line, 84, 10, 3);
+  if (!time) FailRead(data);
+
+  scan.seq_no = *seq;
+  scan.standard_index = *standard;
+  scan.hkl = hkl;
+  scan.two_theta = static_cast<float>(*angle[0]);
+  scan.omega_centre = static_cast<float>(*angle[1]);
+  scan.chi = static_cast<float>(*angle[2]);
+  scan.phi = static_cast<float>(*angle[3]);
+  scan.step_time = line_time != 0 ? static_cast<float>(line_time) : static_cast<float>(*time);
+  // A zero counting time would scale the counts to infinity.
+  if (scan.step_time <= 0.0f) FailRead(data);
+  if (!state.single.reference_time_set) {
+    state.single.reference_time = scan.step_time;
+    state.single.reference_time_set = true;
+  }
+  scan.count_scale = state.single.reference_time / scan.step_time;
+  scan.step_count = step_count;
+  scan.scan_width = static_cast<float>(step_count) * state.omega_step;
+  scan.step_width = state.omega_step;
+  return line[0] == '*';
+}
+
+enum class Block { kRead, kEndOfFile };
+
+// The count line, its continuation lines and the angle line(s) of a block.
+Block ReadBlock(ProgramState& state) {
+  textfile::LineSource& data = state.files.data;
+  std::string line;
+  if (!data.Next(line)) return Block::kEndOfFile;
+  const auto step_count = fields::ReadInt(line, 2, 3);
+  const auto line_time = fields::ReadInt(line, 5, 2);
+  if (line.empty() || line[0] != '*' || !step_count || *step_count < 1 || !line_time) FailRead(data);
+  if (!StoreCounts(line, 1, state.scan)) FailRead(data);
+  const int continuation_lines = (*step_count - 1) / kCountsPerLine;
+  for (int j = 1; j <= continuation_lines; ++j) {
+    if (!data.Next(line) || !StoreCounts(line, kCountsPerLine * j + 1, state.scan)) FailRead(data);
+  }
+  while (ReadAngleLine(state, *line_time, *step_count)) {
+  }
+  if (*step_count > kMaxSteps) {
+    Fail(data, "Reflection " + std::to_string(state.scan.seq_no) + " has more than 200 steps");
+  }
+  return Block::kRead;
+}
+
+}  // namespace
+
+int ReadSingleHeader(ProgramState& state) {
+  state.title = fields::Fixed("Data from " + fields::Fixed(state.files.data_file_name, 12), 60);
+  AskOmegaStep(state, state.omega_step);
+  return kReadOk;
+}
+
+int ReadSingleReflection(ProgramState& state, int request, const Hkl& wanted) {
+  ScanReflection& scan = state.scan;
+  // Stepping back rewinds as well: moving back by the current block's
+  // length lands in the wrong place when the previous scan is longer.
+  if (request == 0 || request <= scan.seq_no - 1) state.files.data.Rewind();
+  const int target = request;
+  for (;;) {
+    if (ReadBlock(state) == Block::kEndOfFile) return kEndOfData;
+    const bool accepted = request == 0 ? scan.hkl == wanted : scan.seq_no >= target;
+    if (accepted) return kReadOk;
+  }
+}
+
+}  // namespace kalvex

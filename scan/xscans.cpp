@@ -1,0 +1,286 @@
+// Reader of Xscans scan files: the keyword header, the reflection lines and
+// the count lines, whose counts are runs of letters closed by a terminator.
+//
+// Columns are 1-based; header and reflection lines are read to column 120,
+// count lines to column 80. Header lines, in any order, up to "DATA":
+//   "CHECKR"  number of standards 7-10 (I4); step count 39-41 (I3)
+//   "SOURCE"  lambda1 25-31, lambda2 35-41 (2F7.5)
+//   "CHECKN"  standard number k 7-12 (I6); its h, k, l 13-24 (3I4)
+//   "DETECT"  atten 47-52 (F6.3)
+//   "TITLE"   title 7-66 (A60)
+//   "DATA"    ends the header; anything else is ignored
+// Reflection line, beginning with two blanks: sequence number 2-7 (I6,
+// negative for a standard); h, k, l 8-19 (3I4); 2theta, omega, phi, chi
+// 20-51 (4F8.2, phi before chi); width w 52-56 (F5.2, negative for an
+// attenuated scan); scan speed v 57-64 (F8.2).
+// Count lines follow it: step_count counts written back to back, each a run
+// of letters ('A'-'Z' = 0-25, 'a'-'z' = 26-51, most significant first) and
+// one terminator ('0'-'9' = 0-9, then `~!@#$%^&*()-_=+|\[{]};:'",<.>/? =
+// 10-41); count = 42 * letters + terminator.
+// Quirks honoured:
+//   - blanks anywhere in count lines are ignored and a count may run on
+//     into the next line;
+//   - the step positions span the width with step_count - 1 intervals;
+//   - lines between reflections that do not begin with two blanks are
+//     passed over;
+//   - count lines cut short by the end of the file give status 11 and the
+//     record as far as it was read;
+//   - only attenuated scans are classified ('F'); for the others class_code
+//     and the counters stay as they were.
+#include "scan/xscans.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "common/fixed_fields.h"
+#include "scan/readers.h"
+#include "shell/command_loop.h"
+
+namespace kalvex {
+
+namespace {
+
+constexpr int kCountColumns = 80;
+constexpr int kTerminators = 42;
+constexpr int kLetterBase = 52;
+constexpr char kTerminatorCharacters[] = "0123456789`~!@#$%^&*()-_=+|\\[{]};:'\",<.>/?";
+static_assert(sizeof(kTerminatorCharacters) - 1 == kTerminators);
+
+constexpr std::array<signed char, 128> MakeTerminatorTable() {
+  std::array<signed char, 128> table{};
+  for (int value = 0; value < kTerminators; ++value) {
+    table[static_cast<unsigned char>(kTerminatorCharacters[value])] = static_cast<signed char>(value);
+  }
+  return table;
+}
+constexpr std::array<signed char, 128> kTerminatorValue = MakeTerminatorTable();
+
+bool IsLetterDigit(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Fatal errors name the line read last, by its true number in the file.
+[[noreturn]] void Fail(const textfile::LineSource& data, const std::string& message) {
+  StopWithMessage(message + " at line " + std::to_string(data.LineNumber()));
+}
+
+bool StartsWith(const std::string& line, std::string_view keyword) { return line.starts_with(keyword); }
+
+// ---- header ---------------------------------------------------------------
+
+// "CHECKR" and "SOURCE" lines must reach the end of their last field.
+void RequireLength(const textfile::LineSource& data, const std::string& line, std::size_t length) {
+  if (line.size() < length) Fail(data, "UNEXPECTED EOF IN DATAFILE HEADER");
+}
+
+int HeaderInt(const textfile::LineSource& data, const std::string& line, int first_col, int width) {
+  const auto value = fields::ReadInt(line, first_col, width);
+  if (!value) Fail(data, "ERROR READING DATAFILE HEADER");
+  return *value;
+}
+
+float HeaderReal(const textfile::LineSource& data, const std::string& line, int first_col, int width,
+                 int decimals) {
+  const auto value = fields::ReadReal(line, first_col, width, decimals);
+  if (!value) Fail(data, "ERROR READING DATAFILE HEADER");
+  return static_cast<float>(*value);
+}
+
+void ReadCheckLine(ProgramState& state, const std::string& line) {
+  const textfile::LineSource& data = state.files.data;
+  RequireLength(data, line, 41);
+  const int standards = HeaderInt(data, line, 7, 4);
+  const int steps = HeaderInt(data, line, 39, 3);
+  if (standards > kMaxStandards) Fail(data, "More than 10 standards");
+  // A single step has no step width (the width spans steps - 1 intervals).
+  if (standards < 0 || steps < 2) Fail(data, "ERROR READING DATAFILE HEADER");
+  if (steps > kMaxSteps) Fail(data, "More than 200 steps per scan");
+  state.standards.count = standards;
+  state.xscans.step_count = steps;
+}
+
+void ReadStandardLine(ProgramState& state, const std::string& line) {
+  const textfile::LineSource& data = state.files.data;
+  const int k = HeaderInt(data, line, 7, 6);
+  if (k > kMaxStandards) Fail(data, "More than 10 standards");
+  if (k < 1) Fail(data, "ERROR READING DATAFILE HEADER");
+  for (int i = 0; i < 3; ++i) state.standards.entries[k - 1].hkl[i] = HeaderInt(data, line, 13 + 4 * i, 4);
+}
+
+void ReadSourceLine(ProgramState& state, const std::string& line) {
+  RequireLength(state.files.data, line, 41);
+  state.params.lambda1 = HeaderReal(state.files.data, line, 25, 7, 5);
+  state.params.lambda2 = HeaderReal(state.files.data, line, 35, 7, 5);
+  state.params.iratio = 0.5f;
+  state.params.n_wavelengths = 2;
+}
+
+// ---- reflections ------------------------------------------------------------
+
+struct ReflectionLine {
+  int seq_no = 0;  // as written: negative for a standard
+  Hkl hkl{};
+  float two_theta = 0, omega = 0, phi = 0, chi = 0;
+  float width = 0, speed = 0;
+};
+
+std::optional<ReflectionLine> ParseReflectionLine(const std::string& line) {
+  const auto seq = fields::ReadInt(line, 2, 6);
+  if (!seq) return std::nullopt;
+  ReflectionLine r;
+  r.seq_no = *seq;
+  for (int i = 0; i < 3; ++i) {
+    const auto index = fields::ReadInt(line, 8 + 4 * i, 4);
+    if (!index) return std::nullopt;
+    r.hkl[i] = *index;
+  }
+  float* reals[] = {&r.two_theta, &r.omega, &r.phi, &r.chi};
+  for (int i = 0; i < 4; ++i) {
+    const auto value = fields::ReadReal(line, 20 + 8 * i, 8, 2);
+    if (!value) return std::nullopt;
+    *reals[i] = static_cast<float>(*value);
+  }
+  const auto width = fields::ReadReal(line, 52, 5, 2);
+  const auto speed = fields::ReadReal(line, 57, 8, 2);
+  if (!width || !speed) return std::nullopt;
+  r.width = static_cast<float>(*width);
+  r.speed = static_cast<float>(*speed);
+  return r;
+}
+
+bool IsReflectionLine(const std::string& line) { return line.starts_with("  "); }
+
+// Rewinds to the line after "DATA"; false when there is none.
+bool RewindToData(textfile::LineSource& data) {
+  data.Rewind();
+  std::string line;
+  while (data.Next(line)) {
+    if (StartsWith(line, "DATA")) return true;
+  }
+  return false;
+}
+
+// Scan geometry, time, scale and class of an accepted reflection.
+void ConvertReflection(ProgramState& state, const ReflectionLine& r) {
+  ScanReflection& scan = state.scan;
+  const int steps = state.xscans.step_count;
+  scan.step_count = steps;
+  scan.scan_width = std::abs(r.width);
+  scan.step_width = scan.scan_width / static_cast<float>(steps - 1);
+  scan.count_scale = r.seq_no < 0 ? 1.0f : r.speed;
+  scan.step_time = 60.0f / r.speed / static_cast<float>(steps);
+  scan.omega_centre = r.omega - scan.two_theta / 2.0f;
+  if (r.width < 0.0f) {
+    ++state.input_class[kClassFiltered];
+    scan.count_scale *= state.params.atten;
+    scan.class_code[0] = 'F';
+  }
+}
+
+}  // namespace
+
+int TerminatorValue(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  return code < kTerminatorValue.size() ? kTerminatorValue[code] : 0;
+}
+
+long long DecodeLetterRun(std::string_view letters) {
+  if (letters.size() > static_cast<std::size_t>(kMaxLetterRun)) return -1;
+  long long value = 0;
+  long long weight = kTerminators;
+  for (auto it = letters.rbegin(); it != letters.rend(); ++it) {
+    const int code = static_cast<unsigned char>(*it);
+    const int digit = code < 91 ? code - 65 : code - 71;
+    value += digit * weight;
+    weight *= kLetterBase;
+  }
+  return value;
+}
+
+int ReadEncodedCounts(textfile::LineSource& data, int step_count, std::array<float, kMaxSteps>& counts) {
+  const int wanted = std::min(step_count, kMaxSteps);
+  int stored = 0;
+  char pending[kMaxLetterRun];
+  int pending_length = 0;
+  std::string line;
+  do {
+    if (!data.Next(line)) return 1;
+    const std::size_t columns = std::min<std::size_t>(line.size(), kCountColumns);
+    for (std::size_t i = 0; i < columns; ++i) {
+      const char c = line[i];
+      if (c == ' ') continue;
+      if (IsLetterDigit(c)) {
+        // A run longer than any count is damage, not a number.
+        if (pending_length == kMaxLetterRun) return 1;
+        pending[pending_length++] = c;
+        continue;
+      }
+      if (c != '0' && TerminatorValue(c) == 0) return 1;  // control or non-ASCII character
+      const long long value = DecodeLetterRun({pending, static_cast<std::size_t>(pending_length)});
+      pending_length = 0;
+      if (stored < kMaxSteps) counts[stored] = static_cast<float>(value + TerminatorValue(c));
+      ++stored;
+    }
+  } while (stored < wanted);
+  return 0;
+}
+
+int ReadXscansHeader(ProgramState& state) {
+  textfile::LineSource& data = state.files.data;
+  state.standards = StandardsTable{};
+  state.xscans.step_count = 0;
+  std::string line;
+  for (;;) {
+    if (!data.Next(line)) Fail(data, "UNEXPECTED EOF IN DATAFILE HEADER");
+    if (StartsWith(line, "CHECKR")) ReadCheckLine(state, line);
+    else if (StartsWith(line, "SOURCE")) ReadSourceLine(state, line);
+    else if (StartsWith(line, "CHECKN")) ReadStandardLine(state, line);
+    else if (StartsWith(line, "DETECT")) state.params.atten = HeaderReal(data, line, 47, 6, 3);
+    else if (StartsWith(line, "TITLE")) state.title = fields::Fixed(fields::Column(line, 7, 60), 60);
+    else if (StartsWith(line, "DATA")) break;
+  }
+  // Without "CHECKR" there is no step count, and no scan can be laid out.
+  if (state.xscans.step_count == 0) Fail(data, "ERROR READING DATAFILE HEADER");
+  state.scan.step_count = state.xscans.step_count;
+  for (auto& entry : state.standards.entries) entry.step_count = state.xscans.step_count;
+  return kReadOk;
+}
+
+int ReadXscansReflection(ProgramState& state, int request, const Hkl& wanted) {
+  textfile::LineSource& data = state.files.data;
+  ScanReflection& scan = state.scan;
+  int target = 0;
+  // Stepping back rewinds as well: ten lines back need not reach the
+  // previous reflection line when scans fill many count lines.
+  if (request == 0 || request <= scan.seq_no - 1) {
+    if (!RewindToData(data)) return kEndOfData;
+    target = std::abs(request);
+  } else {
+    target = std::max(request, scan.seq_no + 1);
+  }
+
+  std::string line;
+  for (;;) {
+    if (!data.Next(line)) return kEndOfData;
+    if (!IsReflectionLine(line)) continue;
+    const auto r = ParseReflectionLine(line);
+    if (!r) Fail(data, "READ ERROR ON SCAN FILE");
+    scan.seq_no = std::abs(r->seq_no);
+    scan.hkl = r->hkl;
+    scan.two_theta = r->two_theta;
+    scan.omega_centre = r->omega;
+    scan.phi = r->phi;
+    scan.chi = r->chi;
+    const bool accepted = request == 0 ? scan.hkl == wanted : scan.seq_no >= target;
+    if (!accepted) continue;
+    scan.standard_index = 0;
+    if (r->seq_no < 0) {
+      scan.standard_index = FindStandard(state.standards, scan.hkl);
+      if (scan.standard_index == 0) Fail(data, "Unidentified Standard Refln");
+    }
+    const int counts_status = ReadEncodedCounts(data, state.xscans.step_count, scan.counts);
+    ConvertReflection(state, *r);
+    return counts_status == 0 ? kReadOk : kReadFailed;
+  }
+}
+
+}  // namespace kalvex
