@@ -1,0 +1,358 @@
+// The data-set generator: crystal geometry, the instrument's scans, true
+// profiles and Poisson counts.
+#include "tools/simulate/simulate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace kalvex::simulate {
+namespace {
+
+constexpr double kDeg = std::numbers::pi / 180.0;
+
+// Speed factor F of the Xcalibur scan by class: weak reflections are scanned
+// at half the base speed, strong ones at twice it.
+double SpeedFactor(ReflectionClass cls) {
+  switch (cls) {
+    case ReflectionClass::kWeak: return 0.5;
+    case ReflectionClass::kStrong: return 2.0;
+    default: return 1.0;
+  }
+}
+
+// Unit-area pseudo-Voigt at distance d from its centre, FWHM w.
+double PseudoVoigt(double d, double w, double eta) {
+  const double c_g = 2.0 * std::sqrt(std::log(2.0));
+  const double a_g = 2.0 * std::sqrt(std::log(2.0) / std::numbers::pi);
+  const double u = c_g * d / w;
+  const double gauss = a_g / w * std::exp(-u * u);
+  const double lorentz = 2.0 / std::numbers::pi * w / (w * w + 4.0 * d * d);
+  return (1.0 - eta) * gauss + eta * lorentz;
+}
+
+bool IsDoublet(const Instrument& instrument) {
+  return instrument.n_wavelengths == 2 && instrument.lambda2 >= 0.1;
+}
+
+}  // namespace
+
+const char* ClassCode(ReflectionClass cls) {
+  switch (cls) {
+    case ReflectionClass::kLessThan: return "LT";
+    case ReflectionClass::kWeak: return "WK";
+    case ReflectionClass::kNormal: return "NL";
+    case ReflectionClass::kStrong: return "ST";
+    case ReflectionClass::kStandard: return "SD";
+    case ReflectionClass::kFiltered: return "FT";
+  }
+  return "NL";
+}
+
+Matrix3 BMatrix(const Cell& cell) {
+  const double ca = std::cos(cell.alpha * kDeg), cb = std::cos(cell.beta * kDeg), cg = std::cos(cell.gamma * kDeg);
+  const double sa = std::sin(cell.alpha * kDeg), sb = std::sin(cell.beta * kDeg), sg = std::sin(cell.gamma * kDeg);
+  const double volume = cell.a * cell.b * cell.c * std::sqrt(1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg);
+  const double as = cell.b * cell.c * sa / volume;
+  const double bs = cell.c * cell.a * sb / volume;
+  const double cs = cell.a * cell.b * sg / volume;
+  const double cas = (cb * cg - ca) / (sb * sg);
+  const double cbs = (cg * ca - cb) / (sg * sa);
+  const double cgs = (ca * cb - cg) / (sa * sb);
+  const double sgs = std::sqrt(1.0 - cgs * cgs);
+  const double t = (cas - cbs * cgs) / sgs;
+  return {{{as, bs * cgs, cs * cbs}, {0.0, bs * sgs, cs * t}, {0.0, 0.0, cs * std::sqrt(1.0 - cbs * cbs - t * t)}}};
+}
+
+Matrix3 UMatrix(const Vector3& rotation) {
+  auto product = [](const Matrix3& x, const Matrix3& y) {
+    Matrix3 z{};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k) z[i][j] += x[i][k] * y[k][j];
+    return z;
+  };
+  const double c1 = std::cos(rotation[0] * kDeg), s1 = std::sin(rotation[0] * kDeg);
+  const double c2 = std::cos(rotation[1] * kDeg), s2 = std::sin(rotation[1] * kDeg);
+  const double c3 = std::cos(rotation[2] * kDeg), s3 = std::sin(rotation[2] * kDeg);
+  const Matrix3 rx{{{1, 0, 0}, {0, c1, -s1}, {0, s1, c1}}};
+  const Matrix3 ry{{{c2, 0, s2}, {0, 1, 0}, {-s2, 0, c2}}};
+  const Matrix3 rz{{{c3, -s3, 0}, {s3, c3, 0}, {0, 0, 1}}};
+  return product(product(rx, ry), rz);
+}
+
+Matrix3 UBMatrix(const Crystal& crystal) {
+  const Matrix3 u = UMatrix(crystal.rotation);
+  const Matrix3 b = BMatrix(crystal.cell);
+  Matrix3 ub{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) ub[i][j] += u[i][k] * b[k][j];
+  return ub;
+}
+
+Vector3 Multiply(const Matrix3& m, const Vector3& v) {
+  Vector3 r{};
+  for (int i = 0; i < 3; ++i) r[i] = m[i][0] * v[0] + m[i][1] * v[1] + m[i][2] * v[2];
+  return r;
+}
+
+bool BisectingAngles(const Matrix3& ub, const Hkl& hkl, double lambda, SettingAngles& angles) {
+  const Vector3 h = Multiply(ub, {double(hkl[0]), double(hkl[1]), double(hkl[2])});
+  const double length = std::sqrt(h[0] * h[0] + h[1] * h[1] + h[2] * h[2]);
+  const double sin_theta = lambda * length / 2.0;
+  if (length == 0.0 || sin_theta >= 1.0) return false;
+  // At omega 0 the diffraction vector points along (cos chi cos phi, cos chi sin phi, sin chi).
+  angles.two_theta = 2.0 * std::asin(sin_theta) / kDeg;
+  angles.omega = 0.0;
+  angles.chi = std::atan2(h[2], std::hypot(h[0], h[1])) / kDeg;
+  angles.phi = std::atan2(h[1], h[0]) / kDeg;
+  return true;
+}
+
+double DoubletShift(const Instrument& instrument, double two_theta) {
+  if (!IsDoublet(instrument)) return 0.0;
+  const double ratio = instrument.lambda2 / instrument.lambda1;
+  const double theta = two_theta / 2.0;
+  double mono = 0.0;
+  if (instrument.mono_orient != 0) {
+    mono = instrument.mono_orient *
+           (std::asin(ratio * std::sin(std::abs(instrument.mono_2theta) / 2.0 * kDeg)) / kDeg -
+            instrument.mono_2theta / 2.0);
+  }
+  return std::asin(ratio * std::sin(theta * kDeg)) / kDeg - theta + mono;
+}
+
+double OmegaCorrection(const Instrument& instrument, const SettingAngles& angles) {
+  const Vector3& x = instrument.offsets;
+  if (std::abs(x[0]) + std::abs(x[1]) + std::abs(x[2]) < 1.0e-5 || instrument.rs == 0.0) return instrument.omega_zero;
+  const double om = angles.omega * kDeg, ch = angles.chi * kDeg, ph = angles.phi * kDeg;
+  const double theta = angles.two_theta / 2.0 * kDeg;
+  // Unit diffraction vector and its derivative in omega, in the phi-axis frame.
+  const Vector3 r1{std::cos(om) * std::cos(ch) * std::cos(ph) - std::sin(om) * std::sin(ph),
+                   std::cos(om) * std::cos(ch) * std::sin(ph) + std::sin(om) * std::cos(ph),
+                   std::cos(om) * std::sin(ch)};
+  const Vector3 r2{-std::sin(om) * std::cos(ch) * std::cos(ph) - std::cos(om) * std::sin(ph),
+                   std::cos(om) * std::cos(ph) - std::sin(om) * std::cos(ch) * std::sin(ph),
+                   -std::sin(om) * std::sin(ch)};
+  const double v1 = r1[0] * x[0] + r1[1] * x[1] + r1[2] * x[2];
+  const double v2 = r2[0] * x[0] + r2[1] * x[1] + r2[2] * x[2];
+  const double d_two_theta = (v1 * std::cos(theta) + v2 * std::sin(theta)) / instrument.rs / kDeg;
+  return instrument.omega_zero + d_two_theta;
+}
+
+Random::Random(std::uint32_t seed) : engine_(seed) {}
+
+double Random::Uniform() { return (static_cast<double>(engine_()) + 0.5) / 4294967296.0; }
+
+double Random::Normal() {
+  // Box-Muller on our own uniforms: std::normal_distribution differs between libraries.
+  const double u1 = Uniform(), u2 = Uniform();
+  return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
+}
+
+long long Random::Poisson(double mean) {
+  if (mean <= 0.0) return 0;
+  if (mean < 12.0) {
+    // Multiplication of uniforms (Knuth).
+    const double limit = std::exp(-mean);
+    long long k = 0;
+    double product = Uniform();
+    while (product > limit) {
+      ++k;
+      product *= Uniform();
+    }
+    return k;
+  }
+  // Transformed rejection with squeeze (Hoermann's PTRS), exact for any mean.
+  const double slam = std::sqrt(mean), loglam = std::log(mean);
+  const double b = 0.931 + 2.53 * slam;
+  const double a = -0.059 + 0.02483 * b;
+  const double inv_alpha = 1.1239 + 1.1328 / (b - 3.4);
+  const double vr = 0.9277 - 3.6224 / (b - 2.0);
+  for (;;) {
+    const double u = Uniform() - 0.5;
+    const double v = Uniform();
+    const double us = 0.5 - std::abs(u);
+    const double k = std::floor((2.0 * a / us + b) * u + mean + 0.43);
+    if (us >= 0.07 && v <= vr) return static_cast<long long>(k);
+    if (k < 0.0 || (us < 0.013 && v > us)) continue;
+    if (std::log(v) + std::log(inv_alpha) - std::log(a / (us * us) + b) <= -mean + k * loglam - std::lgamma(k + 1.0)) {
+      return static_cast<long long>(k);
+    }
+  }
+}
+
+DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const ScanSettings& scan,
+                    const FitSettings& fit, const std::vector<Standard>& standards,
+                    const std::vector<ReflectionSpec>& specs, std::uint32_t seed) {
+  DataSet data;
+  data.crystal = crystal;
+  data.instrument = instrument;
+  data.scan = scan;
+  data.fit = fit;
+  data.standards = standards;
+  const Matrix3 ub = UBMatrix(crystal);
+  Random random(seed);
+
+  for (const ReflectionSpec& spec : specs) {
+    SimReflection r;
+    if (!BisectingAngles(ub, spec.hkl, instrument.lambda1, r.angles)) continue;
+    r.seq = static_cast<int>(data.reflections.size()) + 1;
+    r.hkl = spec.hkl;
+    r.cls = spec.cls;
+    r.standard_index = spec.standard_index;
+    const double theta = r.angles.two_theta / 2.0;
+    const double tan_theta = std::tan(theta * kDeg);
+
+    // The peak lies where omega zero and the offsets put it; the instrument
+    // centres its scan on omega 0 of its own setting, give or take its error.
+    r.truth.position = OmegaCorrection(instrument, r.angles);
+    r.omega_centre = spec.centring_error;
+    r.angles.omega = r.omega_centre;
+
+    r.scan_width = scan.width_a + scan.width_b * tan_theta;
+    const bool standard = spec.standard_index > 0 && spec.standard_index <= static_cast<int>(standards.size());
+    if (standard) {
+      const Standard& s = standards[spec.standard_index - 1];
+      r.step_count = s.step_count;
+      r.step_time = s.step_time;
+      r.speed_factor = 1.0;
+      r.count_scale = r.scan_width / scan.scan_speed / (s.step_count * s.step_time);
+    } else {
+      r.step_count = scan.steps;
+      r.speed_factor = SpeedFactor(spec.cls);
+      r.step_time = r.scan_width / scan.scan_speed / r.speed_factor / r.step_count;
+      r.count_scale = r.speed_factor;
+      if (spec.cls == ReflectionClass::kFiltered) r.count_scale *= instrument.atten;
+    }
+    r.step_width = r.scan_width / r.step_count;
+
+    r.truth.fwhm = fit.fwhm_a + fit.fwhm_b * tan_theta;
+    r.truth.eta = fit.eta;
+    r.truth.background = spec.background_rate * r.step_time;
+    r.truth.intensity = spec.intensity;
+    r.doublet_shift = DoubletShift(instrument, r.angles.two_theta);
+
+    const double raw_intensity = spec.intensity / r.count_scale;
+    const double ratio = IsDoublet(instrument) ? instrument.iratio : 0.0;
+    r.counts.resize(r.step_count);
+    for (int i = 0; i < r.step_count; ++i) {
+      const double x = r.omega_centre - r.scan_width / 2.0 + (i + 0.5) * r.step_width;
+      const double d = x - r.truth.position;
+      const double profile = PseudoVoigt(d, r.truth.fwhm, r.truth.eta) +
+                             ratio * PseudoVoigt(d - r.doublet_shift, r.truth.fwhm, r.truth.eta);
+      r.counts[i] = random.Poisson(r.truth.background + raw_intensity * profile);
+    }
+    data.reflections.push_back(std::move(r));
+  }
+  return data;
+}
+
+DataSet Generate(const Crystal& crystal, const Instrument& instrument, const ScanSettings& scan,
+                 const FitSettings& fit, const GeneratorOptions& options) {
+  const Matrix3 ub = UBMatrix(crystal);
+  const Cell& cell = crystal.cell;
+
+  // Every hkl of one hemisphere (Friedel mates are the same reflection) that
+  // the resolution limit and the wavelength allow, in order of 2theta.
+  struct Candidate {
+    double two_theta;
+    Hkl hkl;
+  };
+  std::vector<Candidate> all;
+  const int h_max = static_cast<int>(cell.a / options.d_min) + 1;
+  const int k_max = static_cast<int>(cell.b / options.d_min) + 1;
+  const int l_max = static_cast<int>(cell.c / options.d_min) + 1;
+  for (int h = 0; h <= h_max; ++h) {
+    for (int k = -k_max; k <= k_max; ++k) {
+      for (int l = -l_max; l <= l_max; ++l) {
+        if (h == 0 && (k < 0 || (k == 0 && l <= 0))) continue;
+        const Vector3 v = Multiply(ub, {double(h), double(k), double(l)});
+        const double d_star = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        if (d_star * options.d_min > 1.0) continue;
+        SettingAngles angles;
+        if (!BisectingAngles(ub, {h, k, l}, instrument.lambda1, angles)) continue;
+        all.push_back({angles.two_theta, {h, k, l}});
+      }
+    }
+  }
+  std::sort(all.begin(), all.end(), [](const Candidate& x, const Candidate& y) {
+    return x.two_theta != y.two_theta ? x.two_theta < y.two_theta : x.hkl < y.hkl;
+  });
+
+  Random random(options.seed);
+  // Peak counts per step of a strong reflection without the attenuator.
+  auto peak_counts = [&](double intensity, double two_theta) {
+    const double fwhm = fit.fwhm_a + fit.fwhm_b * std::tan(two_theta / 2.0 * kDeg);
+    return intensity / SpeedFactor(ReflectionClass::kStrong) * PseudoVoigt(0.0, fwhm, fit.eta);
+  };
+  auto ordinary = [&](const Candidate& c) {
+    ReflectionSpec spec;
+    spec.hkl = c.hkl;
+    const double u = random.Uniform();
+    if (u < options.weak_fraction) {
+      spec.intensity = random.Uniform() * kWeakBelow;
+    } else if (u < options.weak_fraction + options.attenuated_fraction) {
+      // Twice the threshold: at the strong speed factor 2 the peak step then
+      // exceeds it for any FWHM below 1 degree.
+      spec.intensity = 2.0 * kAttenuateAbovePeakCounts * (1.0 + random.Uniform());
+    } else {
+      spec.intensity = -options.mean_intensity * std::log(random.Uniform());
+    }
+    if (spec.intensity < kLessThanBelow) {
+      spec.cls = ReflectionClass::kLessThan;
+    } else if (spec.intensity < kWeakBelow) {
+      spec.cls = ReflectionClass::kWeak;
+    } else if (peak_counts(spec.intensity, c.two_theta) > kAttenuateAbovePeakCounts) {
+      spec.cls = ReflectionClass::kFiltered;
+    } else if (spec.intensity > kStrongAbove) {
+      spec.cls = ReflectionClass::kStrong;
+    } else {
+      spec.cls = ReflectionClass::kNormal;
+    }
+    spec.background_rate = options.background_rate;
+    spec.centring_error = options.centring_error * random.Normal();
+    return spec;
+  };
+
+  // Standards: the first reflections above 10 degrees 2theta, measured at a
+  // steady strong intensity.
+  std::vector<Standard> standards;
+  std::vector<ReflectionSpec> standard_specs;
+  for (const Candidate& c : all) {
+    if (static_cast<int>(standards.size()) >= options.standards) break;
+    if (c.two_theta < 10.0) continue;
+    standards.push_back({c.hkl, scan.standard_steps, scan.standard_step_time});
+    ReflectionSpec spec;
+    spec.hkl = c.hkl;
+    spec.cls = ReflectionClass::kStandard;
+    spec.standard_index = static_cast<int>(standards.size());
+    spec.intensity = 3.0 * options.mean_intensity;
+    spec.background_rate = options.background_rate;
+    standard_specs.push_back(spec);
+  }
+  auto add_standards = [&](std::vector<ReflectionSpec>& specs) {
+    for (ReflectionSpec spec : standard_specs) {
+      spec.centring_error = options.centring_error * random.Normal();
+      specs.push_back(spec);
+    }
+  };
+
+  // The requested number of reflections spread evenly over the 2theta range.
+  std::vector<ReflectionSpec> specs;
+  const int wanted = std::min<int>(options.reflections, static_cast<int>(all.size()));
+  add_standards(specs);
+  for (int i = 0; i < wanted; ++i) {
+    const std::size_t index = static_cast<std::size_t>(i) * all.size() / static_cast<std::size_t>(wanted);
+    specs.push_back(ordinary(all[index]));
+    if (options.standards_every > 0 && (i + 1) % options.standards_every == 0 && i + 1 < wanted) add_standards(specs);
+  }
+  add_standards(specs);
+
+  DataSet data = MakeDataSet(crystal, instrument, scan, fit, standards, specs, options.seed + 1);
+  data.title = options.title;
+  return data;
+}
+
+}  // namespace kalvex::simulate
