@@ -13,6 +13,7 @@
 #include "scan/preprocessed_list.h"
 #include "scan/scan_reflection.h"
 #include "scan/single.h"
+#include "scan/xcalibur.h"
 #include "scan/xscans.h"
 #include "shell/file_state.h"
 #include "shell/run_parameters.h"
@@ -48,8 +49,9 @@ struct ProgramState {
   std::array<int, kInputClasses> input_class{};
   int skip_weak = 0;
   float omega_step = 0.02f;  // the omega-step box's value (Single files)
-  // What the CAD4, Single and Xscans readers keep between reflections.
+  // What the format readers keep between reflections.
   Cad4Format cad4;
+  XcaliburFormat xcalibur;
   SingleFormat single;
   XscansFormat xscans;
 
