@@ -151,21 +151,26 @@ bool CALCB(const CellVector& cell, Mat3& b, Notices& notices) {
   return true;
 }
 
-bool OMTOB(const Mat3& ub, CellVector& cell, Mat3& b, Notices& notices) {
+int CellFromUB(const Mat3& ub, CellVector& cell) {
   Mat3 ubt{};
   Transpose3(ub, ubt);
   Mat3 gs{};
   Multiply3(ubt, ub, gs);
   Mat3 g{};
   float det = 0.0f;
-  if (InvertMatrix(gs, g, det) != kLuOk) notices.Add(Notice::kLuSingular);
-  if (!(det > 0.0f)) {
+  if (InvertMatrix(gs, g, det) != kLuOk) return kCellLuZeroRow;
+  if (!(det > 0.0f)) return kCellNoVolume;
+  CellFromMetric(g, det, cell);
+  return kCellOk;
+}
+
+bool OMTOB(const Mat3& ub, CellVector& cell, Mat3& b, Notices& notices) {
+  const int status = CellFromUB(ub, cell);
+  if (status == kCellLuZeroRow) notices.Add(Notice::kLuSingular);
+  if (status != kCellOk) {
     notices.Add(Notice::kOmtobInvalid);
     return false;
   }
-  CellVector fresh{};
-  CellFromMetric(g, det, fresh);
-  cell = fresh;
   CALCB(cell, b, notices);
   return true;
 }

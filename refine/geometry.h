@@ -64,6 +64,14 @@ Mat3 BuildBMatrix(const CellMetrics& direct, const CellMetrics& reciprocal);
 // (B untouched, kCalcbError with det G noted) for a cell without volume.
 bool CALCB(const CellVector& cell, Mat3& b, Notices& notices);
 
+// The cell (a, b, c, alpha, beta, gamma in degrees, V) from G* = UB^T UB.
+// The cell stays untouched unless the result is kCellOk: kCellLuZeroRow for
+// a G* with a row of zeros, kCellNoVolume for det G* not positive.
+constexpr int kCellOk = 0;
+constexpr int kCellLuZeroRow = 1;
+constexpr int kCellNoVolume = 2;
+int CellFromUB(const Mat3& ub, CellVector& cell);
+
 // The cell (seven values) and B from UB. False (cell and B untouched) when
 // UB^T UB is not positive: a zero or singular UB.
 bool OMTOB(const Mat3& ub, CellVector& cell, Mat3& b, Notices& notices);

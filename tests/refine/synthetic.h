@@ -91,9 +91,11 @@ inline bool SettingAngles(const Mat3& ub, const Hkl& hkl, double lambda, double 
 
 // Reflections with |h|, |k|, |l| <= 4 between 2theta 8 and 70 degrees, in a
 // shuffled order of a fixed seed, each at a random omega off bisecting within
-// +-omega_spread, and its omega then shifted by Gaussian noise of omega_sd.
+// +-omega_spread, and its omega then shifted by Gaussian noise of omega_sd
+// (and 2theta, chi, phi by noise of angle_sd).
 inline std::vector<Reflection> MakeReflections(const Mat3& ub, double lambda, int count, unsigned seed,
-                                               double omega_sd = 0.0, double omega_spread = 10.0) {
+                                               double omega_sd = 0.0, double omega_spread = 10.0,
+                                               double angle_sd = 0.0) {
   std::mt19937 rng(seed);
   std::vector<Hkl> candidates;
   for (int h = -4; h <= 4; ++h)
@@ -102,7 +104,7 @@ inline std::vector<Reflection> MakeReflections(const Mat3& ub, double lambda, in
         if (h != 0 || k != 0 || l != 0) candidates.push_back({h, k, l});
   std::shuffle(candidates.begin(), candidates.end(), rng);
   std::uniform_real_distribution<double> spread(-omega_spread, omega_spread);
-  std::normal_distribution<double> noise(0.0, omega_sd > 0 ? omega_sd : 1.0);
+  std::normal_distribution<double> noise(0.0, 1.0);
   std::vector<Reflection> out;
   for (const Hkl& hkl : candidates) {
     if (static_cast<int>(out.size()) == count) break;
@@ -110,7 +112,10 @@ inline std::vector<Reflection> MakeReflections(const Mat3& ub, double lambda, in
     r.hkl = hkl;
     if (!SettingAngles(ub, hkl, lambda, spread(rng), r.angles)) continue;
     if (r.angles[kTwoTheta] < 8 || r.angles[kTwoTheta] > 70) continue;
-    if (omega_sd > 0) r.angles[kOmega] += static_cast<float>(noise(rng));
+    if (omega_sd > 0) r.angles[kOmega] += static_cast<float>(omega_sd * noise(rng));
+    if (angle_sd > 0) {
+      for (int i : {kTwoTheta, kChi, kPhi}) r.angles[i] += static_cast<float>(angle_sd * noise(rng));
+    }
     out.push_back(r);
   }
   return out;
