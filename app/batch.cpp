@@ -76,6 +76,42 @@ class Progress {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// "Preprocess", then optionally "Calc FWHM" and "Calc UB", answering their
+// dialogs; the refined cell is printed.
+void Prepare(ProgramState& state, const BatchOptions& opt) {
+  const Widgets& w = state.widgets;
+  script::QueueNumber(w.preprocess_threshold, opt.threshold);
+  script::QueueClick(kCodePreprocessGo);
+  DispatchCommand(state, kCodePreprocess);
+  std::printf("Preprocessing kept %d reflections\n", state.preprocessed_list.count);
+  if (state.preprocessed != 1) Fail("the preprocessing pass did not complete", 1);
+  if (opt.calc_fwhm) {
+    script::QueueClick(kCodeFwhmSave);
+    DispatchCommand(state, kCodeCalcFwhm);
+    std::printf("FWHM = %.4f + %.4f tan(theta)\n", state.params.pdef[kFwhm][kCoefA], state.params.pdef[kFwhm][kCoefB]);
+  }
+  if (!opt.calc_ub) return;
+  const char* systems[] = {"monoclinic-b", "monoclinic-c", "orthorhombic", "tetragonal", "hexagonal", "cubic"};
+  if (!opt.system.empty()) {
+    script::QueueToggle(w.refine_constrained, 1);
+    for (int i = 0; i < 6; ++i)
+      if (opt.system == systems[i]) script::QueueListSelect(w.refine_system_list, i + 1);
+  }
+  if (opt.offsets) script::QueueToggle(w.refine_offsets, 1);
+  if (opt.omega_zero) script::QueueToggle(w.refine_omega_zero, 1);
+  script::QueueClick(kCodeRefineGo);
+  script::QueueClick(kCodeResultsOk);
+  DispatchCommand(state, kCodeCalcUB);
+  if (!state.orientation.corrections_valid) Fail("\"Calc UB\" could not refine", 1);
+  const OrientationState& o = state.orientation;
+  const char* names[7] = {"a", "b", "c", "alpha", "beta", "gamma", "V"};
+  std::printf("Refined cell from %d reflections%s%s:\n", state.preprocessed_list.count,
+              opt.system.empty() ? "" : ", constrained ", opt.system.c_str());
+  for (int i = 0; i < 7; ++i) std::printf("  %-6s %12.5f (%.5f)\n", names[i], o.cell[i], o.cell_esd[i]);
+  std::printf("  omega zero %10.4f\n  offsets    %10.4f %10.4f %10.4f\n", o.omega_zero, o.offsets[0], o.offsets[1],
+              o.offsets[2]);
+}
+
 }  // namespace
 
 int RunBatch(const BatchOptions& opt) {
@@ -143,6 +179,17 @@ int RunBatch(const BatchOptions& opt) {
     queue_background();
     script::QueueClick(kCodeBgSave);
     DispatchCommand(state, kCodeBackgrounds);
+  }
+
+  if (opt.preprocess) {
+    Prepare(state, opt);
+    // The pass leaves the last reflection in memory; a user goes back to
+    // the first through "Manual profile fit" (sequence number 1, "Go",
+    // "Exit") before integrating.
+    script::QueueNumber(w.main[kWSeqEntry], 1.0f);
+    script::QueueClick(kCodeSeqGo);
+    script::QueueClick(kCodeExit);
+    DispatchCommand(state, kCodeManualFit);
   }
 
   // "Auto profile fit": the peak defaults stay as they are; the "D" column

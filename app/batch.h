@@ -19,6 +19,14 @@ struct BatchOptions {
   int nstep_bg = 0;
   bool calc_background = false;
   bool quiet = false;
+  // Before the integration: a preprocessing pass, the FWHM line, "Calc UB".
+  bool preprocess = false;
+  float threshold = 30.0f;
+  bool calc_fwhm = false;
+  bool calc_ub = false;
+  std::string system;  // empty: unconstrained
+  bool offsets = false;
+  bool omega_zero = false;
 };
 
 // Runs the integration; never returns (the program ends as the window's

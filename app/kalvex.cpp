@@ -50,6 +50,23 @@ int main(int argc, char** argv) {
   integrate->add_flag("--calc-background", opt.calc_background,
                       "build the background table and exponential fit from the data first (\"Calc Background\")");
   integrate->add_flag("--quiet", opt.quiet, "no progress on stderr");
+  auto* preprocess = integrate->add_flag(
+      "--preprocess", opt.preprocess,
+      "first make a preprocessing pass that keeps the strong reflections (\"Preprocess\")");
+  integrate->add_option("--threshold", opt.threshold, "I/sigma above which preprocessing keeps a reflection (30; at least 3)")
+      ->needs(preprocess);
+  integrate->add_flag("--calc-fwhm", opt.calc_fwhm, "store the FWHM line fitted to the kept reflections as the default")
+      ->needs(preprocess);
+  auto* calc_ub = integrate->add_flag(
+      "--calc-ub", opt.calc_ub, "refine UB and the cell from the kept reflections (\"Calc UB\"); peak positions are then predicted")
+      ->needs(preprocess);
+  integrate
+      ->add_option("--system", opt.system,
+                   "constrain the cell: monoclinic-b|monoclinic-c|orthorhombic|tetragonal|hexagonal|cubic")
+      ->check(CLI::IsMember({"monoclinic-b", "monoclinic-c", "orthorhombic", "tetragonal", "hexagonal", "cubic"}))
+      ->needs(calc_ub);
+  integrate->add_flag("--offsets", opt.offsets, "refine crystal offsets with UB")->needs(calc_ub);
+  integrate->add_flag("--omega-zero", opt.omega_zero, "refine omega zero with UB")->needs(calc_ub);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,28 @@
+// "Auto profile fit" and what manual fitting and preprocessing share with
+// it: start values, the fit with its retry and counters, and the transfer
+// between the state and "Fitting Controls & Results".
+#pragma once
+
+#include "shell/program_state.h"
+
+namespace kalvex {
+
+// Fitting modes.
+constexpr int kManualFitting = 1;
+constexpr int kAutomaticFitting = 2;
+
+void AutoFit(ProgramState& state);  // 322
+void FitWithRetry(ProgramState& state);
+void SeedParameters(ProgramState& state);
+void ResetParameters(ProgramState& state);
+void ShowFitInputs(ProgramState& state);
+void ShowFitResults(ProgramState& state);
+
+// Where the refined orientation puts the current reflection's peak: the
+// predicted omega plus the offsets' omega correction.
+float PredictedPosition(const ProgramState& state);
+
+// FWHM of the default rule a + b tan(theta) at the current 2theta.
+float DefaultFwhm(const ProgramState& state);
+
+}  // namespace kalvex

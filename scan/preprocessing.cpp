@@ -1,0 +1,208 @@
+// The preprocessing pass, driven by the toolkit timer like the automatic
+// integration, and the FWHM line fitted from what it kept.
+#include "scan/preprocessing.h"
+
+#include <cmath>
+#include <string>
+
+#include "common/fixed_fields.h"
+#include "fit/auto_fit.h"
+#include "fit/fit_reflection.h"
+#include "fit/scan_plot.h"
+#include "scan/reflection_input.h"
+#include "shell/command_loop.h"
+#include "shell/parameter_dialogs.h"
+#include "shell/user_interface.h"
+#include "toolkit/toolkit.h"
+
+namespace kalvex {
+
+namespace {
+
+constexpr int kPassInterval = 10;
+
+bool AllParametersZero(const ProgramState& state) {
+  for (int k = 1; k <= kProfileParameters; ++k)
+    if (state.fit.peak.value[k] != 0.0f) return false;
+  return true;
+}
+
+void SetRunning(const Widgets& w, bool running) {
+  tk::WidgetStatus(w.main[kWGo], running ? tk::kGreyed : tk::kActive);
+  tk::WidgetStatus(w.main[kWStop], running ? tk::kActive : tk::kGreyed);
+  tk::SetCallTime(kPassInterval, running ? kCodeTimer : 0);
+}
+
+enum class Step { kGoOn, kEndOfData, kListFull };
+
+// One reflection of the pass: read, fit, show, count, keep.
+Step ProcessOne(ProgramState& state, float threshold) {
+  const int status = ReadNextReflection(state, state.scan.seq_no + 1);
+  if (status == kEndOfData) return Step::kEndOfData;
+  ScanReflection& scan = state.scan;
+  if (status == kReadFailed) {
+    // Counts cut short: a fit of what is left would place a wrong peak.
+    state.files.log.Record(" REFLECTION " + fields::FormatInt(scan.seq_no, 6) +
+                           " NOT READ IN FULL: NOT FITTED, NOT STORED");
+    return Step::kGoOn;
+  }
+  SeedParameters(state);
+  FitReflection(state, 0);
+  PlotScan(state);
+  ShowFitResults(state);
+  if (scan.class_code[1] == 'R') {
+    ++state.fit.outcome[OutcomeCounterOf(scan.class_code[2])];
+    return Step::kGoOn;
+  }
+  ++state.fit.outcome[1];
+  const float sigma = state.fit.sigma_fit;
+  if (scan.standard_index != 0 || !(sigma > 0.0f) || !(state.fit.i_fit / sigma > threshold)) return Step::kGoOn;
+  PreprocessedList& list = state.preprocessed_list;
+  if (list.count >= kMaxPreprocessed) {
+    tk::ErrorBox("WinKalvex", "Too many reflections: Increase I/sig");
+    return Step::kListFull;
+  }
+  PreprocessedEntry& e = list.entries[list.count++];
+  e.angles = {scan.two_theta, scan.omega_centre, scan.chi, scan.phi};
+  e.hkl = scan.hkl;
+  e.fwhm = state.fit.peak.value[kFwhm];
+  e.fwhm_esd = state.fit.peak.esd[kFwhm];
+  e.background = state.fit.peak.value[kBackground];
+  return Step::kGoOn;
+}
+
+}  // namespace
+
+int OutcomeCounterOf(char reason) {
+  constexpr std::string_view kLetters = " ECDBIPWRFS";
+  const auto at = kLetters.find(reason, 1);
+  return at == std::string_view::npos || at > 9 ? 11 : static_cast<int>(at) + 1;
+}
+
+void ShowPreprocessingControl(ProgramState& state) {
+  const Widgets& w = state.widgets;
+  if (AllParametersZero(state)) ResetParameters(state);
+  ShowFitInputs(state);
+  for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kGreyed);
+  OpenModal(state, w.preprocess_dialog);
+  for (;;) {
+    const int code = tk::Wait();
+    if (code == kCodeClosed) StopWithMessage("");
+    if (code == kCodeExit || code == kCodePreprocessQuit) {
+      tk::WindowRemove(w.preprocess_dialog);
+      RestoreMainWindow(state);
+      return;
+    }
+    if (code == kCodeResetDefaults) {
+      ResetParameters(state);
+    } else if (code >= kCodeRefineToggle + 1 && code <= kCodeLimitsToggle + 8) {
+      SeedParameters(state);
+    } else if (code == kCodePreprocessGo) {
+      RunPreprocessing(state);
+      return;
+    }
+  }
+}
+
+void RunPreprocessing(ProgramState& state) {
+  const Widgets& w = state.widgets;
+  ResetRunCounters(state);
+  state.preprocessed_list.count = 0;
+  state.fitting_mode = kAutomaticFitting;
+  state.skip_weak = 1;
+  state.scan.seq_no = 0;
+  state.files.data.Rewind();
+  ReadScanHeader(state);
+  const float threshold = std::max(tk::GetNumber(w.preprocess_threshold), 3.0f);
+
+  tk::WindowRemove(w.preprocess_dialog);
+  for (int n : {int{kWHklLabel}, int{kWHklEntry}, int{kWSeqLabel}, int{kWSeqEntry}, int{kWAnglesLabel}, int{kWAngle1}, kWAngle1 + 1, kWAngle1 + 2,
+                kWAngle1 + 3})
+    tk::WidgetStatus(w.main[n], tk::kActive);
+  SetRunning(w, true);
+  for (;;) {
+    switch (tk::Wait()) {
+      case kCodeClosed:
+        StopWithMessage("");
+      case kCodeExit:
+        tk::SetCallTime(kPassInterval, 0);
+        RestoreMainWindow(state);
+        return;
+      case kCodeStop:
+        SetRunning(w, false);
+        break;
+      case kCodeGo:
+        SetRunning(w, true);
+        break;
+      case kCodeTimer:
+        switch (ProcessOne(state, threshold)) {
+          case Step::kGoOn:
+            break;
+          case Step::kListFull:
+            tk::SetCallTime(kPassInterval, 0);
+            RestoreMainWindow(state);
+            return;
+          case Step::kEndOfData:
+            tk::SetCallTime(50, 0);
+            RestoreMainWindow(state);
+            SetPreprocessedState(state, 1);
+            WriteClassificationSummary(state);
+            return;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+FwhmLine FitFwhmLine(const PreprocessedList& list) {
+  double s = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (int i = 0; i < list.count; ++i) {
+    const PreprocessedEntry& e = list.entries[i];
+    if (!(e.fwhm_esd > 0.0001f)) continue;
+    const double w = 1.0 / (static_cast<double>(e.fwhm_esd) * e.fwhm_esd);
+    const double x = std::tan(0.008726646 * e.angles[0]);
+    s += w;
+    sx += w * x;
+    sy += w * e.fwhm;
+    sxx += w * x * x;
+    sxy += w * x * e.fwhm;
+  }
+  FwhmLine line;
+  const double d = s * sxx - sx * sx;
+  // One distinct tan(theta) (or none) fixes no line: D is zero up to rounding.
+  if (!(d > 1e-12 * s * sxx)) return line;
+  line.a = static_cast<float>((sxx * sy - sx * sxy) / d);
+  line.b = static_cast<float>((s * sxy - sx * sy) / d);
+  line.esd_a = static_cast<float>(std::sqrt(sxx / d));
+  line.esd_b = static_cast<float>(std::sqrt(s / d));
+  return line;
+}
+
+void CalcFwhmLine(ProgramState& state) {
+  const Widgets& w = state.widgets;
+  if (state.preprocessed != 1) {
+    tk::ErrorBox("WinKalvx", "Run PreProcess first");
+    return;
+  }
+  const FwhmLine line = FitFwhmLine(state.preprocessed_list);
+  tk::SetNumber(w.fwhm_a, line.a);
+  tk::SetNumber(w.fwhm_b, line.b);
+  tk::SetNumber(w.fwhm_esd_a, line.esd_a);
+  tk::SetNumber(w.fwhm_esd_b, line.esd_b);
+  OpenModal(state, w.fwhm_dialog);
+  for (;;) {
+    const int code = tk::Wait();
+    if (code == kCodeClosed) StopWithMessage("");
+    if (code == kCodeFwhmQuit) break;
+    if (code == kCodeFwhmSave) {
+      state.params.pdef[kFwhm][kCoefA] = tk::GetNumber(w.fwhm_a);
+      state.params.pdef[kFwhm][kCoefB] = tk::GetNumber(w.fwhm_b);
+      break;
+    }
+  }
+  CloseModal(state, w.fwhm_dialog);
+}
+
+}  // namespace kalvex

@@ -1,0 +1,24 @@
+// "Preprocess": a pass over the whole data file that keeps the strong,
+// well-fitted reflections for "Calc UB" and "Calc FWHM"; and "Calc FWHM".
+#pragma once
+
+#include "shell/program_state.h"
+
+namespace kalvex {
+
+void ShowPreprocessingControl(ProgramState& state);  // 331
+void RunPreprocessing(ProgramState& state);
+void CalcFwhmLine(ProgramState& state);  // 334
+
+// The weighted straight line fwhm = a + b tan(theta) through the list
+// entries whose fwhm ESD exceeds 0.0001, with the ESDs of a and b. With
+// fewer than two distinct tan(theta) among them everything is 0.
+struct FwhmLine {
+  float a = 0, b = 0, esd_a = 0, esd_b = 0;
+};
+FwhmLine FitFwhmLine(const PreprocessedList& list);
+
+// The outcome counter of a first-attempt rejection with this reason letter.
+int OutcomeCounterOf(char reason);
+
+}  // namespace kalvex

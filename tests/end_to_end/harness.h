@@ -1,0 +1,61 @@
+// Simulated data sets on disk and the window commands that open them, for
+// tests that run the program's commands end to end on the headless toolkit.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shell/files.h"
+#include "tests/support/headless.h"
+#include "tools/simulate/simulate.h"
+
+namespace kalvex::testing {
+
+struct SimulatedFiles {
+  std::filesystem::path dir;
+  std::string data;  // bare names inside dir
+  std::string parameters;
+  simulate::DataSet set;
+};
+
+inline SimulatedFiles MakeXcaliburSet(const std::string& test_name, const simulate::GeneratorOptions& options,
+                                      const simulate::Instrument& instrument = {},
+                                      const simulate::Crystal& crystal = {{8.5, 11.2, 13.7, 90, 90, 90},
+                                                                          {12, -25, 40}}) {
+  SimulatedFiles f;
+  f.dir = ScratchDir(test_name);
+  f.data = "set.dca";
+  f.parameters = "set.par";
+  f.set = simulate::Generate(crystal, instrument, {}, {}, options);
+  std::string error;
+  if (!simulate::WriteXcalibur(f.set, f.dir / f.data, error) ||
+      !simulate::WriteParameterFile(f.set, f.dir / f.parameters, error))
+    throw std::runtime_error(error);
+  return f;
+}
+
+// "Open data file" (Xcalibur preselected by the extension), "Open parameter
+// file" and, when `output` is not empty, "Open output file".
+inline void OpenSimulated(ProgramState& state, const SimulatedFiles& f, const std::string& output = "set.int") {
+  script::QueueBrowse(f.data, f.dir.string());
+  script::QueueClick(470);
+  OpenDataFile(state);
+  script::QueueBrowse(f.parameters, f.dir.string());
+  OpenParameterFile(state);
+  if (!output.empty()) {
+    script::QueueBrowse(output, f.dir.string());
+    OpenOutputFile(state);
+  }
+}
+
+inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace kalvex::testing
