@@ -34,10 +34,17 @@ case "${1:-}" in
     exec build/app/winkalvex "$@"
     ;;
   "")
-    if [ -x build/app/kalvex ] && [ -f examples/run.sh ]; then
-      exec bash examples/run.sh "$root/build/app/kalvex"
-    fi
-    echo "run.sh: built. The batch integration of the bundled example is not part of this build yet."
+    # The example is integrated in a copy under build/, so that its log and
+    # intensity file do not land in the source tree.
+    out="$root/build/example"
+    rm -rf "$out" && mkdir -p "$out"
+    cp examples/example.dca examples/example.par "$out/"
+    build/app/kalvex integrate "$out/example.dca" --par "$out/example.par" --out "$out/example.int" \
+      --preprocess --threshold 10 --calc-ub --defaults position
+    echo
+    echo "run.sh: the bundled example is integrated:"
+    echo "  intensity file  build/example/example.int"
+    echo "  log             build/example/example.log  (parameter file, refinement report, classification summary)"
     ;;
   *)
     echo "usage: ./run.sh [test|gui]" >&2
