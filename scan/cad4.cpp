@@ -232,9 +232,10 @@ void ConvertBlock(ProgramState& state, const FirstLine& first, const AngleLine& 
   scan.step_count = kCad4Steps;
   scan.scan_width = angles.scan_width;
   scan.step_width = angles.scan_width / static_cast<float>(kCad4Steps - 1);
-  const auto n = static_cast<float>(first.speed_code);
+  // An attenuated scan's negative code still counts for its magnitude.
+  const auto n = static_cast<float>(std::abs(first.speed_code));
   scan.step_time = n * scan.step_width / kSpeedRate / 60.0f;
-  scan.count_scale = 1000.0f / std::abs(n);
+  scan.count_scale = 1000.0f / n;
 }
 
 bool Accepted(int request, const Hkl& wanted, int target, const FirstLine& first) {
