@@ -1,0 +1,184 @@
+// FitReflection: the fits and tests that turn the current scan into an
+// integrated intensity with its status and reason letters.
+#include "fit/fit_reflection.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "fit/profile.h"
+#include "shell/parameter_file.h"
+
+namespace kalvex {
+
+namespace {
+
+// class_code positions written here (0-based): fit status and reason; the
+// attempt and the two output blanks follow.
+constexpr int kStatusChar = 1;
+constexpr int kReasonChar = 2;
+
+// Calculated values above the background by more than this fraction mark the peak.
+constexpr float kPeakThreshold = 1.01f;
+
+bool Outside(float value, float low, float high) { return value < low || value > high; }
+
+void Reject(ScanReflection& scan, char reason) {
+  scan.class_code[kStatusChar] = 'R';
+  scan.class_code[kReasonChar] = reason;
+}
+
+// Runs RefineProfile on the current scan into `v` and `profile`, leaving E,
+// rwp, chi2 and the status in the fit results.
+void Refine(ProgramState& state, ProfileValues& v, const ProfileFlags& flags, float* profile) {
+  ScanReflection& scan = state.scan;
+  FitState& fit = state.fit;
+  const int n = std::clamp(scan.step_count, 0, kMaxSteps);
+  RefineProfile(scan.step_position.data(), scan.counts.data(), n, {state.params.lambda1, state.params.lambda2},
+                scan.mono_term, scan.two_theta, v, flags, profile, fit.peak.esd, fit.rwp, fit.chi2, fit.fit_status);
+}
+
+// The tests between the first and the final fit. Returns false when the
+// reflection is rejected early (no integration).
+bool PassesTests(ProgramState& state, int mode) {
+  const RunParameters& par = state.params;
+  ScanReflection& scan = state.scan;
+  const ProfileValues& P = state.fit.peak.value;
+  const ProfileValues& E = state.fit.peak.esd;
+  const auto& check = par.check_flag;
+  const auto& refine = par.refine_flag;
+
+  if (check[kBackground] == 1 && refine[kBackground] == 1 &&
+      Outside(P[kBackground], par.low[kBackground], par.high[kBackground])) {
+    Reject(scan, 'B');
+    return false;
+  }
+  // There is no upper intensity limit.
+  if (check[kIntensity] == 1 && P[kIntensity] < par.low[kIntensity]) {
+    Reject(scan, 'I');
+    return false;
+  }
+  // Weak reflections cannot support the Eta and doublet tests.
+  const bool strong = !(P[kIntensity] < 3.0f * E[kIntensity]);
+  if (strong) {
+    if (check[kEta] == 1 && refine[kEta] == 1 && Outside(P[kEta], par.low[kEta], par.high[kEta])) {
+      Reject(scan, 'S');
+      return false;
+    }
+    if (check[kIratio] == 1 || check[kFwhm] == 1) {
+      // The doublet test fit frees the alpha2 ratio with the shape held;
+      // width and position are freed too once the lines are resolved.
+      ProfileValues q = P;
+      ProfileFlags flags{0, 0, 0, 1, 0, refine[kEta], 1};
+      const float separation = DoubletOffset(par.lambda1, par.lambda2, scan.two_theta, scan.mono_term);
+      if (separation > P[kFwhm]) flags[kFwhm] = flags[kPosition] = 1;
+      std::array<float, kMaxSteps> test_profile{};
+      Refine(state, q, flags, test_profile.data());
+      if (check[kIratio] == 1 && Outside(q[kIratio], par.low[kIratio], par.high[kIratio])) {
+        Reject(scan, 'R');
+        return false;
+      }
+      if (check[kFwhm] == 1 && Outside(q[kFwhm], par.low[kFwhm], par.high[kFwhm])) {
+        Reject(scan, 'W');
+        return false;
+      }
+    }
+  }
+  // low(4) and high(4) are distances below and above the scan's expected centre.
+  if (mode == kFitNormal && check[kPosition] == 1 && refine[kPosition] == 1 &&
+      Outside(P[kPosition], scan.omega_centre - par.low[kPosition], scan.omega_centre + par.high[kPosition])) {
+    Reject(scan, 'P');
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void BackgroundRanges(const float* calculated, int n, float background, std::array<int, 5>& bg_range) {
+  const float threshold = kPeakThreshold * background;
+  int first = 0;
+  int last = 0;
+  for (int i = 1; i <= n; ++i) {
+    if (calculated[i - 1] > threshold) {
+      if (first == 0) first = i;
+      last = i;
+    }
+  }
+  bg_range[1] = 1;
+  bg_range[2] = first > 0 ? first - 1 : n;
+  bg_range[3] = last > 0 ? last + 1 : 1;
+  if (bg_range[3] <= bg_range[2]) bg_range[3] = bg_range[2] + 1;
+  bg_range[4] = n;
+}
+
+bool SummationSigma(std::array<int, 5>& bg_range, const float* counts, int n, float& sigma_sum) {
+  std::sort(bg_range.begin() + 1, bg_range.end());
+  if (bg_range[1] <= 0 || bg_range[4] > n) return false;
+  auto sum = [counts](int from, int to) {
+    float s = 0.0f;
+    for (int i = from; i <= to; ++i) s += counts[i - 1];
+    return s;
+  };
+  const float bg = sum(bg_range[1], bg_range[2]) + sum(bg_range[3], bg_range[4]);
+  const float pk = sum(bg_range[2] + 1, bg_range[3] - 1);
+  const int nb = bg_range[2] - bg_range[1] + bg_range[4] - bg_range[3] + 2;
+  const int np = bg_range[3] - bg_range[2] - 1;
+  const float variance = pk + bg * static_cast<float>(np) / static_cast<float>(nb);
+  // Negative counts (a subtracted background) can leave no variance to take
+  // the root of; the sigma then stays as it was.
+  if (!(variance >= 0.0f)) return false;
+  sigma_sum = std::sqrt(variance);
+  return true;
+}
+
+void FitReflection(ProgramState& state, int mode) {
+  ScanReflection& scan = state.scan;
+  FitState& fit = state.fit;
+  const RunParameters& par = state.params;
+  ProfileValues& P = fit.peak.value;
+
+  fit.i_fit = 0.0f;
+  fit.sigma_fit = 1.0f;
+  fit.sigma_sum = 1.0f;
+  std::fill(scan.class_code.begin() + 1, scan.class_code.end(), ' ');
+  ProfileFlags flags = par.refine_flag;
+  if (mode == kFitRetry) flags[kPosition] = 0;
+
+  // The monochromator's share of the alpha1-alpha2 separation follows the
+  // sign of 2theta, as the reader's mono_term does.
+  if (par.mono_orient != 0) {
+    const float shift = MonoShift(par.mono_2theta, par.mono_orient, par.lambda1, par.lambda2);
+    const float magnitude = std::isfinite(shift) ? shift : 0.0f;
+    scan.mono_term = scan.two_theta < 0.0f ? -magnitude : magnitude;
+  }
+
+  Refine(state, P, flags, scan.calculated.data());
+  switch (fit.fit_status) {
+    case kFitSingular: Reject(scan, 'E'); return;
+    case kFitNoConvergence: Reject(scan, 'C'); return;
+    case kFitNothingToRefine: Reject(scan, 'D'); return;
+    default: break;
+  }
+
+  if (par.check_flag[kRwp] == 1 && fit.rwp > par.rwp_max) {
+    // A poor agreement is flagged but still integrated from the first fit.
+    Reject(scan, 'F');
+  } else {
+    if (!PassesTests(state, mode)) return;
+    Refine(state, P, par.refine_flag, scan.calculated.data());
+    scan.class_code[kStatusChar] = 'F';
+    scan.class_code[kReasonChar] = ' ';
+  }
+
+  const int n = std::clamp(scan.step_count, 0, kMaxSteps);
+  fit.i_fit = P[kIntensity];
+  fit.sigma_fit = fit.peak.esd[kIntensity];
+  scan.omega_centre = P[kPosition];
+  BackgroundRanges(scan.calculated.data(), n, P[kBackground], fit.bg_range);
+  SummationSigma(fit.bg_range, scan.counts.data(), n, fit.sigma_sum);
+  fit.i_fit *= scan.count_scale;
+  fit.sigma_fit *= scan.count_scale;
+  fit.sigma_sum *= scan.count_scale;
+}
+
+}  // namespace kalvex

@@ -1,0 +1,33 @@
+// One reflection from scan to integrated intensity: the first fit, the
+// acceptance tests with their reason letters, the doublet test fit, the final
+// fit, the background ranges and the summation sigma.
+#pragma once
+
+#include <array>
+
+#include "shell/program_state.h"
+
+namespace kalvex {
+
+// FitReflection modes: the normal fit, and the retry of automatic
+// integration with the Position held at its predicted value (its caller has
+// switched refine_flag(4) off); the retry skips the position-window test.
+constexpr int kFitNormal = 0;
+constexpr int kFitRetry = 1;
+
+// Fits the current reflection with the current PeakParameters as start
+// values; writes the fit and integration results and class_code characters
+// 2 and 3 ("F" and blank, or "R" and the reason letter).
+void FitReflection(ProgramState& state, int mode);
+
+// Background ranges from the calculated profile: steps whose calculated value
+// stays within 1 % of the background are background. bg_range [1..4] are
+// 1-based step indices.
+void BackgroundRanges(const float* calculated, int n, float background, std::array<int, 5>& bg_range);
+
+// Background-peak-background sigma of the raw counts: sorts bg_range and sets
+// sigma_sum. Returns false, leaving sigma_sum alone, when the ranges do not
+// lie within the n steps or the counts give no real sigma.
+bool SummationSigma(std::array<int, 5>& bg_range, const float* counts, int n, float& sigma_sum);
+
+}  // namespace kalvex

@@ -1,0 +1,179 @@
+// Line shapes and the damped least-squares fit of one reflection's scan.
+// Pure functions: no state, no allocation; at most 200 steps and 6 parameters.
+#include "fit/profile.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "refine/linear_algebra.h"
+#include "shell/run_parameters.h"
+
+namespace kalvex {
+
+namespace {
+
+constexpr float kDegPerRad = 57.29578f;
+constexpr float kGaussC = 1.6651092f;     // 2 sqrt(ln 2)
+constexpr float kGaussA = 0.9394373f;     // 2 sqrt(ln 2 / pi)
+constexpr float kLorentzC = 0.6366198f;   // 2 / pi
+constexpr float kGaussCutoff = 6.0f;      // FWHM beyond which the Gaussian is taken as 0
+constexpr float kDampingStep = 0.1f;      // shift fraction added per pass ...
+constexpr float kMaxDamping = 0.7f;       // ... up to this
+constexpr double kMinDiagonal = 1.0e-20;  // a normal-matrix diagonal below this has no information
+constexpr float kPivotTolerance = 1.0e-6f;
+constexpr float kConvergedShift = 0.01f;  // undamped shift / ESD below which a parameter has settled
+
+}  // namespace
+
+LineValue GaussProfile(float x, float x0, float w) {
+  const float d = x - x0;
+  if (std::fabs(d) / w > kGaussCutoff) return {};
+  const float u = kGaussC * d / w;
+  const float g = kGaussA / w * std::exp(-u * u);
+  return {g, 2.0f * kGaussC * kGaussC * d * g / (w * w), (2.0f * u * u - 1.0f) * g / w};
+}
+
+LineValue LorentzProfile(float x, float x0, float w) {
+  const float d = x - x0;
+  const float e = w * w + 4.0f * d * d;
+  const float e2 = e * e;
+  return {kLorentzC * w / e, 8.0f * kLorentzC * w * d / e2, kLorentzC * (4.0f * d * d - w * w) / e2};
+}
+
+VoigtValue PseudoVoigt(float x, float x0, float eta, float w) {
+  const LineValue g = GaussProfile(x, x0, w);
+  const LineValue l = LorentzProfile(x, x0, w);
+  const float h = 1.0f - eta;
+  return {h * g.value + eta * l.value, h * g.d_x0 + eta * l.d_x0, h * g.d_w + eta * l.d_w, l.value - g.value};
+}
+
+float DoubletOffset(float lambda1, float lambda2, float two_theta, float mono_term) {
+  const float theta = two_theta / 2.0f;
+  return kDegPerRad * std::asin(lambda2 / lambda1 * std::sin(theta / kDegPerRad)) - theta + mono_term;
+}
+
+void RefineProfile(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
+                   float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e,
+                   float& rwp, float& chi2, int& status) {
+  status = kFitNothingToRefine;
+  std::array<int, kProfileParameters> refined{};
+  int nr = 0;
+  for (int k = 1; k <= kProfileParameters; ++k) {
+    if (flags[k] == 1) refined[nr++] = k;
+  }
+  if (nr == 0 || nr >= n) {
+    std::fill(yc, yc + std::max(n, 0), 0.0f);
+    return;
+  }
+
+  const bool doublet = lambda[1] >= kMinSecondWavelength;
+  if (!doublet) p[kIratio] = 0.0f;
+  const float rho = doublet ? lambda[1] / lambda[0] : 0.0f;
+  const float offset = doublet ? DoubletOffset(lambda[0], lambda[1], two_theta, mono_term) : 0.0f;
+
+  status = kFitConverged;
+  bool settled = false;
+  ProfileValues work = p;
+  ProfileValues new_esd{};
+  for (int pass = 1;; ++pass) {
+    if (pass > kMaxFitPasses) {
+      status = kFitNoConvergence;
+      return;
+    }
+    const float damping = std::min(kDampingStep * static_cast<float>(pass), kMaxDamping);
+
+    const float background = p[kBackground];
+    const float fwhm = p[kFwhm];
+    const float intensity = p[kIntensity];
+    const float position = p[kPosition];
+    const float eta = p[kEta];
+    const float ratio = p[kIratio];
+    const float chain = doublet ? rho * std::cos(position / kDegPerRad) / std::cos((position + offset) / kDegPerRad)
+                                : 0.0f;
+
+    // Normal equations accumulate in double: a strong scan's weighted sums
+    // span more digits than a float holds.
+    double a[kProfileParameters][kProfileParameters] = {};
+    double b[kProfileParameters] = {};
+    double sum_wr2 = 0.0;
+    double sum_wy2 = 0.0;
+    for (int i = 0; i < n; ++i) {
+      const VoigtValue v1 = PseudoVoigt(x[i], position, eta, fwhm);
+      const VoigtValue v2 = doublet ? PseudoVoigt(x[i], position + offset, eta, fwhm) : VoigtValue{};
+      const float profile = v1.value + ratio * v2.value;
+      const float model = profile * intensity + background;
+      yc[i] = model;
+      // Counts + 1 inside the fit keep the weight of a zero count finite.
+      const float count = y[i] + 1.0f;
+      const float r = count - (model + 1.0f);
+      const float w = count > 0.0f ? 1.0f / count : 1.0f;
+      const float d[kProfileParameters + 1] = {
+          0.0f,
+          1.0f,
+          (v1.d_w + ratio * v2.d_w) * intensity,
+          profile,
+          (v1.d_x0 + ratio * chain * v2.d_x0) * intensity,
+          (v1.d_eta + ratio * v2.d_eta) * intensity,
+          v2.value * intensity,
+      };
+      for (int m = 0; m < nr; ++m) {
+        const double wdm = static_cast<double>(w) * d[refined[m]];
+        b[m] += wdm * r;
+        for (int l = 0; l <= m; ++l) a[m][l] += wdm * d[refined[l]];
+      }
+      sum_wr2 += static_cast<double>(w) * r * r;
+      sum_wy2 += static_cast<double>(w) * count * count;
+    }
+    rwp = static_cast<float>(std::sqrt(sum_wr2 / sum_wy2));
+    chi2 = static_cast<float>(sum_wr2 / (n - nr));
+    if (settled) return;
+
+    // Invert the normal matrix scaled to a unit diagonal.
+    Matrix6 inverse{};
+    double scale[kProfileParameters] = {};
+    for (int m = 0; m < nr; ++m) {
+      if (!(a[m][m] >= kMinDiagonal)) {
+        status = kFitSingular;
+        return;
+      }
+      scale[m] = 1.0 / std::sqrt(a[m][m]);
+    }
+    for (int m = 0; m < nr; ++m) {
+      for (int l = 0; l <= m; ++l) {
+        inverse[m][l] = inverse[l][m] = static_cast<float>(a[m][l] * scale[m] * scale[l]);
+      }
+    }
+    if (GaussJordanInvert(inverse, nr, kPivotTolerance) < nr) {
+      status = kFitSingular;
+      return;
+    }
+    double shift[kProfileParameters] = {};
+    for (int m = 0; m < nr; ++m) {
+      for (int l = 0; l < nr; ++l) shift[m] += inverse[m][l] * scale[m] * scale[l] * b[l];
+    }
+
+    // ESDs scale with chi2 but never shrink below the counting statistics.
+    const double error_scale = std::max(static_cast<double>(chi2), 1.0);
+    settled = true;
+    for (int m = 0; m < nr; ++m) {
+      const int k = refined[m];
+      work[k] += static_cast<float>(damping * shift[m]);
+      // A tiny variance is a well-measured parameter; only a variance that is
+      // not positive or not finite means the fit has lost its footing.
+      const double variance = error_scale * inverse[m][m] * scale[m] * scale[m];
+      if (!(variance > 0.0) || !std::isfinite(variance)) {
+        status = kFitSingular;
+        return;
+      }
+      new_esd[k] = static_cast<float>(std::sqrt(variance));
+      if (std::fabs(shift[m]) > kConvergedShift * std::sqrt(variance)) settled = false;
+    }
+    for (int k = 1; k <= kProfileParameters; ++k) {
+      const bool refines = flags[k] == 1;
+      if (refines) p[k] = work[k];
+      e[k] = refines ? new_esd[k] : 0.0f;
+    }
+  }
+}
+
+}  // namespace kalvex
