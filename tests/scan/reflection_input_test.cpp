@@ -1,0 +1,128 @@
+// What the dispatch derives for every reflection, which reader a format
+// value selects, and the classification summary as the log shows it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include <sys/wait.h>
+
+#include "scan/reflection_input.h"
+#include "tests/support/headless.h"
+
+namespace kalvex {
+namespace {
+
+using testing::FreshState;
+using testing::ScratchDir;
+
+ScanReflection ScanOf(std::initializer_list<float> counts, float two_theta) {
+  ScanReflection scan;
+  scan.step_count = static_cast<int>(counts.size());
+  std::copy(counts.begin(), counts.end(), scan.counts.begin());
+  scan.two_theta = two_theta;
+  scan.omega_centre = 1.0f;
+  scan.scan_width = 1.0f;
+  scan.step_width = 1.0f / scan.step_count;
+  scan.calculated.fill(7.0f);
+  return scan;
+}
+
+TEST(ReflectionDispatch, EqualHighestCountsGiveTheLowerStep) {
+  ScanReflection scan = ScanOf({3, 9, 4, 9, 2}, 30.0f);
+  DeriveScanQuantities(scan, 0.7093f, 0.71359f, 0.0f);
+  EXPECT_EQ(scan.max_count, 9.0f);
+  EXPECT_EQ(scan.max_step, 2);
+  EXPECT_EQ(scan.calculated[0], 0.0f);
+  EXPECT_EQ(scan.calculated[199], 0.0f);
+  // Step centres of a width-1 scan of 5 steps centred on 1.
+  EXPECT_FLOAT_EQ(scan.step_position[0], 0.6f);
+  EXPECT_FLOAT_EQ(scan.step_position[4], 1.4f);
+
+  // No count above zero: the first step stands in.
+  scan = ScanOf({0, 0, 0}, 30.0f);
+  scan.max_step = 3;
+  DeriveScanQuantities(scan, 0.7093f, 0.71359f, 0.0f);
+  EXPECT_EQ(scan.max_step, 1);
+}
+
+TEST(ReflectionDispatch, NegativeTwoThetaTurnsTheMonochromatorTermAndTheDoubletShift) {
+  const float rho = 0.71359f / 0.7093f;
+  const float shift_20 = std::asin(rho * std::sin(10.0f / 57.29578f)) * 57.29578f - 10.0f;
+  ScanReflection up = ScanOf({1, 2, 1}, 20.0f);
+  ScanReflection down = ScanOf({1, 2, 1}, -20.0f);
+  DeriveScanQuantities(up, 0.7093f, 0.71359f, 0.012f);
+  DeriveScanQuantities(down, 0.7093f, 0.71359f, 0.012f);
+  EXPECT_FLOAT_EQ(up.mono_term, 0.012f);
+  EXPECT_FLOAT_EQ(down.mono_term, -0.012f);
+  EXPECT_NEAR(up.doublet_shift, shift_20, 1e-6);
+  EXPECT_GT(up.doublet_shift, 0.05f);  // about 0.06 degrees at 20 degrees 2theta
+  EXPECT_NEAR(down.doublet_shift, -shift_20, 1e-6);
+}
+
+// A value other than 1, 2 or 3 reads the file as Xscans: whatever that
+// reader makes of an Xcalibur file, the Xcalibur header constants stay unset.
+TEST(ReflectionDispatch, FormatValuesOutsideOneToThreeDoNotReadAsXcalibur) {
+  const std::string xcalibur_file =
+      "C c\nI sc s   0.10000   sc w   1.0000 0.5000 1.000000\nP\nP                                                      10\n"
+      "P                             0.709300       0.713590\nP\nP\nP\nP\nP\nP                            0        16\n"
+      "#    1       1    0    0             NL                        1.0000\n";
+  for (int format : {0, 7}) {
+    SCOPED_TRACE(format);
+    auto state = FreshState(false);
+    state->params.input_format = format;
+    state->files.data.SetText(xcalibur_file);
+    EXPECT_EXIT(
+        {
+          ReadScanHeader(*state);
+          std::exit(state->xcalibur.default_steps == 0 ? 3 : 4);
+        },
+        [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 4; }, "");
+  }
+  auto state = FreshState(false);
+  state->params.input_format = kFormatXcalibur;
+  state->files.data.SetText(xcalibur_file);
+  EXPECT_EQ(ReadScanHeader(*state), kReadOk);
+  EXPECT_EQ(state->xcalibur.default_steps, 10);
+}
+
+TEST(ClassificationSummary, LayoutOfTheThreeBlocks) {
+  auto state = FreshState(false);
+  state->input_class = {1, 22, 333, 4, 55, 6};
+  for (int k = 1; k <= kOutcomeCounters; ++k) state->fit.outcome[k] = k * 10 - 3;
+  state->fit.refitted_count = 12;
+  state->fit.recovered_count = 3;
+  const auto path = ScratchDir("classification_summary") / "run.log";
+  ASSERT_TRUE(state->files.log.Open(path.string(), false));
+  WriteClassificationSummary(*state);
+  state->files.log.Close();
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string expected =
+      " \n"
+      " \n"
+      " REFLECTIONS AS CLASSIFIED IN INPUT FILE:\n"
+      "  NUMBER OF LT REFLECTIONS:        1\n"
+      "  NUMBER OF WEAK REFLECTIONS:     22\n"
+      "  NUMBER OF NORMAL REFLECTIONS:  333\n"
+      "  NUMBER OF STRONG REFLECTIONS:    4\n"
+      "  NUMBER OF STANDARDS:            55\n"
+      "  NUMBER FILTERED REFLECTIONS:     6\n"
+      " \n"
+      "  TOTAL NUMBER OF REFLECTIONS:   421\n"
+      " \n"
+      " \n"
+      " REFLECTIONS AS CLASSIFIED BY INTEGRATION:\n"
+      "        OK       E    C    D    B    I    P    W    R    F    S  \n"
+      "         7      17   27   37   47   57   67   77   87   97  107\n"
+      " \n"
+      " \n"
+      " \n"
+      "        12 REFLECTIONS REFITTED,     3 RECOVERED\n";
+  EXPECT_EQ(text.str(), expected);
+}
+
+}  // namespace
+}  // namespace kalvex
