@@ -46,8 +46,8 @@ constexpr int kCad4Steps = 96;
 constexpr int kBlockLines = 10;
 constexpr int kCountsPerLine = 12;
 constexpr float kRadiansPerDegree = 0.01745329f;
-// Step-counter rate of the speed code: n steps of width/95 take
-// n * (width/95) / 16.48 minutes.
+// The instrument's speed-code constant: the step time is n * step / 16.48 / 60
+// and the weak speed code 16.48 / m.
 constexpr float kSpeedRate = 16.48f;
 
 [[noreturn]] void FailAt(int line_number, const std::string& message) {
