@@ -67,7 +67,13 @@ void RefineAndReport(ProgramState& state, const RefinementOptions& options) {
   log.Empty(2);
   log.Line(std::string(" RESULTS OF LEAST SQUARES REFINEMENT OF ") + "CELL PARAMETERS");
   Refine(state, options);
-  o.corrections_valid = true;
+  // Predictions need a UB that can be inverted; after a failed first
+  // refinement there is none, and every prediction would only raise a box.
+  const Mat3& u = o.ub;
+  const float det = u[0][0] * (u[1][1] * u[2][2] - u[1][2] * u[2][1]) -
+                    u[0][1] * (u[1][0] * u[2][2] - u[1][2] * u[2][0]) +
+                    u[0][2] * (u[1][0] * u[2][1] - u[1][1] * u[2][0]);
+  o.corrections_valid = det != 0.0f && std::isfinite(det);
 
   const std::string head = "   H   K   L  2THETA   OM(FIT)    CHI      PHI   ";
   if (options.offsets) {
