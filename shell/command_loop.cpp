@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "fit/auto_fit.h"
 #include "fit/background.h"
+#include "fit/manual_fit.h"
+#include "refine/calc_ub.h"
+#include "scan/preprocessing.h"
 #include "shell/files.h"
 #include "shell/parameter_dialogs.h"
 #include "shell/user_interface.h"
@@ -48,8 +52,23 @@ bool DispatchCommand(ProgramState& state, int code) {
     case kCodeOutputFormat:
       EditOutputFormat(state);
       return true;
+    case kCodeManualFit:
+      ManualFit(state);
+      return true;
+    case kCodeAutoFit:
+      AutoFit(state);
+      return true;
+    case kCodePreprocess:
+      ShowPreprocessingControl(state);
+      return true;
+    case kCodeCalcUB:
+      CalcUB(state);
+      return true;
     case kCodeCalcBackground:
       CalcBackground(state);
+      return true;
+    case kCodeCalcFwhm:
+      CalcFwhmLine(state);
       return true;
     default:
       return false;
