@@ -5,8 +5,10 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "common/fixed_fields.h"
+#include "fit/profile.h"
 #include "scan/reflection_input.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
@@ -289,6 +291,50 @@ TEST_F(XcaliburTest, ClassCountersOfAWholeGeneratedDataSetMatchTheTruth) {
   EXPECT_EQ(state_->input_class[kClassStrong], truth[sim::ReflectionClass::kStrong]);
   EXPECT_EQ(state_->input_class[kClassStandards], truth[sim::ReflectionClass::kStandard]);
   EXPECT_EQ(state_->input_class[kClassFiltered], truth[sim::ReflectionClass::kFiltered]);
+}
+
+// The bundled example read back and fitted with the program's own profile
+// fit: the truth table's intensity (common scale), position and FWHM come
+// back within their ESDs, so the simulator's count model is the fitted one.
+TEST_F(XcaliburTest, BundledExampleFitsBackToItsTruth) {
+  const auto examples = std::filesystem::path(KALVEX_SOURCE_DIR) / "examples";
+  ASSERT_TRUE(state_->files.data.Open((examples / "example.dca").string()));
+  state_->params.atten = 15.4f;
+  ASSERT_EQ(ReadScanHeader(*state_), kReadOk);
+  std::ifstream truth(examples / "example_truth.csv");
+  std::string row;
+  std::getline(truth, row);
+  int fitted = 0, outliers = 0;
+  double pull_sum = 0;
+  while (std::getline(truth, row)) {
+    std::stringstream in(row);
+    std::vector<std::string> cells;
+    for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
+    ASSERT_EQ(cells.size(), 14u);
+    ASSERT_EQ(Next(), kReadOk);
+    const ScanReflection& s = state_->scan;
+    ASSERT_EQ(s.seq_no, std::stoi(cells[0]));
+    if (cells[4] == "LT" || cells[4] == "WK") continue;
+    const float position = std::stof(cells[9]), fwhm = std::stof(cells[10]), intensity = std::stof(cells[13]);
+    ProfileValues p{0, s.counts[0], fwhm * 1.2f, 0, s.step_position[s.max_step - 1], 0.5f, 0.5f};
+    for (int i = 0; i < s.step_count; ++i) p[kIntensity] += (s.counts[i] - p[kBackground]) * s.step_width;
+    ProfileValues e{};
+    std::array<float, kMaxSteps> yc{};
+    float rwp = 0, chi2 = 0;
+    int status = -1;
+    RefineProfile(s.step_position.data(), s.counts.data(), s.step_count, {0.7093f, 0.71359f}, 0.0f, s.two_theta, p,
+                  {0, 1, 1, 1, 1, 1, 0}, yc.data(), e, rwp, chi2, status);
+    ASSERT_EQ(status, kFitConverged) << row;
+    ++fitted;
+    EXPECT_NEAR(p[kPosition], position, 5 * e[kPosition] + 1e-4) << row;
+    EXPECT_NEAR(p[kFwhm], fwhm, 5 * e[kFwhm] + 1e-4) << row;
+    const double pull = (p[kIntensity] * s.count_scale - intensity) / (e[kIntensity] * s.count_scale);
+    pull_sum += pull;
+    outliers += std::abs(pull) > 3.5;
+  }
+  EXPECT_GT(fitted, 250);
+  EXPECT_LE(outliers, 3);
+  EXPECT_LT(std::abs(pull_sum / fitted), 0.25);  // no bias of the common scale
 }
 
 // --- hand-written files ------------------------------------------------------
