@@ -115,6 +115,23 @@ TEST_F(FitReflectionTest, FailedFirstFitsRejectAtOnce) {
   ExpectNotIntegrated();
 }
 
+TEST_F(FitReflectionTest, UnsettledFirstFitIsRejectedC) {
+  // A narrow measured peak, a model line held wide and weak, Position free:
+  // the shifts never fall below 1 % of the ESD.
+  SyntheticScan narrow;
+  narrow.first = -1.0f;
+  narrow.width = 2.0f;
+  narrow.lambda2 = 0.0f;
+  narrow.truth = {0.0f, 10.0f, 0.1f, 100.0f, 0.0f, 0.0f, 0.0f};
+  Load(narrow);
+  state->fit.peak.value = {0.0f, 10.0f, 0.3f, 1.0f, 0.02f, 0.0f, 0.0f};
+  state->params.refine_flag = {0, 0, 0, 0, 1, 0, 0};
+  FitReflection(*state, kFitNormal);
+  EXPECT_EQ(state->fit.fit_status, kFitNoConvergence);
+  EXPECT_EQ(Code(), "NRC   ");
+  ExpectNotIntegrated();
+}
+
 TEST_F(FitReflectionTest, StrongReflectionIsFittedNotRejected) {
   // About 10^6 counts at the top: its Position variance is below 1e-8 deg^2.
   SyntheticScan scan;

@@ -265,6 +265,46 @@ TEST(RefineProfile, ASingularNormalMatrixIsStatusOne) {
   EXPECT_EQ(Fit(scan, away, {0, 1, 1, 1, 0, 0, 0}).status, kFitSingular);
 }
 
+TEST(RefineProfile, CountsOfMinusOneOrLessWeighOne) {
+  // A background-only fit is the weighted mean of the counts + 1 with the
+  // weights 1 / (count + 1): 0.1 for the three nines, 1 for the last step.
+  const float x[4] = {0.0f, 0.1f, 0.2f, 0.3f};
+  for (float last : {-1.0f, -5.0f}) {
+    const float y[4] = {9.0f, 9.0f, 9.0f, last};
+    ProfileValues p{0.0f, 5.0f, 0.1f, 0.0f, 0.1f, 0.0f, 0.0f};
+    ProfileValues e{};
+    std::array<float, 4> yc{};
+    float rwp = 0.0f, chi2 = 0.0f;
+    int status = -1;
+    RefineProfile(x, y, 4, {0.7093f, 0.0f}, 0.0f, 20.0f, p, {0, 1, 0, 0, 0, 0, 0}, yc.data(), e, rwp, chi2, status);
+    ASSERT_EQ(status, kFitConverged);
+    const double mean = (3.0 * 0.1 * 10.0 + 1.0 * (last + 1.0)) / (3.0 * 0.1 + 1.0);
+    EXPECT_NEAR(p[kBackground], mean - 1.0, 0.01) << "last count " << last;
+  }
+}
+
+// A narrow measured peak against a model line held three times as wide and
+// a hundred times too weak: only the Position is free, and its Gauss-Newton
+// step overshoots by more than the 70 % damping can absorb.
+SyntheticScan NarrowPeak() {
+  SyntheticScan scan;
+  scan.first = -1.0f;
+  scan.width = 2.0f;
+  scan.lambda2 = 0.0f;
+  scan.truth = {0.0f, 10.0f, 0.1f, 100.0f, 0.0f, 0.0f, 0.0f};
+  scan.Make();
+  return scan;
+}
+const ProfileValues kWideWeakLine{0.0f, 10.0f, 0.3f, 1.0f, 0.02f, 0.0f, 0.0f};
+
+TEST(RefineProfile, AFitThatNeverSettlesStopsAfterTwoHundredPasses) {
+  const SyntheticScan scan = NarrowPeak();
+  FitOutcome fit = Fit(scan, kWideWeakLine, {0, 0, 0, 0, 1, 0, 0});
+  EXPECT_EQ(fit.status, kFitNoConvergence);
+  EXPECT_NE(fit.p[kPosition], kWideWeakLine[kPosition]);
+  EXPECT_GT(fit.e[kPosition], 0.0f);
+}
+
 TEST(RefineProfile, DampingRampsToSeventyPercentAndConvergesOnTheUndampedShift) {
   // Background alone is linear: every pass's undamped shift is the whole
   // remaining error, of which the pass applies 10 %, 20 %, ... then 70 %. A
