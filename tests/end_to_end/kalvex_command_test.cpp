@@ -1,0 +1,99 @@
+// The batch command as a user calls it: its help, its usage errors, a run on
+// the bundled example and a fatal input.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/end_to_end/harness.h"
+
+namespace kalvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CommandRun {
+  int status = -1;
+  std::string out;  // stdout and stderr together
+};
+
+CommandRun Kalvex(const std::string& arguments) {
+  const std::string command = std::string(KALVEX_COMMAND) + " " + arguments + " 2>&1";
+  CommandRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 4096> buf{};
+  while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
+  const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+fs::path ExampleCopy(const std::string& name) {
+  const fs::path dir = testing::ScratchDir(name);
+  for (const char* f : {"example.dca", "example.par"})
+    fs::copy_file(fs::path(KALVEX_SOURCE_DIR) / "examples" / f, dir / f);
+  return dir;
+}
+
+TEST(KalvexCommand, HelpDocumentsEveryOption) {
+  const CommandRun run = Kalvex("integrate --help");
+  EXPECT_EQ(run.status, 0);
+  for (const char* option : {"--par", "--out", "--input-format", "--output-format", "--omega-step", "--skip-weak",
+                             "--defaults", "--background", "--nstep-bg", "--calc-background", "--preprocess",
+                             "--threshold", "--calc-fwhm", "--calc-ub", "--system", "--offsets", "--omega-zero"})
+    EXPECT_NE(run.out.find(option), std::string::npos) << option;
+  EXPECT_EQ(Kalvex("--help").status, 0);
+}
+
+TEST(KalvexCommand, UsageErrorsExitWithTwo) {
+  const fs::path dir = ExampleCopy("kalvex_usage");
+  const std::string data = (dir / "example.dca").string();
+  EXPECT_EQ(Kalvex("").status, 2);
+  EXPECT_EQ(Kalvex("integrate " + data).status, 2);  // no --par
+  EXPECT_EQ(Kalvex("integrate " + data + " --par " + (dir / "missing.par").string()).status, 2);
+  EXPECT_EQ(Kalvex("integrate " + data + " --par " + (dir / "example.par").string() + " --output-format cif").status,
+            2);
+  EXPECT_EQ(Kalvex("integrate " + data + " --par " + (dir / "example.par").string() + " --calc-ub").status, 2);
+  fs::copy_file(dir / "example.dca", dir / "example.xyz");
+  const CommandRun unknown = Kalvex("integrate " + (dir / "example.xyz").string() + " --par " + (dir / "example.par").string());
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.out.find("--input-format"), std::string::npos);
+}
+
+TEST(KalvexCommand, IntegratesTheBundledExample) {
+  const fs::path dir = ExampleCopy("kalvex_example");
+  const CommandRun run = Kalvex("integrate " + (dir / "example.dca").string() + " --par " + (dir / "example.par").string() +
+                         " --quiet --preprocess --threshold 10 --calc-ub --defaults position");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Refined cell from"), std::string::npos);
+  EXPECT_NE(run.out.find(" REFLECTIONS AS CLASSIFIED BY INTEGRATION:"), std::string::npos);
+  const auto records = testing::ReadLines(dir / "example.int");
+  EXPECT_EQ(records.size(), 321u);
+  const auto log = testing::ReadLines(dir / "example.log");
+  EXPECT_NE(std::find(log.begin(), log.end(), " RESULTS OF LEAST SQUARES REFINEMENT OF CELL PARAMETERS"), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), " REFLECTIONS AS CLASSIFIED IN INPUT FILE:"), log.end());
+
+  // A second run appends to the same intensity file.
+  ASSERT_EQ(Kalvex("integrate " + (dir / "example.dca").string() + " --par " + (dir / "example.par").string() +
+                   " --quiet --output-format shelx")
+                .status,
+            0);
+  EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 642u);
+}
+
+TEST(KalvexCommand, AFatalInputEndsWithOneAndTheMessage) {
+  const fs::path dir = ExampleCopy("kalvex_fatal");
+  std::ofstream(dir / "broken.par") << "ATTEN   1.2.3\n";
+  const CommandRun run = Kalvex("integrate " + (dir / "example.dca").string() + " --par " + (dir / "broken.par").string());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("ERROR READING PARAMETER FILE"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kalvex
