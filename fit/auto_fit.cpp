@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "common/fixed_fields.h"
 #include "fit/background.h"
 #include "fit/fit_reflection.h"
 #include "fit/intensity_file.h"
@@ -50,6 +51,14 @@ void SetStatuses(const Widgets& w, std::initializer_list<int> numbers, int statu
 }
 
 }  // namespace
+
+void LogUnreadReflection(ProgramState& state, std::string_view consequence) {
+  const ScanReflection& scan = state.scan;
+  std::string line = " REFLECTION " + fields::FormatInt(scan.seq_no, 6) + "  HKL";
+  for (int v : scan.hkl) line += fields::FormatInt(v, 4);
+  state.files.log.Line(line + "  NOT READ IN FULL: " + std::string(consequence));
+  state.files.log.Flush();
+}
 
 float PredictedPosition(const ProgramState& state) {
   const ScanReflection& scan = state.scan;
@@ -237,16 +246,22 @@ void AutoFit(ProgramState& state) {
         FitWithRetry(state);
         WriteIntegrated(state);
         break;
-      case kCodeTimer:
-        if (ReadNextReflection(state, state.scan.seq_no + 1) == kEndOfData) {
+      case kCodeTimer: {
+        const int status = ReadNextReflection(state, state.scan.seq_no + 1);
+        if (status == kEndOfData) {
           tk::SetCallTime(kTickInterval, 0);
           RestoreMainWindow(state);
           WriteClassificationSummary(state);
           return;
         }
+        if (status == kReadFailed) {
+          LogUnreadReflection(state, "NOT FITTED, NOT WRITTEN");
+          break;
+        }
         FitWithRetry(state);
         WriteIntegrated(state);
         break;
+      }
       default:
         break;
     }

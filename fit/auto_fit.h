@@ -3,6 +3,8 @@
 // between the state and "Fitting Controls & Results".
 #pragma once
 
+#include <string_view>
+
 #include "shell/program_state.h"
 
 namespace kalvex {
@@ -21,6 +23,10 @@ void ShowFitResults(ProgramState& state);
 // Where the refined orientation puts the current reflection's peak: the
 // predicted omega plus the offsets' omega correction.
 float PredictedPosition(const ProgramState& state);
+
+// A reflection whose counts were cut short (read status 11) would place a
+// wrong peak: it is named in the log with what is not done with it.
+void LogUnreadReflection(ProgramState& state, std::string_view consequence);
 
 // FWHM of the default rule a + b tan(theta) at the current 2theta.
 float DefaultFwhm(const ProgramState& state);

@@ -111,9 +111,18 @@ IntegratedReflection CurrentIntegrated(const ProgramState& state) {
 void WriteIntegrated(ProgramState& state) {
   if (!state.files.output_open) return;
   auto& out = state.files.output;
-  for (const std::string& line : FormatIntegrated(CurrentIntegrated(state), state.params.output_format)) {
-    out.Line(line);
+  const std::vector<std::string> lines = FormatIntegrated(CurrentIntegrated(state), state.params.output_format);
+  if (lines.empty()) {
+    // Too large for the file's fields: say so rather than lose it silently.
+    const ScanReflection& scan = state.scan;
+    std::string note = " REFLECTION " + FormatInt(scan.seq_no, 6) + "  HKL";
+    for (int v : scan.hkl) note += FormatInt(v, 4);
+    state.files.log.Line(note + "  NOT WRITTEN: I =" + FormatReal(state.fit.i_fit, 14, 1) +
+                           "  SIGMA =" + FormatReal(state.fit.sigma_fit, 12, 1) + " TOO LARGE");
+    state.files.log.Flush();
+    return;
   }
+  for (const std::string& line : lines) out.Line(line);
   if (!out.Flush()) StopWithMessage("ERROR WRITING INTEGRATED DATA FILE");
 }
 

@@ -41,9 +41,7 @@ Step ProcessOne(ProgramState& state, float threshold) {
   if (status == kEndOfData) return Step::kEndOfData;
   ScanReflection& scan = state.scan;
   if (status == kReadFailed) {
-    // Counts cut short: a fit of what is left would place a wrong peak.
-    state.files.log.Record(" REFLECTION " + fields::FormatInt(scan.seq_no, 6) +
-                           " NOT READ IN FULL: NOT FITTED, NOT STORED");
+    LogUnreadReflection(state, "NOT FITTED, NOT STORED");
     return Step::kGoOn;
   }
   SeedParameters(state);

@@ -6,6 +6,7 @@
 
 #include "common/fixed_fields.h"
 #include "fit/auto_fit.h"
+#include "fit/intensity_file.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 
@@ -165,6 +166,58 @@ TEST(AutoFit, NoRetryWithoutARefinedOrientation) {
   // Without a refined orientation nothing is retried.
   EXPECT_EQ(state->fit.refitted_count, 0);
   for (const auto& line : ReadLines(files.dir / "set.int")) EXPECT_EQ(line[73], '1');
+}
+
+TEST(AutoFit, ValuesTooLargeForTheFileAreNamedInTheLog) {
+  auto state = FreshState();
+  const auto dir = testing::ScratchDir(TestName());
+  state->files.log.Open((dir / "r.log").string(), false);
+  state->files.output.Open((dir / "r.int").string(), true);
+  state->files.output_open = true;
+  state->scan.seq_no = 42;
+  state->scan.hkl = {1, -2, 3};
+  state->fit.i_fit = 2.0e9f;
+  state->fit.sigma_fit = 10.0f;
+  WriteIntegrated(*state);
+  state->files.log.Close();
+  state->files.output.Close();
+  EXPECT_TRUE(ReadLines(dir / "r.int").empty());
+  const auto log = ReadLines(dir / "r.log");
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind(" REFLECTION     42  HKL   1  -2   3  NOT WRITTEN: I =", 0), 0u) << log[0];
+}
+
+TEST(AutoFit, AReflectionCutShortIsNamedAndNeitherFittedNorWritten) {
+  const auto dir = testing::ScratchDir(TestName());
+  const auto set = simulate::Generate({{8.5, 11.2, 13.7, 90, 90, 90}, {12, -25, 40}}, {}, {}, {}, Small(8));
+  std::string error;
+  ASSERT_TRUE(simulate::WriteXscans(set, dir / "cut.p4t", error)) << error;
+  ASSERT_TRUE(simulate::WriteParameterFile(set, dir / "cut.par", error)) << error;
+  // The file ends in the middle of the last reflection's counts.
+  auto lines = ReadLines(dir / "cut.p4t");
+  lines.pop_back();
+  {
+    std::ofstream out(dir / "cut.p4t");
+    for (const auto& l : lines) out << l << "\n";
+  }
+  auto state = FreshState();
+  script::QueueBrowse("cut.p4t", dir.string());
+  script::QueueClick(kCodeFormatOk);
+  OpenDataFile(*state);
+  ASSERT_EQ(state->params.input_format, kFormatXscans);
+  script::QueueBrowse("cut.par", dir.string());
+  OpenParameterFile(*state);
+  script::QueueBrowse("cut.int", dir.string());
+  OpenOutputFile(*state);
+  RunToTheEnd(*state);
+
+  const auto& last = set.reflections.back();
+  EXPECT_EQ(ReadLines(dir / "cut.int").size(), set.reflections.size() - 1);
+  const auto log = ReadLines(dir / "cut.log");
+  const std::string note = " REFLECTION " + fields::FormatInt(last.seq, 6) + "  HKL" + fields::FormatInt(last.hkl[0], 4) +
+                           fields::FormatInt(last.hkl[1], 4) + fields::FormatInt(last.hkl[2], 4) +
+                           "  NOT READ IN FULL: NOT FITTED, NOT WRITTEN";
+  EXPECT_NE(std::find(log.begin(), log.end(), note), log.end());
 }
 
 }  // namespace
