@@ -92,6 +92,13 @@ int main(int argc, char** argv) {
   ScanSettings scan;
   FitSettings fit;
   GeneratorOptions gen;
+  // What each format can hold: a Single file has one step width for every
+  // scan; CAD4 counts have four digits.
+  if (format == "single") scan.width_b = 0;
+  if (format == "cad4") {
+    gen.mean_intensity = 40;
+    gen.attenuated_fraction = 0;
+  }
 
   std::string value;
   if (!(value = take("reflections")).empty()) gen.reflections = static_cast<int>(Number("--reflections", value));
