@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "shell/files.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
@@ -50,6 +52,9 @@ inline void OpenSimulated(ProgramState& state, const SimulatedFiles& f, const st
     OpenOutputFile(state);
   }
 }
+
+// The running test's name, for scratch directories of its own.
+inline std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
 inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
   std::ifstream in(path);

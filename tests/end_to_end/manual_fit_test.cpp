@@ -12,8 +12,7 @@ using testing::FreshState;
 using testing::MakeXcaliburSet;
 using testing::OpenSimulated;
 using testing::ReadLines;
-
-std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+using testing::TestName;
 
 simulate::GeneratorOptions Few() {
   simulate::GeneratorOptions o;

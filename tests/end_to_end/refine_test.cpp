@@ -17,8 +17,7 @@ using testing::FreshState;
 using testing::MakeXcaliburSet;
 using testing::OpenSimulated;
 using testing::ReadLines;
-
-std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+using testing::TestName;
 
 // Fills the list with exact bisecting settings of `hkls` for a known crystal.
 void FillList(ProgramState& state, const simulate::Crystal& crystal, const std::vector<simulate::Hkl>& hkls,
