@@ -39,6 +39,13 @@ bool WriteXcalibur(const DataSet& data, const std::filesystem::path& path, std::
     error = "Xcalibur header holds at most 99 standards";
     return false;
   }
+  for (const SimReflection& r : data.reflections) {
+    // Columns 2-6 hold the sequence number, negative for a standard.
+    if ((r.standard_index > 0 ? -r.seq : r.seq) < -9999 || r.seq > 99999) {
+      error = "reflection " + std::to_string(r.seq) + ": its sequence number does not fit the Xcalibur columns";
+      return false;
+    }
+  }
   std::ofstream out(path);
   if (!out) {
     error = "cannot write " + path.string();
