@@ -49,6 +49,10 @@ constexpr int kGutterX = 2;
 constexpr int kGutterY = 1;
 // A dialog's grid starts at its very edge; a margin keeps text off the frame.
 constexpr int kDialogMargin = 10;
+// Display fields take the focus only from a click (to copy their text): when
+// a focused button is greyed, the focus must not fall on a file name and
+// show it selected.
+constexpr Qt::FocusPolicy kDisplayFocus = Qt::ClickFocus;
 
 enum class Kind {
   kMaster,
@@ -173,6 +177,20 @@ QColor Colour(int index) {
   }
 }
 
+// The pen of a colour index. The scan plot draws the counts in 1 and then
+// the fitted profile over them in 5: the profile is a broad translucent band,
+// so that the counts stay visible inside it and show plainly where they leave it.
+QPen PenOf(int index) {
+  QColor colour = Colour(index);
+  double width = 1.75;
+  if (index == 1) width = 1.5;
+  if (index == 5) {
+    width = 6.0;
+    colour.setAlpha(120);
+  }
+  return QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
 // The program's own mark: a small crystal beside a diffraction peak.
 void PaintLogo(QPainter& p, const QRectF& r) {
   p.save();
@@ -278,7 +296,7 @@ class FrameWidget : public QWidget {
     auto map = [&](double x, double y) {
       return QPointF(area.left() + (x - scale[0]) * sx, area.bottom() - (y - scale[1]) * sy);
     };
-    QPen pen(Colour(1), 1.75, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    QPen pen = PenOf(1);
     double char_size = 1;
     QPointF at = map(scale[0], scale[1]);
     for (const Op& op : ops) {
@@ -294,7 +312,7 @@ class FrameWidget : public QWidget {
           break;
         }
         case Op::kPen:
-          pen.setColor(Colour(op.colour));
+          pen = PenOf(op.colour);
           char_size = op.char_size;
           break;
         case Op::kText: {
@@ -364,6 +382,12 @@ int CellsFor(QWidget* w, int at_least) {
   return std::max(at_least, (pixels + kCellWidth - 1) / kCellWidth);
 }
 
+const Item* MasterItem() {
+  for (const auto& [h, it] : T().items)
+    if (it.kind == Kind::kMaster) return &it;
+  return nullptr;
+}
+
 // Moves a window to its place on the screen's grid the first time it shows,
 // kept inside the screen.
 void PutOnScreen(Item& window) {
@@ -379,6 +403,22 @@ void PutOnScreen(Item& window) {
                                              (T().screen_rows - window.grid.y() - window.rows) * kCellHeight);
   top_left.setX(std::max(avail.left(), std::min(top_left.x(), avail.right() + 1 - size.width())));
   top_left.setY(std::max(avail.top(), std::min(top_left.y(), avail.bottom() + 1 - size.height())));
+  // A dialog whose grid place is at the main window's right edge (the
+  // fitting controls) stands beside it, so that the scan stays in view.
+  // When the screen is too narrow for the two side by side it goes below
+  // the main window if there is room there.
+  const Item* main = MasterItem();
+  if (window.kind == Kind::kDialog && main && main->widget && main->on_screen &&
+      window.grid.x() >= main->grid.x() + main->columns - 1) {
+    const QRect beside = main->widget->frameGeometry();
+    if (QRect(top_left, size).intersects(beside)) {
+      if (beside.right() + 1 + size.width() <= avail.right() + 1) {
+        top_left.setX(beside.right() + 1);
+      } else if (beside.bottom() + 1 + size.height() <= avail.bottom() + 1) {
+        top_left = QPoint(std::min(beside.left(), avail.right() + 1 - size.width()), beside.bottom() + 1);
+      }
+    }
+  }
   w->move(top_left);
 }
 
@@ -408,6 +448,16 @@ QWidget* BoxParent() {
 }
 
 QString ShownNumber(double value, int decimals) { return QString::number(value, 'f', std::clamp(decimals, 0, 15)); }
+
+// A number wider than its field gives up decimals, never leading digits (a
+// limit of 1000000.000 in a two-cell field); the field keeps the exact
+// number for GetNumber either way.
+QString FittedNumber(const QLineEdit* field, double value, int decimals) {
+  const int room = field->contentsRect().width() - 8;
+  QString text = ShownNumber(value, decimals);
+  while (decimals > 0 && field->fontMetrics().horizontalAdvance(text) > room) text = ShownNumber(value, --decimals);
+  return text;
+}
 
 void ShowBox(const QString& title, const QString& message, bool error) {
   T().boxes.push_back({title, message, error});
@@ -757,6 +807,7 @@ int AddString(int window, const char* text, int text_len, int x, int y, int w, i
     if (max_len > 0) field->setMaxLength(std::min(max_len, PVGUI_MAX_FIELD));
     field->setText(Text(text, text_len, std::max(0, std::min(max_len, PVGUI_MAX_FIELD))));
     field->setReadOnly(!editable);
+    if (!editable) field->setFocusPolicy(pvgui_qt::kDisplayFocus);
     field->setCursorPosition(0);
     item.kind = Kind::kField;
     item.widget = field;
@@ -772,16 +823,15 @@ int AddFloat(int window, float value, int x, int y, int w, int h, int, int decim
   auto* field = new QLineEdit(area);
   field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   field->setReadOnly(!editable);
+  if (!editable) field->setFocusPolicy(pvgui_qt::kDisplayFocus);
   Item item;
   item.kind = Kind::kValue;
   item.widget = field;
   item.grid = QRect(x, y, w, h);
   item.decimals = decimals;
-  item.number = value;
-  item.shown = pvgui_qt::ShownNumber(value, decimals);
-  field->setText(item.shown);
   const int h_new = Create(std::move(item), handle);
   Adopt(window, h_new);
+  SetNumber(h_new, value);
   return h_new;
 }
 
@@ -911,8 +961,9 @@ void SetNumber(int widget, float value) {
   Item* it = Find(widget);
   if (!it || it->kind != Kind::kValue) return;
   it->number = value;
-  it->shown = pvgui_qt::ShownNumber(value, it->decimals);
-  static_cast<QLineEdit*>(it->widget.data())->setText(it->shown);
+  auto* field = static_cast<QLineEdit*>(it->widget.data());
+  it->shown = pvgui_qt::FittedNumber(field, value, it->decimals);
+  field->setText(it->shown);
 }
 
 float GetNumber(int widget) {
@@ -1006,11 +1057,15 @@ void SetCallTime(int interval, int code) {
         Post(tk.timer_code);
     });
   }
-  t.timer_code = code;
   if (code == 0) {
     t.timer->stop();
+    // A tick that fell due after the user's Stop but before the program took
+    // it must not integrate one more reflection once the timer is off.
+    if (t.timer_code != 0) t.codes.erase(std::remove(t.codes.begin(), t.codes.end(), t.timer_code), t.codes.end());
+    t.timer_code = 0;
     return;
   }
+  t.timer_code = code;
   // The time unit is 0.1 ms: the program's intervals of 10 and 50 give one
   // reflection per 1 or 5 ms, a whole file in seconds.
   t.timer->start(std::max(0, interval) / 10);
