@@ -1,0 +1,498 @@
+// The whole program in its real Qt window, driven as a user drives it: the
+// bundled example opened through the browsers, manual and automatic profile
+// fitting, preprocessing and Calc UB, the files they write, and screenshots.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/fixed_fields.h"
+#include "shell/command_loop.h"
+#include "shell/program_state.h"
+#include "shell/user_interface.h"
+#include "toolkit/pvgui.h"
+#include "toolkit/qt/pvgui_qt_testing.h"
+#include "toolkit/toolkit.h"
+
+namespace kalvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The example holds 321 scans; the last one is a standard.
+constexpr int kExampleScans = 321;
+
+// The user's side of a session. Steps run one at a time, each once the
+// program waits for an action (it sits in IWinAction's event loop with no
+// code queued) and the step's condition holds. A step that never becomes
+// ready ends the process with a message rather than leaving CTest to time out.
+class User {
+ public:
+  User() {
+    poll_.setInterval(2);
+    QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
+    poll_.start();
+    clock_.start();
+  }
+
+  void When(std::string what, std::function<bool()> ready, std::function<void()> act) {
+    steps_.push_back({std::move(what), std::move(ready), std::move(act)});
+  }
+  void Then(std::string what, std::function<void()> act) {
+    When(std::move(what), [] { return true; }, std::move(act));
+  }
+  bool Done() const { return steps_.empty(); }
+
+ private:
+  struct Step {
+    std::string what;
+    std::function<bool()> ready;
+    std::function<void()> act;
+  };
+
+  void Poll() {
+    // Outside IWinAction's loop the program is busy (painting from inside a
+    // handler); a queued code has not been taken yet.
+    if (QThread::currentThread()->loopLevel() == 0 || !pvgui_qt::PendingCodes().empty()) return;
+    if (steps_.empty() || !steps_.front().ready()) {
+      if (clock_.elapsed() > kPatienceMs) {
+        const std::string what = steps_.empty() ? "(no step left)" : steps_.front().what;
+        std::fprintf(stderr, "real window session stuck before: %s\n", what.c_str());
+        std::fflush(nullptr);
+        std::_Exit(2);
+      }
+      return;
+    }
+    Step step = std::move(steps_.front());
+    steps_.pop_front();
+    clock_.restart();
+    SCOPED_TRACE(step.what);
+    step.act();
+  }
+
+  static constexpr int kPatienceMs = 30000;
+  std::deque<Step> steps_;
+  QTimer poll_;
+  QElapsedTimer clock_;
+};
+
+// A fresh toolkit. The first initialisation makes the application with the
+// program's style and fonts, so it is made here before the session's timer.
+void FreshToolkit() {
+  ::WinExit();
+  tk::ResetRegistry();
+  if (!qApp) {
+    ::WinInit();
+    ::WinExit();
+  }
+  pvgui_qt::ClearBoxes();
+}
+
+fs::path ScratchCopyOfExample(const std::string& name) {
+  const fs::path dir = fs::path(KALVEX_BINARY_DIR) / "test-scratch" / name;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  for (const char* file : {"example.dca", "example.par"})
+    fs::copy_file(fs::path(KALVEX_SOURCE_DIR) / "examples" / file, dir / file);
+  return dir;
+}
+
+fs::path Screenshot(QWidget* widget, const std::string& name) {
+  const fs::path dir = fs::path(KALVEX_BINARY_DIR) / "screenshots";
+  fs::create_directories(dir);
+  const fs::path path = dir / name;
+  EXPECT_TRUE(widget->grab().toImage().save(QString::fromStdString(path.string()))) << path;
+  return path;
+}
+
+std::vector<std::string> ReadLines(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+QWidget* W(int handle) {
+  QWidget* w = pvgui_qt::WidgetOf(handle);
+  if (!w) ADD_FAILURE() << "no widget for handle " << handle;
+  return w;
+}
+QLineEdit* Field(int handle) { return qobject_cast<QLineEdit*>(W(handle)); }
+bool Shown(int handle) { return W(handle) && W(handle)->isVisible(); }
+bool Usable(int handle) { return Shown(handle) && W(handle)->isEnabled(); }
+
+// A mouse click as the user gives it: only on a widget that can be pressed.
+void Click(int handle) {
+  QWidget* w = W(handle);
+  ASSERT_TRUE(w && w->isVisible() && w->isEnabled()) << w->property("text").toString().toStdString();
+  QTest::mouseClick(w, Qt::LeftButton);
+}
+
+bool MenusActive(const Widgets& w) {
+  for (int h : w.menu_titles)
+    if (!pvgui_qt::ActionOf(h)->isEnabled()) return false;
+  return true;
+}
+
+// A menu entry chosen from the menu bar: its title and entry must be usable.
+void Choose(const Widgets& w, int entry) {
+  ASSERT_TRUE(MenusActive(w));
+  QAction* action = pvgui_qt::ActionOf(entry);
+  ASSERT_TRUE(action->isVisible() && action->isEnabled()) << action->text().toStdString();
+  action->trigger();
+}
+
+// The main window with no command running: menus usable, no dialog up.
+bool Idle(const Widgets& w) {
+  for (int d : {w.format_dialog, w.fit_dialog, w.preprocess_dialog, w.peak_dialog, w.refine_dialog,
+                w.results_dialog, w.busy_dialog})
+    if (Shown(d)) return false;
+  return MenusActive(w);
+}
+
+// Every field shown in a window holds its whole text: a number too wide for
+// its field would lose its leading digits from view.
+void ExpectTextsFit(QWidget* window) {
+  for (QLineEdit* field : window->findChildren<QLineEdit*>()) {
+    if (!field->isVisible()) continue;
+    EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()), field->contentsRect().width() - 4)
+        << window->windowTitle().toStdString() << ": " << field->text().toStdString();
+  }
+}
+
+int Boxes(const QString& message) {
+  int n = 0;
+  for (const auto& box : pvgui_qt::LastBoxes()) n += box.message == message;
+  return n;
+}
+
+// "Rfine" record: hkl in 1-9, 10*seq + standard number in 62-68.
+struct Record {
+  std::array<int, 3> hkl{};
+  int seq = 0;
+  std::string code;
+};
+Record ParseRfine(const std::string& line) {
+  Record r;
+  for (int i = 0; i < 3; ++i) r.hkl[i] = fields::ReadInt(line, 1 + 3 * i, 3).value_or(-999);
+  r.seq = static_cast<int>(fields::ReadReal(line, 62, 7, 0).value_or(0)) / 10;
+  r.code = line.size() >= 76 ? line.substr(70, 6) : "";
+  return r;
+}
+
+std::vector<int> Seqs(const std::vector<std::string>& lines) {
+  std::vector<int> seqs;
+  for (const auto& line : lines) seqs.push_back(ParseRfine(line).seq);
+  return seqs;
+}
+
+// The frame's pixels of the counts (dark blue, also where the fit's band
+// lies over them) and of the fitted profile (a light green band).
+struct Ink {
+  int counts = 0, fit = 0;
+  QRect counts_box, fit_box;
+};
+Ink InkOf(const QImage& image) {
+  Ink ink;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      const double luminance = 0.3 * c.red() + 0.59 * c.green() + 0.11 * c.blue();
+      if (luminance < 120 && c.red() < 80) {
+        ++ink.counts;
+        ink.counts_box |= QRect(x, y, 1, 1);
+      } else if (luminance >= 120 && c.green() > c.red() + 40 && c.green() > c.blue() + 30) {
+        ++ink.fit;
+        ink.fit_box |= QRect(x, y, 1, 1);
+      }
+    }
+  }
+  return ink;
+}
+
+// The session of a crystallographer with the bundled example, from start-up
+// to the refined cell, each action a click, key or menu choice on the real
+// widgets while the program waits in its own loop.
+TEST(RealWindowSession, ExampleFromStartUpToTheRefinedCell) {
+  FreshToolkit();
+  const fs::path dir = ScratchCopyOfExample("real-window-session");
+  const fs::path before = fs::current_path();
+  auto state = NewProgramState();
+  const Widgets& w = state->widgets;
+  User user;
+
+  // Start-up: the data file, its format, the parameter file.
+  pvgui_qt::AnswerNextBrowse("example.dca", dir.string());
+  pvgui_qt::AnswerNextBrowse("example.par", dir.string());
+  user.When("the format dialog", [&] { return Shown(w.format_dialog); }, [&] {
+    EXPECT_TRUE(qobject_cast<QRadioButton*>(W(w.format_xcalibur))->isChecked());  // from ".dca"
+    Click(w.format_ok);
+  });
+  StartUp(*state);
+  EXPECT_EQ(fs::current_path(), fs::canonical(dir));
+  EXPECT_EQ(Field(w.data_file_field)->text(), "example.dca");
+  EXPECT_EQ(state->scan.seq_no, 1);
+  EXPECT_FLOAT_EQ(state->params.lambda2, 0.71359f);
+  EXPECT_FALSE(pvgui_qt::ActionOf(w.menu_calc_ub)->isEnabled());
+  Screenshot(W(w.main_window), "window_start.png");
+
+  user.When("File > Open output file", [&] { return Idle(w); }, [&] {
+    pvgui_qt::AnswerNextBrowse("example.int", dir.string());
+    Choose(w, w.menu_open_output);
+  });
+
+  // Manual fitting: 1 -> 2 -> 3 -> 2, Accept (2), hkl 3 1 7 (seq 42), Refit,
+  // Accept (42), Reject (43), Exit at 44.
+  user.When("Integrate > Manual profile fit", [&] { return Idle(w) && Shown(w.output_label); }, [&] {
+    EXPECT_EQ(Field(w.output_file_field)->text(), "example.int");
+    Choose(w, w.menu_manual_fit);
+  });
+  user.When("Next", [&] { return Shown(w.fit_dialog); }, [&] {
+    EXPECT_EQ(state->scan.seq_no, 1);
+    EXPECT_TRUE(Usable(w.main[kWAccept]) && Usable(w.main[kWReject]));
+    EXPECT_FALSE(Shown(w.main[kWGo]) || Shown(w.main[kWStop]));
+    EXPECT_FALSE(MenusActive(w));
+    Click(w.main[kWNext]);
+  });
+  user.When("Next again", [&] { return state->scan.seq_no == 2; }, [&] { Click(w.main[kWNext]); });
+  user.When("Previous", [&] { return state->scan.seq_no == 3; }, [&] { Click(w.main[kWPrevious]); });
+  user.When("Accept reflection 2", [&] { return state->scan.seq_no == 2; }, [&] { Click(w.main[kWAccept]); });
+  user.When("hkl 3 1 7 and Go", [&] { return state->scan.seq_no == 3; }, [&] {
+    QLineEdit* hkl = Field(w.main[kWHklEntry]);
+    hkl->selectAll();
+    QTest::keyClicks(hkl, "3 1 7");
+    Click(w.main[kWHklGo]);
+  });
+  user.When("Refit", [&] { return state->scan.seq_no == 42; }, [&] {
+    EXPECT_EQ(state->scan.hkl, (std::array<int, 3>{3, 1, 7}));
+    EXPECT_EQ(Field(w.main[kWHklEntry])->text(), "  3  1  7");
+    EXPECT_EQ(Field(w.main[kWSeqEntry])->text(), "42");
+    EXPECT_EQ(Field(w.fit_flags)->text().mid(1, 1), "F");  // fitted, not rejected
+    // The alpha1 peak lies 0.02 degrees off the bisecting position.
+    EXPECT_NEAR(state->fit.peak.value[kPosition], 0.02f, 0.01f);
+    const fs::path shot = Screenshot(W(w.main_window), "window_fitted_scan.png");
+    EXPECT_LT(fs::file_size(shot), 200'000u);
+    // Counts and fit in two colours, the scan from edge to edge of the frame
+    // and the peak reaching its top.
+    QWidget* frame = W(w.frame);
+    const Ink ink = InkOf(frame->grab().toImage());
+    EXPECT_GT(ink.counts, 300);
+    EXPECT_GT(ink.fit, 300);
+    EXPECT_GT(ink.counts_box.width(), frame->width() * 9 / 10);
+    EXPECT_GT(ink.fit_box.width(), frame->width() * 9 / 10);
+    EXPECT_GT(ink.counts_box.height(), frame->height() * 3 / 4);
+    EXPECT_GT(ink.fit_box.height(), frame->height() / 2);
+    Click(w.main[kWRefit]);
+  });
+  user.When("Accept reflection 42", [&] { return true; }, [&] {
+    EXPECT_EQ(state->scan.seq_no, 42);
+    Click(w.main[kWAccept]);
+  });
+  user.When("Reject reflection 43", [&] { return state->scan.seq_no == 43; }, [&] { Click(w.main[kWReject]); });
+  user.When("Exit from manual fitting", [&] { return state->scan.seq_no == 44; }, [&] {
+    EXPECT_EQ(Seqs(ReadLines(dir / "example.int")), (std::vector<int>{2, 42}));
+    Click(w.main[kWExit]);
+  });
+
+  // Automatic integration: Quit the peak defaults, Go, Stop, Go to the end.
+  int stopped_at = 0;
+  user.When("Integrate > Auto profile fit", [&] { return Idle(w); }, [&] {
+    EXPECT_FALSE(Shown(w.main[kWNext]));
+    EXPECT_TRUE(InkOf(W(w.frame)->grab().toImage()).counts == 0);  // the frame was cleared
+    Choose(w, w.menu_auto_fit);
+  });
+  user.When("Quit the peak defaults", [&] { return Shown(w.peak_dialog); }, [&] {
+    EXPECT_EQ(Field(w.peak_fwhm_a)->text(), "0.200");
+    Click(w.peak_quit);
+  });
+  user.When("Go", [&] { return !Shown(w.peak_dialog) && Usable(w.main[kWGo]); }, [&] {
+    EXPECT_TRUE(Shown(w.main[kWStop]) && !W(w.main[kWStop])->isEnabled());
+    EXPECT_FALSE(Shown(w.main[kWAccept]));
+    Click(w.main[kWGo]);
+  });
+  user.When("Stop during the run", [&] { return state->scan.seq_no >= 60; }, [&] {
+    EXPECT_TRUE(Usable(w.main[kWStop]));
+    EXPECT_FALSE(W(w.main[kWGo])->isEnabled());
+    ExpectTextsFit(W(w.fit_dialog));
+    ExpectTextsFit(W(w.main_window));
+    // The background's upper limit, 1000000, shows fewer decimals to fit
+    // and still gives back the number it holds.
+    EXPECT_EQ(Field(w.fit_rows[kBackground].high)->text(), "1000000.0");
+    EXPECT_EQ(::GetNumber(w.fit_rows[kBackground].high), state->params.high[kBackground]);
+    // The greyed Go passed the focus on, but not to a display field.
+    if (auto* focus = qobject_cast<QLineEdit*>(QApplication::focusWidget())) {
+      EXPECT_FALSE(focus->isReadOnly()) << focus->text().toStdString();
+    }
+    const fs::path shot = Screenshot(W(w.fit_dialog), "window_fitting_controls_running.png");
+    EXPECT_GT(fs::file_size(shot), 5'000u);
+    Click(w.main[kWStop]);
+    // The worst moment: the next tick falls due before the program has
+    // taken the Stop.
+    QTest::qWait(15);
+    stopped_at = state->scan.seq_no;
+  });
+  QElapsedTimer since_stop;
+  user.When("stopped", [&] { return Usable(w.main[kWGo]); }, [&] { since_stop.start(); });
+  user.When("Go again", [&] { return since_stop.elapsed() > 60; }, [&] {
+    // No tick reached the program after Stop.
+    EXPECT_EQ(state->scan.seq_no, stopped_at);
+    EXPECT_EQ(static_cast<int>(ReadLines(dir / "example.int").size()), 2 + stopped_at - 44 + 1);
+    Click(w.main[kWGo]);
+  });
+
+  // Preprocessing and Calc UB.
+  user.When("Utilities > Preprocess", [&] { return Idle(w); }, [&] {
+    EXPECT_EQ(Boxes("End of input data file"), 1);
+    EXPECT_FALSE(Shown(w.main[kWGo]) || Shown(w.main[kWStop]));
+    EXPECT_FALSE(Shown(w.fit_dialog));
+    Choose(w, w.menu_preprocess);
+  });
+  user.When("Go in Preprocessing Control", [&] { return Shown(w.preprocess_dialog); }, [&] {
+    EXPECT_EQ(Field(w.preprocess_threshold)->text(), "30.0");
+    Click(w.preprocess_go);
+  });
+  user.When("Utilities > Calc UB", [&] { return Idle(w) && pvgui_qt::ActionOf(w.menu_calc_ub)->isEnabled(); },
+            [&] {
+              EXPECT_EQ(Boxes("End of input data file"), 2);
+              EXPECT_GT(state->preprocessed_list.count, 20);
+              Choose(w, w.menu_calc_ub);
+            });
+  user.When("Refine with omega zero", [&] { return Shown(w.refine_dialog); }, [&] {
+    Click(w.refine_omega_zero);
+    Click(w.refine_go);
+  });
+  user.When("Ok on the results", [&] { return Shown(w.results_dialog); }, [&] {
+    EXPECT_FALSE(Shown(w.busy_dialog));
+    ExpectTextsFit(W(w.results_dialog));
+    Screenshot(W(w.results_dialog), "window_cell_refinement_results.png");
+    const float cell[3] = {8.5f, 11.2f, 13.7f};
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(Field(w.results_value[i])->text().toFloat(), cell[i], 0.01f) << i;
+    for (int i = 3; i < 6; ++i) EXPECT_NEAR(Field(w.results_value[i])->text().toFloat(), 90.0f, 0.05f) << i;
+    EXPECT_NEAR(Field(w.results_omega_zero)->text().toFloat(), 0.02f, 0.01f);
+    EXPECT_EQ(Field(w.results_count)->text().toInt(), state->preprocessed_list.count);
+    Click(w.results_ok);
+  });
+
+  // The command loop, as RunCommandLoop has it, until the user is done.
+  while (!user.Done()) {
+    const int code = tk::Wait();
+    ASSERT_TRUE(DispatchCommand(*state, code)) << "code " << code;
+  }
+
+  // Back at the main window with nothing running.
+  EXPECT_TRUE(Idle(w));
+  for (int i = 2; i <= kMainWidgets; ++i) EXPECT_FALSE(Shown(w.main[i])) << "widget " << i;
+  EXPECT_TRUE(pvgui_qt::PendingCodes().empty());
+  for (const auto& box : pvgui_qt::LastBoxes()) EXPECT_FALSE(box.error) << box.message.toStdString();
+
+  // The intensity file: the two accepted reflections, then one record per
+  // automatic fit: 44 (in memory at Go) up to the Stop, that one again after
+  // the second Go, and on to the last scan.
+  const auto records = ReadLines(dir / "example.int");
+  std::vector<int> expected = {2, 42};
+  for (int seq = 44; seq <= stopped_at; ++seq) expected.push_back(seq);
+  for (int seq = stopped_at; seq <= kExampleScans; ++seq) expected.push_back(seq);
+  EXPECT_EQ(Seqs(records), expected);
+  for (const auto& line : records) EXPECT_EQ(line.size(), 79u) << line;
+  EXPECT_EQ(ParseRfine(records[0]).code.substr(1, 1), "F");  // accepted: written as fitted
+  EXPECT_EQ(ParseRfine(records[1]).hkl, (std::array<int, 3>{3, 1, 7}));
+
+  // The log: the parameter file, two classification summaries (the automatic
+  // run and preprocessing) and the refinement report.
+  const auto log = ReadLines(dir / "example.log");
+  std::vector<std::size_t> summaries;
+  for (std::size_t i = 0; i < log.size(); ++i)
+    if (log[i] == " REFLECTIONS AS CLASSIFIED BY INTEGRATION:") summaries.push_back(i);
+  ASSERT_EQ(summaries.size(), 2u);
+  auto fits_counted = [&](std::size_t at) {
+    int sum = 0;
+    const std::string& counts = log.at(at + 2);
+    for (int k = 0; k < 11; ++k) sum += fields::ReadInt(counts, k == 0 ? 6 : 14 + 5 * (k - 1), 5).value_or(-1000);
+    return sum;
+  };
+  EXPECT_EQ(fits_counted(summaries[0]), static_cast<int>(records.size()) - 2);
+  EXPECT_EQ(fits_counted(summaries[1]), kExampleScans);
+  const auto report = std::find(log.begin(), log.end(), " RESULTS OF LEAST SQUARES REFINEMENT OF CELL PARAMETERS");
+  ASSERT_NE(report, log.end());
+  EXPECT_GT(report - log.begin(), static_cast<long>(summaries[1]));
+  EXPECT_EQ(*(report + 2), "  UNCONSTRAINED REFINEMENT WITH OMEGA ZERO");
+  const auto cell = std::find_if(report, log.end(), [](const std::string& l) { return l.rfind(" CELL", 0) == 0; });
+  ASSERT_NE(cell, log.end());
+  EXPECT_NEAR(fields::ReadReal(*cell, 18, 9, 5).value_or(0), 8.5, 0.01);
+  EXPECT_EQ(fields::TrimRight(log.back()), "");
+  const std::string used = "     " + fields::FormatInt(state->preprocessed_list.count, 5) + " REFLECTIONS USED";
+  EXPECT_NE(std::find(report, log.end(), used), log.end());
+  fs::current_path(before);
+}
+
+// In the child of the death test: open the example and an output file, stop
+// an automatic run with Exit, then Exit the program from the main window.
+void RunUntilExit(const fs::path& dir) {
+  FreshToolkit();
+  auto state = NewProgramState();
+  const Widgets& w = state->widgets;
+  User user;
+  pvgui_qt::AnswerNextBrowse("example.dca", dir.string());
+  pvgui_qt::AnswerNextBrowse("example.par", dir.string());
+  user.When("the format dialog", [&] { return Shown(w.format_dialog); }, [&] { Click(w.format_ok); });
+  StartUp(*state);
+  user.When("File > Open output file", [&] { return Idle(w); }, [&] {
+    pvgui_qt::AnswerNextBrowse("example.int", dir.string());
+    Choose(w, w.menu_open_output);
+  });
+  user.When("Integrate > Auto profile fit", [&] { return Idle(w) && Shown(w.output_label); },
+            [&] { Choose(w, w.menu_auto_fit); });
+  user.When("Quit the peak defaults", [&] { return Shown(w.peak_dialog); }, [&] { Click(w.peak_quit); });
+  user.When("Go", [&] { return !Shown(w.peak_dialog) && Usable(w.main[kWGo]); }, [&] { Click(w.main[kWGo]); });
+  user.When("Exit during the run", [&] { return state->scan.seq_no >= 30; }, [&] { Click(w.main[kWExit]); });
+  user.When("Exit the program", [&] { return Idle(w); }, [&] { Click(w.main[kWExit]); });
+  RunCommandLoop(*state);
+}
+
+TEST(RealWindowExit, ExitEndsARunAndThenTheProgramWithStatusZeroAndCompleteFiles) {
+  // The child runs in a process of its own, with a toolkit of its own.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const fs::path dir = ScratchCopyOfExample("real-window-exit");
+  EXPECT_EXIT(RunUntilExit(dir), ::testing::ExitedWithCode(0), "");
+
+  // Every record the run wrote is in the file, whole: 1 (in memory at Go)
+  // and on, one per reflection, up to where Exit stopped the run.
+  const auto records = ReadLines(dir / "example.int");
+  ASSERT_GE(records.size(), 30u);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].size(), 79u) << records[i];
+    EXPECT_EQ(ParseRfine(records[i]).seq, static_cast<int>(i) + 1);
+  }
+  // Exit is no end of the data: no summary.
+  const auto log = ReadLines(dir / "example.log");
+  EXPECT_NE(std::find(log.begin(), log.end(), "  INTEGRATED DATA FILE OPENED: example.int "), log.end());
+  EXPECT_EQ(std::find(log.begin(), log.end(), " REFLECTIONS AS CLASSIFIED BY INTEGRATION:"), log.end());
+}
+
+}  // namespace
+}  // namespace kalvex
+
+int main(int argc, char** argv) {
+  // No screen is needed; boxes are recorded instead of waiting for a click.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("KALVEX_AUTO_DISMISS_BOXES", "1", 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
