@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -1066,9 +1067,10 @@ void SetCallTime(int interval, int code) {
     return;
   }
   t.timer_code = code;
-  // The time unit is 0.1 ms: the program's intervals of 10 and 50 give one
-  // reflection per 1 or 5 ms, a whole file in seconds.
-  t.timer->start(std::max(0, interval) / 10);
+  // The time unit is 0.02 ms: the program's interval of 50 gives a tick
+  // every millisecond and 10 one whenever the window is idle, so a whole
+  // file goes by in seconds while a click still comes between two ticks.
+  t.timer->start(std::max(0, interval) / 50);
 }
 
 void ErrorBox(const char* title, int title_len, const char* message, int message_len) {
@@ -1170,8 +1172,13 @@ void UpdateFrame(int frame) {
 }
 
 void WinFlush(void) {
-  // Paint now; clicks wait for the program's next IWinAction.
-  if (T().initialised) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  // Paint now, at most at the screen's pace (an eye sees no more than that
+  // and a fast pass would spend its time painting); clicks wait for the
+  // program's next IWinAction, which paints what is left.
+  static QElapsedTimer since_last;
+  if (!T().initialised || (since_last.isValid() && since_last.elapsed() < 16)) return;
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  since_last.start();
 }
 
 }  // extern "C"
