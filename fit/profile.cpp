@@ -3,9 +3,12 @@
 #include "fit/profile.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "refine/linear_algebra.h"
+#include "scan/scan_reflection.h"
 #include "shell/run_parameters.h"
 
 namespace kalvex {
@@ -52,9 +55,148 @@ float DoubletOffset(float lambda1, float lambda2, float two_theta, float mono_te
   return kDegPerRad * std::asin(lambda2 / lambda1 * std::sin(theta / kDegPerRad)) - theta + mono_term;
 }
 
+namespace {
+
+// The step loop runs over blocks of kLanes steps with inner loops of fixed
+// length, which the compiler turns into vector code at -O2 without a scalar
+// remainder; the last block is padded with copies of the last step at weight 0.
+constexpr int kLanes = 8;
+constexpr int kPaddedSteps = (kMaxSteps + kLanes - 1) / kLanes * kLanes;
+
+// One line of the doublet for a whole pass: its centre and the quantities of
+// the common FWHM that every step would otherwise recompute.
+struct LineConstants {
+  float x0;
+  float eta;
+  float w;
+  float inv_w;
+  float gauss_norm;     // A_G / w
+  float gauss_slope;    // 2 c_G^2 / w^2
+  float lorentz_norm;   // c_L w
+  float lorentz_slope;  // 8 c_L w
+  float w2;
+};
+
+LineConstants MakeLine(float x0, float eta, float w) {
+  return {x0, eta, w, 1.0f / w, kGaussA / w, 2.0f * kGaussC * kGaussC / (w * w), kLorentzC * w,
+          8.0f * kLorentzC * w, w * w};
+}
+
+// PseudoVoigt at one block of steps with the pass constants: the same
+// formulas, the Gaussian cut-off as a select so that the loop has no branch.
+struct VoigtBlock {
+  float value[kLanes];
+  float d_x0[kLanes];
+  float d_w[kLanes];
+  float d_eta[kLanes];
+};
+
+void EvaluateVoigt(const float* x, const LineConstants& line, VoigtBlock& v) {
+  // Local copies: the compiler cannot prove that the output does not alias
+  // x or the constants, and would not vectorise.
+  const LineConstants c = line;
+  float d_block[kLanes];
+  for (int j = 0; j < kLanes; ++j) d_block[j] = x[j] - c.x0;
+  for (int j = 0; j < kLanes; ++j) {
+    const float d = d_block[j];
+    const float q = d / c.w;  // divided, not multiplied by 1/w: exactly 6 FWHM must stay inside
+    const float u2 = (kGaussC * q) * (kGaussC * q);
+    const float g = KeepIf(!(std::fabs(q) > kGaussCutoff), c.gauss_norm * ExpNonPositive(-u2));
+    const float g_x0 = c.gauss_slope * d * g;
+    const float g_w = (2.0f * u2 - 1.0f) * g * c.inv_w;
+    const float inv_e = 1.0f / (c.w2 + 4.0f * d * d);
+    const float l = c.lorentz_norm * inv_e;
+    const float l_x0 = c.lorentz_slope * d * inv_e * inv_e;
+    const float l_w = kLorentzC * (4.0f * d * d - c.w2) * inv_e * inv_e;
+    const float h = 1.0f - c.eta;
+    v.value[j] = h * g + c.eta * l;
+    v.d_x0[j] = h * g_x0 + c.eta * l_x0;
+    v.d_w[j] = h * g_w + c.eta * l_w;
+    v.d_eta[j] = l - g;
+  }
+}
+
+// The scan as the fit sees it: positions, counts + 1 and weights, padded.
+struct FitSteps {
+  int blocks = 0;
+  alignas(32) float x[kPaddedSteps];
+  alignas(32) float count[kPaddedSteps];
+  alignas(32) float weight[kPaddedSteps];
+};
+
+// One pass's model and derivatives at every step: derivative[k] by profile
+// parameter k (1-based as the parameters), model without the +1.
+struct PassValues {
+  alignas(32) float model[kPaddedSteps];
+  alignas(32) float residual[kPaddedSteps];
+  alignas(32) float derivative[kProfileParameters + 1][kPaddedSteps];
+};
+
+template <bool kDoublet>
+void EvaluatePass(const FitSteps& s, const ProfileValues& p, float offset, float chain, PassValues& v) {
+  const LineConstants alpha1 = MakeLine(p[kPosition], p[kEta], p[kFwhm]);
+  const LineConstants alpha2 = MakeLine(p[kPosition] + offset, p[kEta], p[kFwhm]);
+  const float background = p[kBackground];
+  const float intensity = p[kIntensity];
+  const float ratio = p[kIratio];
+  VoigtBlock v1;
+  VoigtBlock v2{};  // stays 0 for a single line
+  for (int block = 0; block < s.blocks; ++block) {
+    const int first = block * kLanes;
+    EvaluateVoigt(s.x + first, alpha1, v1);
+    if (kDoublet) EvaluateVoigt(s.x + first, alpha2, v2);
+    for (int j = 0; j < kLanes; ++j) {
+      const int i = first + j;
+      const float profile = v1.value[j] + ratio * v2.value[j];
+      const float model = profile * intensity + background;
+      v.model[i] = model;
+      v.residual[i] = s.count[i] - (model + 1.0f);
+      v.derivative[kBackground][i] = 1.0f;
+      v.derivative[kFwhm][i] = (v1.d_w[j] + ratio * v2.d_w[j]) * intensity;
+      v.derivative[kIntensity][i] = profile;
+      v.derivative[kPosition][i] = (v1.d_x0[j] + ratio * chain * v2.d_x0[j]) * intensity;
+      v.derivative[kEta][i] = (v1.d_eta[j] + ratio * v2.d_eta[j]) * intensity;
+      v.derivative[kIratio][i] = v2.value[j] * intensity;
+    }
+  }
+}
+
+// The refined derivatives and, after them, the residual, in double as plain
+// and weighted columns: a strong scan's sums need the digits, and w D of two
+// floats is exact in double, so each product is that of a step-by-step sum.
+struct NormalColumns {
+  alignas(32) double plain[kProfileParameters + 1][kPaddedSteps];
+  alignas(32) double weighted[kProfileParameters + 1][kPaddedSteps];
+};
+
+void FillColumn(const float* column, const float* weight, int blocks, double* plain, double* weighted) {
+  for (int block = 0; block < blocks; ++block) {
+    const int first = block * kLanes;
+    for (int j = 0; j < kLanes; ++j) {
+      plain[first + j] = column[first + j];
+      weighted[first + j] = static_cast<double>(weight[first + j]) * column[first + j];
+    }
+  }
+}
+
+// Sum over the padded steps of a(i) b(i), in kLanes partial sums.
+double Dot(const double* a, const double* b, int blocks) {
+  double partial[kLanes] = {};
+  for (int block = 0; block < blocks; ++block) {
+    const int first = block * kLanes;
+    for (int j = 0; j < kLanes; ++j) partial[j] += a[first + j] * b[first + j];
+  }
+  double sum = 0.0;
+  for (double term : partial) sum += term;
+  return sum;
+}
+
+}  // namespace
+
 void RefineProfile(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
                    float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e,
                    float& rwp, float& chi2, int& status) {
+  n = std::clamp(n, 0, kMaxSteps);
   status = kFitNothingToRefine;
   std::array<int, kProfileParameters> refined{};
   int nr = 0;
@@ -62,7 +204,7 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
     if (flags[k] == 1) refined[nr++] = k;
   }
   if (nr == 0 || nr >= n) {
-    std::fill(yc, yc + std::max(n, 0), 0.0f);
+    std::fill(yc, yc + n, 0.0f);
     return;
   }
 
@@ -71,6 +213,24 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
   const float rho = doublet ? lambda[1] / lambda[0] : 0.0f;
   const float offset = doublet ? DoubletOffset(lambda[0], lambda[1], two_theta, mono_term) : 0.0f;
 
+  // What stays fixed through the passes, once per call.
+  FitSteps steps;
+  steps.blocks = (n + kLanes - 1) / kLanes;
+  double sum_wy2 = 0.0;
+  for (int i = 0; i < steps.blocks * kLanes; ++i) {
+    const int from = std::min(i, n - 1);
+    steps.x[i] = x[from];
+    // Counts + 1 inside the fit keep the weight of a zero count finite.
+    steps.count[i] = y[from] + 1.0f;
+    steps.weight[i] = i < n ? (steps.count[i] > 0.0f ? 1.0f / steps.count[i] : 1.0f) : 0.0f;
+    if (i < n) sum_wy2 += static_cast<double>(steps.weight[i]) * steps.count[i] * steps.count[i];
+  }
+
+  PassValues values;
+  NormalColumns columns;
+  // Every return after a pass hands back that pass's profile.
+  auto hand_back_profile = [&] { std::copy(values.model, values.model + n, yc); };
+
   status = kFitConverged;
   bool settled = false;
   ProfileValues work = p;
@@ -78,55 +238,36 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
   for (int pass = 1;; ++pass) {
     if (pass > kMaxFitPasses) {
       status = kFitNoConvergence;
+      hand_back_profile();
       return;
     }
     const float damping = std::min(kDampingStep * static_cast<float>(pass), kMaxDamping);
-
-    const float background = p[kBackground];
-    const float fwhm = p[kFwhm];
-    const float intensity = p[kIntensity];
     const float position = p[kPosition];
-    const float eta = p[kEta];
-    const float ratio = p[kIratio];
-    const float chain = doublet ? rho * std::cos(position / kDegPerRad) / std::cos((position + offset) / kDegPerRad)
-                                : 0.0f;
+    if (doublet) {
+      const float chain = rho * std::cos(position / kDegPerRad) / std::cos((position + offset) / kDegPerRad);
+      EvaluatePass<true>(steps, p, offset, chain, values);
+    } else {
+      EvaluatePass<false>(steps, p, offset, 0.0f, values);
+    }
 
-    // Normal equations accumulate in double: a strong scan's weighted sums
-    // span more digits than a float holds.
+    // Normal equations of the refined parameters (lower triangle).
+    for (int m = 0; m <= nr; ++m) {
+      FillColumn(m < nr ? values.derivative[refined[m]] : values.residual, steps.weight, steps.blocks,
+                 columns.plain[m], columns.weighted[m]);
+    }
     double a[kProfileParameters][kProfileParameters] = {};
     double b[kProfileParameters] = {};
-    double sum_wr2 = 0.0;
-    double sum_wy2 = 0.0;
-    for (int i = 0; i < n; ++i) {
-      const VoigtValue v1 = PseudoVoigt(x[i], position, eta, fwhm);
-      const VoigtValue v2 = doublet ? PseudoVoigt(x[i], position + offset, eta, fwhm) : VoigtValue{};
-      const float profile = v1.value + ratio * v2.value;
-      const float model = profile * intensity + background;
-      yc[i] = model;
-      // Counts + 1 inside the fit keep the weight of a zero count finite.
-      const float count = y[i] + 1.0f;
-      const float r = count - (model + 1.0f);
-      const float w = count > 0.0f ? 1.0f / count : 1.0f;
-      const float d[kProfileParameters + 1] = {
-          0.0f,
-          1.0f,
-          (v1.d_w + ratio * v2.d_w) * intensity,
-          profile,
-          (v1.d_x0 + ratio * chain * v2.d_x0) * intensity,
-          (v1.d_eta + ratio * v2.d_eta) * intensity,
-          v2.value * intensity,
-      };
-      for (int m = 0; m < nr; ++m) {
-        const double wdm = static_cast<double>(w) * d[refined[m]];
-        b[m] += wdm * r;
-        for (int l = 0; l <= m; ++l) a[m][l] += wdm * d[refined[l]];
-      }
-      sum_wr2 += static_cast<double>(w) * r * r;
-      sum_wy2 += static_cast<double>(w) * count * count;
+    for (int m = 0; m < nr; ++m) {
+      b[m] = Dot(columns.weighted[m], columns.plain[nr], steps.blocks);
+      for (int l = 0; l <= m; ++l) a[m][l] = Dot(columns.weighted[m], columns.plain[l], steps.blocks);
     }
+    const double sum_wr2 = Dot(columns.weighted[nr], columns.plain[nr], steps.blocks);
     rwp = static_cast<float>(std::sqrt(sum_wr2 / sum_wy2));
     chi2 = static_cast<float>(sum_wr2 / (n - nr));
-    if (settled) return;
+    if (settled) {
+      hand_back_profile();
+      return;
+    }
 
     // Invert the normal matrix scaled to a unit diagonal.
     Matrix6 inverse{};
@@ -134,6 +275,7 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
     for (int m = 0; m < nr; ++m) {
       if (!(a[m][m] >= kMinDiagonal)) {
         status = kFitSingular;
+        hand_back_profile();
         return;
       }
       scale[m] = 1.0 / std::sqrt(a[m][m]);
@@ -145,6 +287,7 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
     }
     if (GaussJordanInvert(inverse, nr, kPivotTolerance) < nr) {
       status = kFitSingular;
+      hand_back_profile();
       return;
     }
     double shift[kProfileParameters] = {};
@@ -163,6 +306,7 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
       const double variance = error_scale * inverse[m][m] * scale[m] * scale[m];
       if (!(variance > 0.0) || !std::isfinite(variance)) {
         status = kFitSingular;
+        hand_back_profile();
         return;
       }
       new_esd[k] = static_cast<float>(std::sqrt(variance));

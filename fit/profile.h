@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstdint>
 
 namespace kalvex {
 
@@ -30,6 +32,39 @@ LineValue GaussProfile(float x, float x0, float w);
 LineValue LorentzProfile(float x, float x0, float w);
 // (1 - eta) Gauss + eta Lorentz with a common FWHM.
 VoigtValue PseudoVoigt(float x, float x0, float eta, float w);
+
+// value where keep holds, else 0: a mask on bits, so that the compiler
+// computes both sides and selects instead of branching per step.
+inline float KeepIf(bool keep, float value) {
+  const std::uint32_t mask = keep ? 0xffffffffu : 0u;
+  return std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) & mask);
+}
+
+// e^x for x <= 0 in plain arithmetic the compiler can vectorise (std::exp is
+// a library call it cannot): x = k ln2 + r with |r| <= ln2 / 2 (ln2 split in
+// two so that k ln2 is exact), e^r by the classic single-precision minimax
+// polynomial, 2^k built in the exponent bits. Within 1 ulp of the exact e^x for
+// -87 <= x <= 0 (LineShape.FastExponential measures it); below -87, where e^x is
+// under 1.7e-38 and nothing a count could notice, the result is 0 (the
+// arithmetic there is meaningless and masked, not branched around).
+constexpr float kExpFloor = -87.0f;
+inline float ExpNonPositive(float x) {
+  constexpr float kLog2e = 1.44269504f;
+  constexpr float kLn2High = 0.693359375f;  // 8 significant bits: k * kLn2High is exact
+  constexpr float kLn2Low = -2.12194440e-4f;
+  constexpr float kRound = 12582912.0f;  // 1.5 * 2^23: adding it rounds to an integer in the low bits
+  const float shifted = x * kLog2e + kRound;
+  const float k = shifted - kRound;
+  const std::uint32_t biased = std::bit_cast<std::uint32_t>(shifted) - std::bit_cast<std::uint32_t>(kRound) + 127u;
+  const float r = (x - k * kLn2High) - k * kLn2Low;
+  float poly = 1.9875691500e-4f;
+  poly = poly * r + 1.3981999507e-3f;
+  poly = poly * r + 8.3334519073e-3f;
+  poly = poly * r + 4.1665795894e-2f;
+  poly = poly * r + 1.6666665459e-1f;
+  poly = poly * r + 5.0000001201e-1f;
+  return KeepIf(!(x < kExpFloor), (poly * (r * r) + r + 1.0f) * std::bit_cast<float>(biased << 23));
+}
 
 // Profile parameters and ESDs, 1-based in the program's parameter order
 // (kBackground .. kIratio); element 0 is not used.

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <string>
 
 #include "shell/run_parameters.h"
 #include "tests/fit/synthetic_scan.h"
@@ -77,6 +80,27 @@ TEST(LineShape, PseudoVoigtMixesGaussAndLorentz) {
   EXPECT_FLOAT_EQ(v.d_eta, l.value - g.value);
   EXPECT_NEAR(Area([](float t) { return PseudoVoigt(t, 0.0f, 0.4f, 0.3f).value; }, 1.8, 4000),
               0.6 + 0.4 * 2.0 / testing::kPi * std::atan(2.0 * 1.8 / 0.3), 1e-5);
+}
+
+// The step loop's own exponential against the double-precision one, in
+// units of the float spacing at the exact value.
+TEST(LineShape, FastExponential) {
+  double worst_ulp = 0.0;
+  for (int i = 0; i <= 2000000; ++i) {
+    const float x = static_cast<float>(-87.0 * i / 2000000.0);
+    const double exact = std::exp(static_cast<double>(x));
+    const float ulp = std::nextafter(static_cast<float>(exact), 1.0f) - static_cast<float>(exact);
+    worst_ulp = std::max(worst_ulp, std::fabs(ExpNonPositive(x) - exact) / ulp);
+  }
+  EXPECT_LT(worst_ulp, 2.0);
+  EXPECT_EQ(ExpNonPositive(0.0f), 1.0f);
+  // Below -87 the result is 0, however far below.
+  EXPECT_GT(ExpNonPositive(kExpFloor), 0.0f);
+  for (float x : {-87.01f, -103.0f, -1.0e4f, -1.0e30f, -std::numeric_limits<float>::infinity()}) {
+    EXPECT_EQ(ExpNonPositive(x), 0.0f) << x;
+  }
+  EXPECT_TRUE(std::isnan(ExpNonPositive(std::nanf(""))));
+  RecordProperty("worst_ulp", std::to_string(worst_ulp));
 }
 
 // Central differences in double around the float kernels.
