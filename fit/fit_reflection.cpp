@@ -107,6 +107,12 @@ void BackgroundRanges(const float* calculated, int n, float background, std::arr
   bg_range[1] = 1;
   bg_range[2] = first > 0 ? first - 1 : n;
   bg_range[3] = last > 0 ? last + 1 : 1;
+  // The Lorentzian tails of most peaks stay above the threshold out to a
+  // scan end; the end step on each side is kept as background so that the
+  // ranges stay inside the scan and the peak still gets its summation sigma.
+  // A profile that never rises keeps (1, N, N + 1, N), which has none.
+  bg_range[2] = std::max(bg_range[2], 1);
+  bg_range[3] = std::min(bg_range[3], n);
   if (bg_range[3] <= bg_range[2]) bg_range[3] = bg_range[2] + 1;
   bg_range[4] = n;
 }

@@ -21,8 +21,8 @@ constexpr int kFitRetry = 1;
 void FitReflection(ProgramState& state, int mode);
 
 // Background ranges from the calculated profile: steps whose calculated value
-// stays within 1 % of the background are background. bg_range [1..4] are
-// 1-based step indices.
+// stays within 1 % of the background are background, and the first and last
+// steps always are. bg_range [1..4] are 1-based step indices.
 void BackgroundRanges(const float* calculated, int n, float background, std::array<int, 5>& bg_range);
 
 // Background-peak-background sigma of the raw counts: sorts bg_range and sets

@@ -95,6 +95,30 @@ TEST_F(FitReflectionTest, AcceptedReflectionIsIntegratedAndScaled) {
   EXPECT_LT(fit.sigma_sum, 2.5f * std::sqrt(peak_counts + 2.0f * 20.0f * scan.steps));
 }
 
+TEST_F(FitReflectionTest, LorentzianTailsStillGetASummationSigma) {
+  // The usual pseudo-Voigt (Eta 0.4): at 2.5 FWHM from the centre its tails
+  // are still 2 % of the background, so the fitted profile stays above
+  // 1.01 x Background out to both scan ends.
+  SyntheticScan scan;
+  scan.seed = 5;
+  scan.truth[kIntensity] = 3000.0f;
+  scan.Make();
+  Load(scan, 2.0f);
+  FitReflection(*state, kFitNormal);
+  ASSERT_EQ(Code(), "NF    ");
+  const FitState& fit = state->fit;
+  const float* yc = state->scan.calculated.data();
+  const int n = scan.steps;
+  ASSERT_GT(yc[0], 1.01f * fit.peak.value[kBackground]);
+  ASSERT_GT(yc[n - 1], 1.01f * fit.peak.value[kBackground]);
+  // The end steps are the background, everything between them the peak.
+  EXPECT_EQ(fit.bg_range, (std::array<int, 5>{0, 1, 1, n, n}));
+  double peak = 0.0;
+  for (int i = 1; i < n - 1; ++i) peak += scan.y[i];
+  const double background = scan.y[0] + scan.y[n - 1];
+  EXPECT_NEAR(fit.sigma_sum, 2.0 * std::sqrt(peak + background * (n - 2) / 2.0), 1e-3 * fit.sigma_sum);
+}
+
 TEST_F(FitReflectionTest, FailedFirstFitsRejectAtOnce) {
   // Nothing refined: "D".
   state->params.refine_flag = {};
@@ -160,10 +184,13 @@ TEST_F(FitReflectionTest, PoorAgreementIsFlaggedButIntegratedFromTheFirstFit) {
   EXPECT_FLOAT_EQ(fit.i_fit, 3.0f * fit.peak.value[kIntensity]);
   EXPECT_NEAR(fit.i_fit, 3.0f * truth[kIntensity], 3.0f);
   EXPECT_FLOAT_EQ(fit.sigma_fit, 3.0f * fit.peak.esd[kIntensity]);
-  // Lorentzian tails keep the whole scan above 1 % over the background: no
-  // background range, and the summation sigma stays 1 before scaling.
-  EXPECT_EQ(fit.bg_range, (std::array<int, 5>{0, 0, 1, 96, 97}));
-  EXPECT_FLOAT_EQ(fit.sigma_sum, 3.0f);
+  // Lorentzian tails keep the whole scan above 1 % over the background: the
+  // end steps are the background, and the summation sigma is integrated too.
+  EXPECT_EQ(fit.bg_range, (std::array<int, 5>{0, 1, 1, 96, 96}));
+  const auto& y = state->scan.counts;
+  double peak = 0.0;
+  for (int i = 1; i < 95; ++i) peak += y[i];
+  EXPECT_NEAR(fit.sigma_sum, 3.0 * std::sqrt(peak + (y[0] + y[95]) * 94.0 / 2.0), 1e-3 * fit.sigma_sum);
   EXPECT_EQ(state->scan.omega_centre, fit.peak.value[kPosition]);
 }
 
@@ -297,9 +324,20 @@ TEST(BackgroundRanges, PeakStepsAreThoseAboveOnePercentOverBackground) {
   BackgroundRanges(flat, 4, 10.0f, r);
   EXPECT_EQ(r, (std::array<int, 5>{0, 1, 4, 5, 4}));
 
-  const float edge[4] = {30.0f, 10.0f, 10.0f, 10.0f};
-  BackgroundRanges(edge, 4, 10.0f, r);
-  EXPECT_EQ(r, (std::array<int, 5>{0, 1, 0, 2, 4}));
+  // A peak that reaches a scan end still leaves that end step as background.
+  const float first_high[4] = {30.0f, 10.0f, 10.0f, 10.0f};
+  BackgroundRanges(first_high, 4, 10.0f, r);
+  EXPECT_EQ(r, (std::array<int, 5>{0, 1, 1, 2, 4}));
+  const float last_high[5] = {10.0f, 10.0f, 30.0f, 20.0f, 10.2f};
+  BackgroundRanges(last_high, 5, 10.0f, r);
+  EXPECT_EQ(r, (std::array<int, 5>{0, 1, 2, 5, 5}));
+  const float tails[6] = {10.5f, 12.0f, 30.0f, 25.0f, 11.0f, 10.2f};
+  BackgroundRanges(tails, 6, 10.0f, r);
+  EXPECT_EQ(r, (std::array<int, 5>{0, 1, 1, 6, 6}));
+  // Every step above: two background steps and the rest peak.
+  const float all_high[3] = {20.0f, 30.0f, 20.0f};
+  BackgroundRanges(all_high, 3, 10.0f, r);
+  EXPECT_EQ(r, (std::array<int, 5>{0, 1, 1, 3, 3}));
 }
 
 TEST(SummationSigma, BackgroundPeakBackground) {
