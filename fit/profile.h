@@ -43,11 +43,12 @@ inline float KeepIf(bool keep, float value) {
 // e^x for x <= 0 in plain arithmetic the compiler can vectorise (std::exp is
 // a library call it cannot): x = k ln2 + r with |r| <= ln2 / 2 (ln2 split in
 // two so that k ln2 is exact), e^r by the classic single-precision minimax
-// polynomial, 2^k built in the exponent bits. Within 1 ulp of the exact e^x for
-// -87 <= x <= 0 (LineShape.FastExponential measures it); below -87, where e^x is
-// under 1.7e-38 and nothing a count could notice, the result is 0 (the
-// arithmetic there is meaningless and masked, not branched around).
-constexpr float kExpFloor = -87.0f;
+// polynomial, 2^k applied in two halves through the exponent bits so that
+// results down to the smallest denormal come out as std::exp's would.
+// Within 1 ulp of the exact e^x for x >= kExpFloor (LineShape.FastExponential
+// measures it); 0 below, where e^x is less than the smallest denormal
+// (1.4e-45) and the arithmetic is meaningless: masked, not branched around.
+constexpr float kExpFloor = -103.9f;
 inline float ExpNonPositive(float x) {
   constexpr float kLog2e = 1.44269504f;
   constexpr float kLn2High = 0.693359375f;  // 8 significant bits: k * kLn2High is exact
@@ -55,7 +56,13 @@ inline float ExpNonPositive(float x) {
   constexpr float kRound = 12582912.0f;  // 1.5 * 2^23: adding it rounds to an integer in the low bits
   const float shifted = x * kLog2e + kRound;
   const float k = shifted - kRound;
-  const std::uint32_t biased = std::bit_cast<std::uint32_t>(shifted) - std::bit_cast<std::uint32_t>(kRound) + 127u;
+  // k as an integer, split into halves that are each a normal power of two
+  // down to k = -150.
+  const auto k_int = static_cast<std::int32_t>(std::bit_cast<std::uint32_t>(shifted) -
+                                               std::bit_cast<std::uint32_t>(kRound));
+  const std::int32_t k_half = k_int >> 1;
+  const float scale_1 = std::bit_cast<float>((static_cast<std::uint32_t>(k_half) + 127u) << 23);
+  const float scale_2 = std::bit_cast<float>((static_cast<std::uint32_t>(k_int - k_half) + 127u) << 23);
   const float r = (x - k * kLn2High) - k * kLn2Low;
   float poly = 1.9875691500e-4f;
   poly = poly * r + 1.3981999507e-3f;
@@ -63,7 +70,7 @@ inline float ExpNonPositive(float x) {
   poly = poly * r + 4.1665795894e-2f;
   poly = poly * r + 1.6666665459e-1f;
   poly = poly * r + 5.0000001201e-1f;
-  return KeepIf(!(x < kExpFloor), (poly * (r * r) + r + 1.0f) * std::bit_cast<float>(biased << 23));
+  return KeepIf(!(x < kExpFloor), (poly * (r * r) + r + 1.0f) * scale_1 * scale_2);
 }
 
 // Profile parameters and ESDs, 1-based in the program's parameter order
@@ -87,10 +94,11 @@ constexpr float kMinSecondWavelength = 0.1f;
 float DoubletOffset(float lambda1, float lambda2, float two_theta, float mono_term);
 
 // Fits background + Intensity x [V(x; Position) + Iratio V(x; Position + offset)]
-// to the n counts y at the step positions x (n <= 200), refining the
-// parameters whose flag is 1. p holds the start values and receives the
-// result (Iratio is set to 0 for a single-line fit); e receives the ESDs (0
-// for parameters not refined); yc receives the calculated profile per step.
+// to the n counts y at the step positions x (n <= 200, the record capacity;
+// steps beyond it are not fitted), refining the parameters whose flag is 1.
+// p holds the start values and receives the result (Iratio is set to 0 for a
+// single-line fit); e receives the ESDs (0 for parameters not refined); yc
+// receives the calculated profile per step.
 // lambda = {lambda1, lambda2}; mono_term and two_theta place the alpha2 line.
 // A status-3 return evaluates nothing and leaves rwp, chi2 and e as they came.
 void RefineProfile(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,

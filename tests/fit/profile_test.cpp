@@ -85,18 +85,21 @@ TEST(LineShape, PseudoVoigtMixesGaussAndLorentz) {
 // The step loop's own exponential against the double-precision one, in
 // units of the float spacing at the exact value.
 TEST(LineShape, FastExponential) {
+  // From 0 through the denormals, where the float spacing stays 1.4e-45.
   double worst_ulp = 0.0;
   for (int i = 0; i <= 2000000; ++i) {
-    const float x = static_cast<float>(-87.0 * i / 2000000.0);
+    const float x = static_cast<float>(kExpFloor * i / 2000000.0);
     const double exact = std::exp(static_cast<double>(x));
     const float ulp = std::nextafter(static_cast<float>(exact), 1.0f) - static_cast<float>(exact);
     worst_ulp = std::max(worst_ulp, std::fabs(ExpNonPositive(x) - exact) / ulp);
   }
-  EXPECT_LT(worst_ulp, 2.0);
+  EXPECT_LT(worst_ulp, 1.0);
   EXPECT_EQ(ExpNonPositive(0.0f), 1.0f);
-  // Below -87 the result is 0, however far below.
-  EXPECT_GT(ExpNonPositive(kExpFloor), 0.0f);
-  for (float x : {-87.01f, -103.0f, -1.0e4f, -1.0e30f, -std::numeric_limits<float>::infinity()}) {
+  EXPECT_EQ(ExpNonPositive(-1.0f), std::exp(-1.0f));
+  // The Gaussian at exactly 6 FWHM: u^2 = 36 c_G^2 = 99.8, still a (denormal) value.
+  EXPECT_GT(ExpNonPositive(-36.0f * 1.6651092f * 1.6651092f), 0.0f);
+  // Below the floor the result is 0, however far below.
+  for (float x : {-104.0f, -1.0e4f, -1.0e30f, -std::numeric_limits<float>::infinity()}) {
     EXPECT_EQ(ExpNonPositive(x), 0.0f) << x;
   }
   EXPECT_TRUE(std::isnan(ExpNonPositive(std::nanf(""))));
@@ -261,6 +264,32 @@ TEST(RefineProfile, NothingToRefineEvaluatesNothing) {
   scan.steps = 3;
   EXPECT_EQ(Fit(scan, scan.truth, {0, 1, 0, 1, 0, 0, 0}).status, kFitConverged);
   EXPECT_EQ(Fit(scan, scan.truth, {0, 1, 1, 1, 0, 0, 0}).status, kFitNothingToRefine);
+}
+
+TEST(RefineProfile, StepsBeyondTheRecordCapacityAreNotFitted) {
+  // A caller that passes more steps than a record holds: the first 200 are
+  // fitted and nothing is written beyond them.
+  SyntheticScan scan;
+  scan.steps = kMaxSteps;
+  scan.Make();
+  std::array<float, kMaxSteps + 50> x{}, y{}, yc{};
+  std::copy(scan.x.begin(), scan.x.end(), x.begin());
+  std::copy(scan.y.begin(), scan.y.end(), y.begin());
+  for (int i = kMaxSteps; i < kMaxSteps + 50; ++i) {
+    x[i] = scan.x[kMaxSteps - 1];
+    y[i] = 1.0e6f;
+  }
+  yc.fill(-7.0f);
+  FitOutcome fit;
+  fit.p = Perturbed(scan.truth);
+  RefineProfile(x.data(), y.data(), kMaxSteps + 50, {scan.lambda1, scan.lambda2}, 0.0f, scan.two_theta, fit.p,
+                kAllButRatio, yc.data(), fit.e, fit.rwp, fit.chi2, fit.status);
+  const FitOutcome within = Fit(scan, Perturbed(scan.truth), kAllButRatio);
+  ASSERT_EQ(fit.status, kFitConverged);
+  EXPECT_EQ(fit.p, within.p);
+  EXPECT_EQ(fit.e, within.e);
+  for (int i = 0; i < kMaxSteps; ++i) EXPECT_EQ(yc[i], within.yc[i]);
+  for (int i = kMaxSteps; i < kMaxSteps + 50; ++i) EXPECT_EQ(yc[i], -7.0f);
 }
 
 TEST(RefineProfile, ASingularNormalMatrixIsStatusOne) {
