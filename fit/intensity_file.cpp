@@ -47,7 +47,7 @@ std::string FitReal(float v, int width, int decimals) {
 
 std::string ValueLine(const char* label, std::initializer_list<float> values) {
   std::string line = label;
-  for (float v : values) line += " " + FormatReal(v, 9, 4);
+  for (float v : values) line += " " + FitReal(v, 9, 4);
   return line;
 }
 

@@ -81,6 +81,13 @@ TEST(IntensityFile, ExtendedRecordAddsThreeLinesOfUnscaledValues) {
   EXPECT_EQ(lines[3], "SIGMAS        0.5000    0.0100    3.0000    0.0010    0.0000    0.0000   13.0000");
 }
 
+TEST(IntensityFile, ExtendedValuesGiveUpDecimalsRatherThanBeLost) {
+  auto r = Sample();
+  r.sigma_sum = 23456.789f;  // an attenuated reflection's summation sigma
+  const auto lines = FormatIntegrated(r, kOutputRfineExtended);
+  EXPECT_EQ(lines[3].substr(lines[3].size() - 10), " 23456.789");
+}
+
 TEST(IntensityFile, ShelxRecordCarriesBatchOneAndSigned2Theta) {
   auto r = Sample();
   r.parity = {-1, 1, 1, 1};
