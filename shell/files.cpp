@@ -143,6 +143,7 @@ void OpenOutputFile(ProgramState& state) {
     f.output_open = false;
     tk::SetString(w.output_file_field, "");
     tk::WidgetStatus(w.output_label, tk::kHidden);
+    tk::WidgetStatus(w.output_file_field, tk::kHidden);
   }
   tk::SetBrowseTitle("Open Output File");
   std::string name;
@@ -161,6 +162,7 @@ void OpenOutputFile(ProgramState& state) {
   f.output_open = true;
   tk::SetString(w.output_file_field, name);
   tk::WidgetStatus(w.output_label, tk::kActive);
+  tk::WidgetStatus(w.output_file_field, tk::kActive);
 }
 
 void OpenParameterFile(ProgramState& state) {

@@ -43,7 +43,9 @@ void BuildMainWindow(Widgets& w) {
   w.output_file_field = tk::AddTextField(m, "", {13, 17, 6, 1}, 255, false);
 
   for (int i = 2; i <= kMainWidgets; ++i) tk::WidgetStatus(n[i], tk::kHidden);
+  // The output name, like its label, shows only while an output file is open.
   tk::WidgetStatus(w.output_label, tk::kHidden);
+  tk::WidgetStatus(w.output_file_field, tk::kHidden);
 }
 
 void BuildMenus(Widgets& w) {

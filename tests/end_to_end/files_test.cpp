@@ -103,6 +103,7 @@ TEST(OpenFiles, OutputFileIsAppendedAndItsNameShown) {
   EXPECT_EQ(state->files.output_file_name, "run5.INT");
   EXPECT_EQ(script::Text(state->widgets.output_file_field), "run5.INT");
   EXPECT_EQ(script::Status(state->widgets.output_label), tk::kActive);
+  EXPECT_EQ(script::Status(state->widgets.output_file_field), tk::kActive);
   state->files.output.Line("new line");
   state->files.output.Flush();
   EXPECT_EQ(ReadLines(files.dir / "run5.INT"), (std::vector<std::string>{"earlier line", "new line"}));
@@ -114,6 +115,7 @@ TEST(OpenFiles, OutputFileIsAppendedAndItsNameShown) {
   OpenOutputFile(*state);
   EXPECT_FALSE(state->files.output_open);
   EXPECT_EQ(script::Status(state->widgets.output_label), tk::kHidden);
+  EXPECT_EQ(script::Status(state->widgets.output_file_field), tk::kHidden);
   EXPECT_EQ(script::Browses().back().proposed_name, "run5.INT");
   EXPECT_EQ(script::Browses().back().filter, "*.int|(Int)|*.*|(All)");
 }
