@@ -37,15 +37,14 @@ int FormatToggle(const Widgets& w, const std::string& format) {
   return w.format_xscans;
 }
 
-// The format the data-file dialog preselects for this name, as the window does.
-std::string FormatFromName(const std::string& name) {
-  const auto dot = name.find('.');
-  std::string ext = dot == std::string::npos ? name.substr(0, 3) : name.substr(dot + 1, 3);
-  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (ext == "DCA") return "xcalibur";
-  if (ext == "DAT") return "cad4";
-  if (ext == "P4T") return "xscans";
-  return {};
+// The format's name as the options give it.
+std::string FormatName(int format) {
+  switch (format) {
+    case kFormatXcalibur: return "xcalibur";
+    case kFormatCad4: return "cad4";
+    case kFormatXscans: return "xscans";
+    default: return {};
+  }
 }
 
 [[noreturn]] void Fail(const std::string& message, int status) {
@@ -118,7 +117,7 @@ int RunBatch(const BatchOptions& opt) {
   const Place data = Split(opt.data);
   const Place parameters = Split(opt.parameters);
   const Place output = Split(opt.output.empty() ? fs::path(opt.data).replace_extension(".int").string() : opt.output);
-  const std::string format = opt.input_format.empty() ? FormatFromName(data.name) : opt.input_format;
+  const std::string format = opt.input_format.empty() ? FormatName(FormatFromName(data.name)) : opt.input_format;
   if (format.empty()) Fail("cannot tell the format of " + data.name + " from its name: give --input-format", 2);
 
   script::Reset();

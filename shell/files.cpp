@@ -104,18 +104,23 @@ void OpenDataFile(ProgramState& state) {
   tk::SetString(state.widgets.title_field, state.title);
 }
 
+int FormatFromName(std::string_view name) {
+  const auto dot = name.find('.');
+  std::string ext(dot == std::string_view::npos ? name.substr(0, 3) : name.substr(dot + 1, 3));
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (ext == "DCA") return kFormatXcalibur;
+  if (ext == "DAT") return kFormatCad4;
+  if (ext == "P4T") return kFormatXscans;
+  return 0;
+}
+
 void ChooseInputFormat(ProgramState& state) {
   const Widgets& w = state.widgets;
-  const std::string& name = state.files.data_file_name;
-  const auto dot = name.find('.');
-  std::string ext = dot == std::string::npos ? name.substr(0, 3) : name.substr(dot + 1, 3);
-  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (ext == "DCA") {
-    tk::SetToggle(w.format_xcalibur, 1);
-  } else if (ext == "DAT") {
-    tk::SetToggle(w.format_cad4, 1);
-  } else if (ext == "P4T") {
-    tk::SetToggle(w.format_xscans, 1);
+  switch (FormatFromName(state.files.data_file_name)) {
+    case kFormatXcalibur: tk::SetToggle(w.format_xcalibur, 1); break;
+    case kFormatCad4: tk::SetToggle(w.format_cad4, 1); break;
+    case kFormatXscans: tk::SetToggle(w.format_xscans, 1); break;
+    default: break;  // last time's choice stays
   }
   OpenModal(state, w.format_dialog);
   while (tk::Wait() != kCodeFormatOk) {

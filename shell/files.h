@@ -14,6 +14,12 @@ void OpenParameterFile(ProgramState& state);  // 313, and at start-up
 void OpenOutputFile(ProgramState& state);     // 314
 void ChooseInputFormat(ProgramState& state);
 
+// The input format the format dialog preselects for a data-file name, from
+// the three characters after its first "." (.dca Xcalibur, .dat CAD4, .p4t
+// Xscans, in any case); 0 when the extension names none. Single is never
+// preselected.
+int FormatFromName(std::string_view data_file_name);
+
 // The log's name for a data file: the name up to and including its first
 // ".", then "log"; a name without "." gives "log".
 std::string LogFileName(std::string_view data_file_name);
