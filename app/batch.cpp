@@ -180,11 +180,11 @@ int RunBatch(const BatchOptions& opt) {
     DispatchCommand(state, kCodeBackgrounds);
   }
 
-  if (opt.preprocess) {
-    Prepare(state, opt);
-    // The pass leaves the last reflection in memory; a user goes back to
-    // the first through "Manual profile fit" (sequence number 1, "Go",
-    // "Exit") before integrating.
+  if (opt.preprocess) Prepare(state, opt);
+  // A pass over the file leaves its last reflection in memory; a user goes
+  // back to the first through "Manual profile fit" (sequence number 1,
+  // "Go", "Exit") before integrating.
+  if (opt.preprocess || opt.calc_background) {
     script::QueueNumber(w.main[kWSeqEntry], 1.0f);
     script::QueueClick(kCodeSeqGo);
     script::QueueClick(kCodeExit);

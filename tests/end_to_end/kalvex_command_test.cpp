@@ -87,6 +87,15 @@ TEST(KalvexCommand, IntegratesTheBundledExample) {
   EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 642u);
 }
 
+TEST(KalvexCommand, CalcBackgroundFirstStillIntegratesTheWholeFile) {
+  const fs::path dir = ExampleCopy("kalvex_background");
+  const CommandRun run = Kalvex("integrate " + (dir / "example.dca").string() + " --par " +
+                                (dir / "example.par").string() +
+                                " --quiet --calc-background --background exp --defaults background");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 321u);
+}
+
 TEST(KalvexCommand, IntegratesAFileOfEveryFormat) {
   const fs::path dir = testing::ScratchDir("kalvex_formats");
   struct Case {
