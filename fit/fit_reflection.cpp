@@ -27,19 +27,19 @@ void Reject(ScanReflection& scan, char reason) {
   scan.class_code[kReasonChar] = reason;
 }
 
-// Runs RefineProfile on the current scan into `v` and `profile`, leaving E,
+// Runs the profile fit on the current scan into `v` and `profile`, leaving E,
 // rwp, chi2 and the status in the fit results.
-void Refine(ProgramState& state, ProfileValues& v, const ProfileFlags& flags, float* profile) {
+void Refine(ProgramState& state, ProfileFit refine, ProfileValues& v, const ProfileFlags& flags, float* profile) {
   ScanReflection& scan = state.scan;
   FitState& fit = state.fit;
   const int n = std::clamp(scan.step_count, 0, kMaxSteps);
-  RefineProfile(scan.step_position.data(), scan.counts.data(), n, {state.params.lambda1, state.params.lambda2},
-                scan.mono_term, scan.two_theta, v, flags, profile, fit.peak.esd, fit.rwp, fit.chi2, fit.fit_status);
+  refine(scan.step_position.data(), scan.counts.data(), n, {state.params.lambda1, state.params.lambda2},
+         scan.mono_term, scan.two_theta, v, flags, profile, fit.peak.esd, fit.rwp, fit.chi2, fit.fit_status);
 }
 
 // The tests between the first and the final fit. Returns false when the
 // reflection is rejected early (no integration).
-bool PassesTests(ProgramState& state, int mode) {
+bool PassesTests(ProgramState& state, int mode, ProfileFit refine_profile) {
   const RunParameters& par = state.params;
   ScanReflection& scan = state.scan;
   const ProfileValues& P = state.fit.peak.value;
@@ -72,7 +72,7 @@ bool PassesTests(ProgramState& state, int mode) {
       const float separation = DoubletOffset(par.lambda1, par.lambda2, scan.two_theta, scan.mono_term);
       if (separation > P[kFwhm]) flags[kFwhm] = flags[kPosition] = 1;
       std::array<float, kMaxSteps> test_profile{};
-      Refine(state, q, flags, test_profile.data());
+      Refine(state, refine_profile, q, flags, test_profile.data());
       if (check[kIratio] == 1 && Outside(q[kIratio], par.low[kIratio], par.high[kIratio])) {
         Reject(scan, 'R');
         return false;
@@ -137,7 +137,9 @@ bool SummationSigma(std::array<int, 5>& bg_range, const float* counts, int n, fl
   return true;
 }
 
-void FitReflection(ProgramState& state, int mode) {
+void FitReflection(ProgramState& state, int mode) { FitReflectionWith(state, mode, RefineProfile); }
+
+void FitReflectionWith(ProgramState& state, int mode, ProfileFit refine) {
   ScanReflection& scan = state.scan;
   FitState& fit = state.fit;
   const RunParameters& par = state.params;
@@ -158,7 +160,7 @@ void FitReflection(ProgramState& state, int mode) {
     scan.mono_term = scan.two_theta < 0.0f ? -magnitude : magnitude;
   }
 
-  Refine(state, P, flags, scan.calculated.data());
+  Refine(state, refine, P, flags, scan.calculated.data());
   switch (fit.fit_status) {
     case kFitSingular: Reject(scan, 'E'); return;
     case kFitNoConvergence: Reject(scan, 'C'); return;
@@ -170,8 +172,8 @@ void FitReflection(ProgramState& state, int mode) {
     // A poor agreement is flagged but still integrated from the first fit.
     Reject(scan, 'F');
   } else {
-    if (!PassesTests(state, mode)) return;
-    Refine(state, P, par.refine_flag, scan.calculated.data());
+    if (!PassesTests(state, mode, refine)) return;
+    Refine(state, refine, P, par.refine_flag, scan.calculated.data());
     scan.class_code[kStatusChar] = 'F';
     scan.class_code[kReasonChar] = ' ';
   }

@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "fit/profile.h"
 #include "shell/program_state.h"
 
 namespace kalvex {
@@ -19,6 +20,13 @@ constexpr int kFitRetry = 1;
 // values; writes the fit and integration results and class_code characters
 // 2 and 3 ("F" and blank, or "R" and the reason letter).
 void FitReflection(ProgramState& state, int mode);
+
+// The same with another profile fit of RefineProfile's arguments: the tests
+// run these rules over their straightforward reference fit.
+using ProfileFit = void (*)(const float* x, const float* y, int n, const std::array<float, 2>& lambda,
+                            float mono_term, float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc,
+                            ProfileValues& e, float& rwp, float& chi2, int& status);
+void FitReflectionWith(ProgramState& state, int mode, ProfileFit refine);
 
 // Background ranges from the calculated profile: steps whose calculated value
 // stays within 1 % of the background are background, and the first and last

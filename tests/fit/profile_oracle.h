@@ -1,6 +1,6 @@
-// The straightforward profile fit and FitReflection driver, one step and one
-// line shape at a time in plain scalar code: the reference the fast fit of
-// fit/profile.cpp must reproduce within single-precision rounding.
+// The straightforward profile fit, one step and one line shape at a time in
+// plain scalar code, and FitReflection's rules run over it: the reference the
+// fast fit of fit/profile.cpp must reproduce within single-precision rounding.
 #pragma once
 
 #include <array>
@@ -15,8 +15,8 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
                    float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e,
                    float& rwp, float& chi2, int& status);
 
-// Same rules and results as kalvex::FitReflection, fitting with the
-// straightforward RefineProfile above.
+// kalvex::FitReflection's own rules, fitting with the straightforward
+// RefineProfile above.
 void FitReflection(ProgramState& state, int mode);
 
 }  // namespace kalvex::oracle
