@@ -22,7 +22,6 @@ namespace kalvex {
 namespace {
 
 constexpr int kTickInterval = 50;
-constexpr std::string_view kReasonLetters = " ECDBIPWRFS";
 
 // Dialog rows in the order the "Input" fields are filled.
 constexpr int kParameterRows[] = {kBackground, kFwhm, kIntensity, kPosition, kEta, kIratio};
@@ -173,6 +172,12 @@ void ShowFitResults(ProgramState& state) {
   tk::WindowDraw(w.fit_dialog);
 }
 
+int OutcomeCounterOf(char reason) {
+  constexpr std::string_view kLetters = " ECDBIPWRFS";
+  const auto at = kLetters.find(reason, 1);
+  return at == std::string_view::npos || at > 9 ? 11 : static_cast<int>(at) + 1;
+}
+
 void FitWithRetry(ProgramState& state) {
   auto& P = state.fit.peak.value;
   auto& code = state.scan.class_code;
@@ -185,9 +190,7 @@ void FitWithRetry(ProgramState& state) {
     ++state.fit.outcome[1];
     return;
   }
-  const auto letter = kReasonLetters.find(code[2], 1);
-  const int counter = letter == std::string_view::npos || letter > 9 ? 11 : static_cast<int>(letter) + 1;
-  ++state.fit.outcome[counter];
+  ++state.fit.outcome[OutcomeCounterOf(code[2])];
   if (!retry_allowed) return;
 
   ++state.fit.refitted_count;

@@ -15,6 +15,9 @@ constexpr int kAutomaticFitting = 2;
 
 void AutoFit(ProgramState& state);  // 322
 void FitWithRetry(ProgramState& state);
+
+// The outcome counter of a first-attempt rejection with this reason letter.
+int OutcomeCounterOf(char reason);
 void SeedParameters(ProgramState& state);
 void ResetParameters(ProgramState& state);
 void ShowFitInputs(ProgramState& state);

@@ -71,12 +71,6 @@ Step ProcessOne(ProgramState& state, float threshold) {
 
 }  // namespace
 
-int OutcomeCounterOf(char reason) {
-  constexpr std::string_view kLetters = " ECDBIPWRFS";
-  const auto at = kLetters.find(reason, 1);
-  return at == std::string_view::npos || at > 9 ? 11 : static_cast<int>(at) + 1;
-}
-
 void ShowPreprocessingControl(ProgramState& state) {
   const Widgets& w = state.widgets;
   if (AllParametersZero(state)) ResetParameters(state);

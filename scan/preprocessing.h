@@ -18,7 +18,4 @@ struct FwhmLine {
 };
 FwhmLine FitFwhmLine(const PreprocessedList& list);
 
-// The outcome counter of a first-attempt rejection with this reason letter.
-int OutcomeCounterOf(char reason);
-
 }  // namespace kalvex

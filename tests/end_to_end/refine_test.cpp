@@ -5,6 +5,7 @@
 #include <cmath>
 #include <regex>
 
+#include "fit/auto_fit.h"
 #include "refine/calc_ub.h"
 #include "scan/preprocessing.h"
 #include "shell/command_loop.h"
