@@ -184,7 +184,7 @@ void FitWithRetry(ProgramState& state) {
   const bool retry_allowed = state.default_flag[kPosition] == 1 && state.params.refine_flag[kPosition] == 1 &&
                              state.orientation.corrections_valid;
   SeedParameters(state);
-  FitReflection(state, 0);
+  FitReflection(state, kFitNormal);
   code[3] = '1';
   if (code[1] != 'R') {
     ++state.fit.outcome[1];
@@ -199,7 +199,7 @@ void FitWithRetry(ProgramState& state) {
   tk::SetToggle(w.fit_rows[kPosition].refine_toggle, 0);
   SeedParameters(state);
   P[kPosition] = PredictedPosition(state);
-  FitReflection(state, 1);
+  FitReflection(state, kFitRetry);
   code[3] = '2';
   if (code[1] != 'R') ++state.fit.recovered_count;
   tk::SetToggle(w.fit_rows[kPosition].refine_toggle, 1);

@@ -45,7 +45,7 @@ Step ProcessOne(ProgramState& state, float threshold) {
     return Step::kGoOn;
   }
   SeedParameters(state);
-  FitReflection(state, 0);
+  FitReflection(state, kFitNormal);
   PlotScan(state);
   ShowFitResults(state);
   if (scan.class_code[1] == 'R') {
