@@ -24,19 +24,6 @@ constexpr int kMaxScanTime = 60;  // seconds
 constexpr double kDeg = 0.017453292519943295;
 constexpr double kSin50 = 0.76604;  // the kappa arm's angle as the program takes it
 
-// The most decimals (up to `decimals`) with which `value` fits `width`
-// columns; the reader takes the written point over the implied decimals.
-std::string Real(double value, int width, int decimals) {
-  for (int d = decimals; d > 0; --d) {
-    std::string text = fields::FormatReal(value, width, d);
-    if (text.find('*') == std::string::npos) return text;
-  }
-  return fields::FormatReal(value, width, 0);
-}
-
-// The value the reader will take from a written field.
-double AsRead(const std::string& text) { return fields::ParseReal(text, 0).value_or(0.0); }
-
 // The weak speed code the reader derives from the written width.
 int WeakSpeedCode(float width) {
   const int m = static_cast<int>(width / static_cast<float>(kMaxScanTime) / 60.0f) + 1;
@@ -101,8 +88,8 @@ bool Fits(const DataSet& data, std::string& error) {
 
 void WriteHeader(const DataSet& data, std::ofstream& out) {
   out << fields::Blanks(9) << fields::Fixed(data.title, 28) << '\n';
-  out << " 32" << fields::Blanks(31) << Real(data.instrument.lambda1, 9, 5) << Real(data.instrument.lambda2, 9, 5)
-      << Real(data.instrument.atten, 9, 3) << '\n';
+  out << " 32" << fields::Blanks(31) << RealInWidth(data.instrument.lambda1, 9, 5)
+      << RealInWidth(data.instrument.lambda2, 9, 5) << RealInWidth(data.instrument.atten, 9, 3) << '\n';
   out << " 22" << fields::Blanks(46) << fields::FormatInt(kStrongSpeedCode, 2) << fields::FormatInt(kMaxScanTime, 4)
       << '\n';
   if (!data.standards.empty()) {
@@ -116,11 +103,11 @@ void WriteHeader(const DataSet& data, std::ofstream& out) {
 }
 
 void WriteBlock(const SimReflection& r, std::ofstream& out) {
-  const std::string width_text = Real(r.scan_width * 95.0 / 96.0, 7, 5);
+  const std::string width_text = RealInWidth(r.scan_width * 95.0 / 96.0, 7, 5);
   const double width = AsRead(width_text);
   const double step = width / 95.0;
   const double theta = r.angles.two_theta / 2.0;
-  const std::string theta_text = Real(theta, 8, 5);
+  const std::string theta_text = RealInWidth(theta, 8, 5);
 
   // Euler to kappa: the inverse of the reader's ANGLE_CONVERT.
   const double s = std::sin(r.angles.chi / 2.0 * kDeg) / kSin50;
@@ -135,8 +122,8 @@ void WriteBlock(const SimReflection& r, std::ofstream& out) {
   out << LineStart(1, r.seq) << fields::FormatInt(r.hkl[0], 5) << fields::FormatInt(r.hkl[1], 5)
       << fields::FormatInt(r.hkl[2], 5) << " " << block.flags << fields::Blanks(7)
       << fields::FormatInt(block.speed_code, 4) << '\n';
-  out << LineStart(2, r.seq) << theta_text << Real(phi, 9, 4) << Real(omega, 9, 4) << Real(kappa, 9, 4) << width_text
-      << '\n';
+  out << LineStart(2, r.seq) << theta_text << RealInWidth(phi, 9, 4) << RealInWidth(omega, 9, 4)
+      << RealInWidth(kappa, 9, 4) << width_text << '\n';
   for (int type = 3; type <= 10; ++type) out << CountLine(r, type) << '\n';
 }
 

@@ -1,4 +1,5 @@
-// The parameter file and the truth table that go with a simulated data set.
+// The parameter file and the truth table that go with a simulated data set,
+// and the real fields every writer lays out.
 #include <cstdio>
 #include <fstream>
 
@@ -21,6 +22,16 @@ std::string Real(double value, int width) {
 std::string Key(const char* keyword) { return fields::Fixed(keyword, 6); }
 
 }  // namespace
+
+std::string RealInWidth(double value, int width, int decimals) {
+  for (int d = decimals; d > 0; --d) {
+    std::string text = fields::FormatReal(value, width, d);
+    if (text.find('*') == std::string::npos) return text;
+  }
+  return fields::FormatReal(value, width, 0);
+}
+
+double AsRead(const std::string& text) { return fields::ParseReal(text, 0).value_or(0.0); }
 
 bool WriteParameterFile(const DataSet& data, const std::filesystem::path& path, std::string& error) {
   std::ofstream out(path);

@@ -214,6 +214,12 @@ bool WriteCad4(const DataSet& data, const std::filesystem::path& path, std::stri
 bool WriteSingle(const DataSet& data, const std::filesystem::path& path, std::string& error);
 bool WriteXscans(const DataSet& data, const std::filesystem::path& path, std::string& error);
 
+// A real in `width` columns with the most decimals, up to `decimals`, that
+// fit; the readers take a written point over the implied decimals.
+std::string RealInWidth(double value, int width, int decimals);
+// The value a reader takes from such a field.
+double AsRead(const std::string& text);
+
 // Parameter file (keyword lines) and truth table (CSV) of a data set.
 bool WriteParameterFile(const DataSet& data, const std::filesystem::path& path, std::string& error);
 bool WriteTruthTable(const DataSet& data, const std::filesystem::path& path, std::string& error);

@@ -20,14 +20,6 @@ namespace {
 
 constexpr int kCountsPerLine = 21;
 
-std::string Real(double value, int width, int decimals) {
-  for (int d = decimals; d > 0; --d) {
-    std::string text = fields::FormatReal(value, width, d);
-    if (text.find('*') == std::string::npos) return text;
-  }
-  return fields::FormatReal(value, width, 0);
-}
-
 bool FitsInt(long long value, int width) { return fields::FormatInt(value, width).find('*') == std::string::npos; }
 
 bool Fits(const DataSet& data, std::string& error) {
@@ -72,9 +64,9 @@ void WriteReflection(const SimReflection& r, double time_times_scale, std::ofstr
     out << line << '\n';
   }
   out << " " << fields::FormatInt(r.seq, 4) << fields::FormatInt(standard, 1) << fields::FormatInt(r.hkl[0], 3)
-      << fields::FormatInt(r.hkl[1], 3) << fields::FormatInt(r.hkl[2], 3) << Real(r.angles.two_theta, 8, 4)
-      << Real(r.omega_centre, 8, 4) << Real(r.angles.chi, 8, 4) << Real(r.angles.phi, 8, 4) << fields::Blanks(36)
-      << Real(time_times_scale / r.count_scale, 10, 6) << '\n';
+      << fields::FormatInt(r.hkl[1], 3) << fields::FormatInt(r.hkl[2], 3) << RealInWidth(r.angles.two_theta, 8, 4)
+      << RealInWidth(r.omega_centre, 8, 4) << RealInWidth(r.angles.chi, 8, 4) << RealInWidth(r.angles.phi, 8, 4)
+      << fields::Blanks(36) << RealInWidth(time_times_scale / r.count_scale, 10, 6) << '\n';
 }
 
 }  // namespace

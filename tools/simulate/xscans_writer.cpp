@@ -23,16 +23,6 @@ namespace {
 constexpr int kCountColumns = 80;
 constexpr char kTerminators[] = "0123456789`~!@#$%^&*()-_=+|\\[{]};:'\",<.>/?";
 
-std::string Real(double value, int width, int decimals) {
-  for (int d = decimals; d > 0; --d) {
-    std::string text = fields::FormatReal(value, width, d);
-    if (text.find('*') == std::string::npos) return text;
-  }
-  return fields::FormatReal(value, width, 0);
-}
-
-double AsRead(const std::string& text) { return fields::ParseReal(text, 0).value_or(0.0); }
-
 // A count as letters (base 52, most significant first) and one terminator.
 std::string EncodeCount(long long count) {
   std::string letters;
@@ -83,9 +73,9 @@ void WriteHeader(const DataSet& data, int steps, std::ofstream& out) {
     out << "CHECKN" << fields::FormatInt(static_cast<long long>(k + 1), 6) << fields::FormatInt(hkl[0], 4)
         << fields::FormatInt(hkl[1], 4) << fields::FormatInt(hkl[2], 4) << '\n';
   }
-  out << "SOURCE" << fields::Blanks(18) << Real(data.instrument.lambda1, 7, 5) << fields::Blanks(3)
-      << Real(data.instrument.lambda2, 7, 5) << '\n';
-  out << "DETECT" << fields::Blanks(40) << Real(data.instrument.atten, 6, 3) << '\n';
+  out << "SOURCE" << fields::Blanks(18) << RealInWidth(data.instrument.lambda1, 7, 5) << fields::Blanks(3)
+      << RealInWidth(data.instrument.lambda2, 7, 5) << '\n';
+  out << "DETECT" << fields::Blanks(40) << RealInWidth(data.instrument.atten, 6, 3) << '\n';
   out << "DATA" << '\n';
 }
 
@@ -93,9 +83,9 @@ void WriteReflection(const DataSet& data, const SimReflection& r, std::ofstream&
   const int n = r.step_count;
   const bool standard = r.cls == ReflectionClass::kStandard;
   const bool filtered = r.cls == ReflectionClass::kFiltered;
-  const std::string width_text = Real((filtered ? -1.0 : 1.0) * r.scan_width * (n - 1) / n, 5, 3);
+  const std::string width_text = RealInWidth((filtered ? -1.0 : 1.0) * r.scan_width * (n - 1) / n, 5, 3);
   const double step = std::abs(AsRead(width_text)) / (n - 1);
-  const std::string two_theta_text = Real(r.angles.two_theta, 8, 4);
+  const std::string two_theta_text = RealInWidth(r.angles.two_theta, 8, 4);
   const double omega = r.omega_centre - step / 2.0 + AsRead(two_theta_text) / 2.0;
   // Standards are read with scale 1: their speed carries the step time instead.
   const double speed = standard   ? 60.0 / n / r.step_time
@@ -103,8 +93,8 @@ void WriteReflection(const DataSet& data, const SimReflection& r, std::ofstream&
                                   : r.count_scale;
 
   out << "  " << fields::FormatInt(standard ? -r.seq : r.seq, 5) << fields::FormatInt(r.hkl[0], 4)
-      << fields::FormatInt(r.hkl[1], 4) << fields::FormatInt(r.hkl[2], 4) << two_theta_text << Real(omega, 8, 4)
-      << Real(r.angles.phi, 8, 4) << Real(r.angles.chi, 8, 4) << width_text << Real(speed, 8, 4)
+      << fields::FormatInt(r.hkl[1], 4) << fields::FormatInt(r.hkl[2], 4) << two_theta_text << RealInWidth(omega, 8, 4)
+      << RealInWidth(r.angles.phi, 8, 4) << RealInWidth(r.angles.chi, 8, 4) << width_text << RealInWidth(speed, 8, 4)
       << '\n';
   std::string counts;
   for (long long c : r.counts) counts += EncodeCount(c);
