@@ -50,15 +50,6 @@ constexpr float kRadiansPerDegree = 0.01745329f;
 // and the weak speed code 16.48 / m.
 constexpr float kSpeedRate = 16.48f;
 
-[[noreturn]] void FailAt(int line_number, const std::string& message) {
-  StopWithMessage(message + " at line " + std::to_string(line_number));
-}
-
-// Fatal errors name the line read last, by its true number in the file.
-[[noreturn]] void Fail(const textfile::LineSource& data, const std::string& message) {
-  FailAt(data.LineNumber(), message);
-}
-
 std::optional<int> RecordType(const std::string& line) { return fields::ReadInt(line, 2, 2); }
 
 // ---- header ---------------------------------------------------------------
@@ -69,15 +60,15 @@ void ReadStandardsList(ProgramState& state) {
   table.count = 0;
   std::string line;
   for (;;) {
-    if (!data.Next(line)) Fail(data, "Error reading file header");
+    if (!data.Next(line)) FailAtLine(data, "Error reading file header");
     const auto type = RecordType(line);
-    if (!type) Fail(data, "Error reading file header");
+    if (!type) FailAtLine(data, "Error reading file header");
     if (*type != 0) return;
-    if (table.count == kMaxStandards) Fail(data, "More than 10 standards");
+    if (table.count == kMaxStandards) FailAtLine(data, "More than 10 standards");
     auto& entry = table.entries[table.count];
     for (int i = 0; i < 3; ++i) {
       const auto index = fields::ReadInt(line, 6 + 3 * i, 3);
-      if (!index) Fail(data, "Error reading file header");
+      if (!index) FailAtLine(data, "Error reading file header");
       entry.hkl[i] = *index;
     }
     ++table.count;
@@ -88,7 +79,7 @@ void ReadWavelengths(ProgramState& state, const std::string& line) {
   const auto lambda1 = fields::ReadReal(line, 35, 9, 2);
   const auto lambda2 = fields::ReadReal(line, 44, 9, 2);
   const auto atten = fields::ReadReal(line, 53, 9, 2);
-  if (!lambda1 || !lambda2 || !atten) Fail(state.files.data, "Error reading file header");
+  if (!lambda1 || !lambda2 || !atten) FailAtLine(state.files.data, "Error reading file header");
   state.params.lambda1 = static_cast<float>(*lambda1);
   state.params.lambda2 = static_cast<float>(*lambda2);
   state.params.atten = static_cast<float>(*atten);
@@ -97,7 +88,7 @@ void ReadWavelengths(ProgramState& state, const std::string& line) {
 void ReadSpeedLimits(ProgramState& state, const std::string& line) {
   const auto strong = fields::ReadInt(line, 50, 2);
   const auto max_time = fields::ReadInt(line, 52, 4);
-  if (!strong || !max_time) Fail(state.files.data, "Error reading file header");
+  if (!strong || !max_time) FailAtLine(state.files.data, "Error reading file header");
   state.cad4.strong_speed_code = *strong;
   state.cad4.max_scan_time = *max_time;
 }
@@ -175,7 +166,7 @@ CountLines ReadCountLines(ProgramState& state, int seq_no) {
       damaged = true;
       continue;
     }
-    if (*type != position || *seq != seq_no) Fail(data, "READ ERROR ON SCAN FILE");
+    if (*type != position || *seq != seq_no) FailAtLine(data, "READ ERROR ON SCAN FILE");
     for (int j = 0; j < kCountsPerLine; ++j) state.scan.counts[kCountsPerLine * (position - 3) + j] = values[j];
   }
   return damaged ? CountLines::kDamaged : CountLines::kRead;
@@ -196,7 +187,7 @@ void Classify(ProgramState& state, const FirstLine& first, float scan_width) {
   char input_class = 'N';
   if (first.flags[0] == 'I') {
     scan.standard_index = FindStandard(state.standards, first.hkl);
-    if (scan.standard_index == 0) FailAt(first.line_number, "Unidentified Standard Refln");
+    if (scan.standard_index == 0) FailAtLine(first.line_number, "Unidentified Standard Refln");
     ++state.input_class[kClassStandards];
     input_class = 'S';
   } else {
@@ -224,7 +215,7 @@ void Classify(ProgramState& state, const FirstLine& first, float scan_width) {
 void ConvertBlock(ProgramState& state, const FirstLine& first, const AngleLine& angles) {
   ScanReflection& scan = state.scan;
   EulerAngles euler;
-  if (ANGLE_CONVERT(angles.kappa, euler) != kReadOk) FailAt(angles.line_number, "OVERFLOW IN ANGLE_CONVERT");
+  if (ANGLE_CONVERT(angles.kappa, euler) != kReadOk) FailAtLine(angles.line_number, "OVERFLOW IN ANGLE_CONVERT");
   scan.two_theta = euler.two_theta;
   scan.omega_centre = euler.omega_centre;
   scan.chi = euler.chi;
@@ -284,14 +275,14 @@ int ReadCad4Header(ProgramState& state) {
   textfile::LineSource& data = state.files.data;
   state.standards = StandardsTable{};
   std::string line;
-  if (!data.Next(line)) Fail(data, "Error reading file header");
+  if (!data.Next(line)) FailAtLine(data, "Error reading file header");
   state.title = fields::Fixed(fields::Column(line, 10, 28), 60);
   for (;;) {
-    if (!data.Next(line)) Fail(data, "Error reading file header");
+    if (!data.Next(line)) FailAtLine(data, "Error reading file header");
     const auto type = RecordType(line);
-    if (!type) Fail(data, "Error reading file header");
+    if (!type) FailAtLine(data, "Error reading file header");
     if (*type == 1) break;
-    if (*type < 21 || *type > 33) Fail(data, "Error reading file header");
+    if (*type < 21 || *type > 33) FailAtLine(data, "Error reading file header");
     if (*type == 27) ReadStandardsList(state);
     if (*type == 32) ReadWavelengths(state, line);
     if (*type == 22) ReadSpeedLimits(state, line);
@@ -314,7 +305,7 @@ int ReadCad4Reflection(ProgramState& state, int request, const Hkl& wanted) {
   for (;;) {
     if (!data.Next(line)) return kEndOfData;
     auto first = ParseFirstLine(line);
-    if (!first) Fail(data, "READ ERROR ON SCAN FILE");
+    if (!first) FailAtLine(data, "READ ERROR ON SCAN FILE");
     first->line_number = data.LineNumber();
     scan.seq_no = first->seq_no;
     scan.hkl = first->hkl;
@@ -327,10 +318,10 @@ int ReadCad4Reflection(ProgramState& state, int request, const Hkl& wanted) {
       continue;
     }
     // A speed code of 0 would give an infinite count scale.
-    if (first->speed_code == 0) Fail(data, "READ ERROR ON SCAN FILE");
+    if (first->speed_code == 0) FailAtLine(data, "READ ERROR ON SCAN FILE");
     if (!data.Next(line)) return kEndOfData;
     auto angles = ParseAngleLine(line, first->seq_no);
-    if (!angles) Fail(data, "READ ERROR ON SCAN FILE");
+    if (!angles) FailAtLine(data, "READ ERROR ON SCAN FILE");
     angles->line_number = data.LineNumber();
     const CountLines counts = ReadCountLines(state, first->seq_no);
     if (counts == CountLines::kEndOfFile) return kEndOfData;

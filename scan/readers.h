@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include "shell/program_state.h"
 
@@ -25,6 +26,11 @@ int ReadSingleReflection(ProgramState& state, int request, const Hkl& wanted);
 
 int ReadXscansHeader(ProgramState& state);
 int ReadXscansReflection(ProgramState& state, int request, const Hkl& wanted);
+
+// Ends the program with a reader's message and the true number in the file
+// of the line read last (or of the line given): "<message> at line N".
+[[noreturn]] void FailAtLine(const textfile::LineSource& data, const std::string& message);
+[[noreturn]] void FailAtLine(int line_number, const std::string& message);
 
 // The entry 1..count of the standards table whose hkl equals `hkl`, or 0.
 int FindStandard(const StandardsTable& table, const Hkl& hkl);

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "common/fixed_fields.h"
+#include "scan/readers.h"
+#include "shell/command_loop.h"
 #include "toolkit/toolkit.h"
 
 namespace kalvex {
@@ -30,6 +32,14 @@ int FindStandard(const StandardsTable& table, const Hkl& hkl) {
     if (table.entries[i].hkl == hkl) return i + 1;
   }
   return 0;
+}
+
+void FailAtLine(const textfile::LineSource& data, const std::string& message) {
+  FailAtLine(data.LineNumber(), message);
+}
+
+void FailAtLine(int line_number, const std::string& message) {
+  StopWithMessage(message + " at line " + std::to_string(line_number));
 }
 
 void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, float mono_shift) {

@@ -34,12 +34,7 @@ namespace {
 
 constexpr int kCountsPerLine = 21;
 
-// Fatal errors name the line read last, by its true number in the file.
-[[noreturn]] void Fail(const textfile::LineSource& data, const std::string& message) {
-  StopWithMessage(message + " at line " + std::to_string(data.LineNumber()));
-}
-
-[[noreturn]] void FailRead(const textfile::LineSource& data) { Fail(data, "Error reading datafile"); }
+[[noreturn]] void FailRead(const textfile::LineSource& data) { FailAtLine(data, "Error reading datafile"); }
 
 // The 21 I6 counts of columns 7-132 into counts[first_step - 1 ...], as far
 // as the record holds them; false when a field does not convert.
@@ -116,7 +111,7 @@ Block ReadBlock(ProgramState& state) {
   while (ReadAngleLine(state, *line_time, *step_count)) {
   }
   if (*step_count > kMaxSteps) {
-    Fail(data, "Reflection " + std::to_string(state.scan.seq_no) + " has more than 200 steps");
+    FailAtLine(data, "Reflection " + std::to_string(state.scan.seq_no) + " has more than 200 steps");
   }
   return Block::kRead;
 }

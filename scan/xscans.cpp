@@ -58,30 +58,25 @@ constexpr std::array<signed char, 128> kTerminatorValue = MakeTerminatorTable();
 
 bool IsLetterDigit(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Fatal errors name the line read last, by its true number in the file.
-[[noreturn]] void Fail(const textfile::LineSource& data, const std::string& message) {
-  StopWithMessage(message + " at line " + std::to_string(data.LineNumber()));
-}
-
 bool StartsWith(const std::string& line, std::string_view keyword) { return line.starts_with(keyword); }
 
 // ---- header ---------------------------------------------------------------
 
 // "CHECKR" and "SOURCE" lines must reach the end of their last field.
 void RequireLength(const textfile::LineSource& data, const std::string& line, std::size_t length) {
-  if (line.size() < length) Fail(data, "UNEXPECTED EOF IN DATAFILE HEADER");
+  if (line.size() < length) FailAtLine(data, "UNEXPECTED EOF IN DATAFILE HEADER");
 }
 
 int HeaderInt(const textfile::LineSource& data, const std::string& line, int first_col, int width) {
   const auto value = fields::ReadInt(line, first_col, width);
-  if (!value) Fail(data, "ERROR READING DATAFILE HEADER");
+  if (!value) FailAtLine(data, "ERROR READING DATAFILE HEADER");
   return *value;
 }
 
 float HeaderReal(const textfile::LineSource& data, const std::string& line, int first_col, int width,
                  int decimals) {
   const auto value = fields::ReadReal(line, first_col, width, decimals);
-  if (!value) Fail(data, "ERROR READING DATAFILE HEADER");
+  if (!value) FailAtLine(data, "ERROR READING DATAFILE HEADER");
   return static_cast<float>(*value);
 }
 
@@ -90,10 +85,10 @@ void ReadCheckLine(ProgramState& state, const std::string& line) {
   RequireLength(data, line, 41);
   const int standards = HeaderInt(data, line, 7, 4);
   const int steps = HeaderInt(data, line, 39, 3);
-  if (standards > kMaxStandards) Fail(data, "More than 10 standards");
+  if (standards > kMaxStandards) FailAtLine(data, "More than 10 standards");
   // A single step has no step width (the width spans steps - 1 intervals).
-  if (standards < 0 || steps < 2) Fail(data, "ERROR READING DATAFILE HEADER");
-  if (steps > kMaxSteps) Fail(data, "More than 200 steps per scan");
+  if (standards < 0 || steps < 2) FailAtLine(data, "ERROR READING DATAFILE HEADER");
+  if (steps > kMaxSteps) FailAtLine(data, "More than 200 steps per scan");
   state.standards.count = standards;
   state.xscans.step_count = steps;
 }
@@ -101,8 +96,8 @@ void ReadCheckLine(ProgramState& state, const std::string& line) {
 void ReadStandardLine(ProgramState& state, const std::string& line) {
   const textfile::LineSource& data = state.files.data;
   const int k = HeaderInt(data, line, 7, 6);
-  if (k > kMaxStandards) Fail(data, "More than 10 standards");
-  if (k < 1) Fail(data, "ERROR READING DATAFILE HEADER");
+  if (k > kMaxStandards) FailAtLine(data, "More than 10 standards");
+  if (k < 1) FailAtLine(data, "ERROR READING DATAFILE HEADER");
   for (int i = 0; i < 3; ++i) state.standards.entries[k - 1].hkl[i] = HeaderInt(data, line, 13 + 4 * i, 4);
 }
 
@@ -230,7 +225,7 @@ int ReadXscansHeader(ProgramState& state) {
   state.xscans.step_count = 0;
   std::string line;
   for (;;) {
-    if (!data.Next(line)) Fail(data, "UNEXPECTED EOF IN DATAFILE HEADER");
+    if (!data.Next(line)) FailAtLine(data, "UNEXPECTED EOF IN DATAFILE HEADER");
     if (StartsWith(line, "CHECKR")) ReadCheckLine(state, line);
     else if (StartsWith(line, "SOURCE")) ReadSourceLine(state, line);
     else if (StartsWith(line, "CHECKN")) ReadStandardLine(state, line);
@@ -239,7 +234,7 @@ int ReadXscansHeader(ProgramState& state) {
     else if (StartsWith(line, "DATA")) break;
   }
   // Without "CHECKR" there is no step count, and no scan can be laid out.
-  if (state.xscans.step_count == 0) Fail(data, "ERROR READING DATAFILE HEADER");
+  if (state.xscans.step_count == 0) FailAtLine(data, "ERROR READING DATAFILE HEADER");
   state.scan.step_count = state.xscans.step_count;
   for (auto& entry : state.standards.entries) entry.step_count = state.xscans.step_count;
   return kReadOk;
@@ -263,7 +258,7 @@ int ReadXscansReflection(ProgramState& state, int request, const Hkl& wanted) {
     if (!data.Next(line)) return kEndOfData;
     if (!IsReflectionLine(line)) continue;
     const auto r = ParseReflectionLine(line);
-    if (!r) Fail(data, "READ ERROR ON SCAN FILE");
+    if (!r) FailAtLine(data, "READ ERROR ON SCAN FILE");
     scan.seq_no = std::abs(r->seq_no);
     scan.hkl = r->hkl;
     scan.two_theta = r->two_theta;
@@ -275,7 +270,7 @@ int ReadXscansReflection(ProgramState& state, int request, const Hkl& wanted) {
     scan.standard_index = 0;
     if (r->seq_no < 0) {
       scan.standard_index = FindStandard(state.standards, scan.hkl);
-      if (scan.standard_index == 0) Fail(data, "Unidentified Standard Refln");
+      if (scan.standard_index == 0) FailAtLine(data, "Unidentified Standard Refln");
     }
     const int counts_status = ReadEncodedCounts(data, state.xscans.step_count, scan.counts);
     ConvertReflection(state, *r);
