@@ -33,7 +33,6 @@ class LineSource {
 
   // Number (1-based) of the line returned last by Next; 0 before any.
   int LineNumber() const { return static_cast<int>(pos_); }
-  std::size_t LineCount() const { return lines_.size(); }
 
  private:
   std::vector<std::string> lines_;

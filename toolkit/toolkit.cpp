@@ -98,8 +98,6 @@ bool Init() {
   return Reg().initialised;
 }
 
-bool IsInitialised() { return Reg().initialised; }
-
 void Exit() {
   if (!Reg().initialised) return;
   ::WinExit();
@@ -109,11 +107,6 @@ void Exit() {
 bool SetGrid(int columns, int rows) {
   if (!Ready("SetGridArea")) return false;
   return ::SetGridArea(columns, rows) != 0;
-}
-
-Kind KindOf(int handle) {
-  auto it = Reg().kinds.find(handle);
-  return it == Reg().kinds.end() ? Kind::kNone : it->second;
 }
 
 int OpenMaster(std::string_view title, Box b) {

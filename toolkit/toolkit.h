@@ -42,12 +42,8 @@ constexpr int kGreyed = 0;
 constexpr int kHidden = -1;
 
 bool Init();
-bool IsInitialised();
 void Exit();
 bool SetGrid(int columns, int rows);
-
-// The kind a handle was created as (kNone for a handle we never made).
-Kind KindOf(int handle);
 
 int OpenMaster(std::string_view title, Box box);
 int OpenWindow(int parent, std::string_view title, Box box);

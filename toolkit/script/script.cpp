@@ -56,7 +56,6 @@ struct Toolkit {
   std::function<void()> tick_observer;
   int idle_calls = 0;
   int timer_code = 0;
-  int timer_interval = 0;
   int ticks = 0;  // timer codes given since the last scripted step
   int active = 0;
   std::string browse_title;
@@ -235,28 +234,15 @@ int CodeOf(int widget) {
   const Widget* w = Find(widget);
   return w ? w->code : 0;
 }
-int ListSelected(int list) {
-  const Widget* w = Find(list);
-  return w ? w->selected : 0;
-}
 std::vector<std::string> ListEntries(int list) {
   const Widget* w = Find(list);
   return w ? w->entries : std::vector<std::string>{};
 }
 int TimerCode() { return T().timer_code; }
-int TimerInterval() { return T().timer_interval; }
 const std::vector<DrawOp>& Drawing(int frame) {
   static const std::vector<DrawOp> none;
   const Widget* w = Find(frame);
   return w ? w->drawing : none;
-}
-void FrameScale(int frame, float& x_min, float& y_min, float& x_max, float& y_max) {
-  const Widget* w = Find(frame);
-  if (!w) return;
-  x_min = w->scale[0];
-  y_min = w->scale[1];
-  x_max = w->scale[2];
-  y_max = w->scale[3];
 }
 int FrameUpdates(int frame) {
   const Widget* w = Find(frame);
@@ -490,9 +476,10 @@ int IWinAction(void) {
   }
 }
 
-void SetCallTime(int interval, int code) {
+// Headless, a wait with nothing scripted due returns the timer code at once:
+// the interval has no meaning here.
+void SetCallTime(int /*interval*/, int code) {
   T().timer_code = code;
-  T().timer_interval = code ? interval : 0;
   T().ticks = 0;
 }
 

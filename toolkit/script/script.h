@@ -62,10 +62,8 @@ bool Shown(int window);  // a window handed to the toolkit for display and not r
 int ActiveWindow();
 std::string Title(int widget);  // window title or widget caption
 int CodeOf(int widget);
-int ListSelected(int list);
 std::vector<std::string> ListEntries(int list);
 int TimerCode();
-int TimerInterval();
 
 struct DrawOp {
   enum Kind { kMove, kLine, kPen, kText } kind = kMove;
@@ -75,7 +73,6 @@ struct DrawOp {
   std::string text;
 };
 const std::vector<DrawOp>& Drawing(int frame);
-void FrameScale(int frame, float& x_min, float& y_min, float& x_max, float& y_max);
 // Number of UpdateFrame calls on the frame so far.
 int FrameUpdates(int frame);
 
