@@ -13,7 +13,7 @@ namespace kalvex {
 constexpr int kManualFitting = 1;
 constexpr int kAutomaticFitting = 2;
 
-void AutoFit(ProgramState& state);  // 322
+void AutoFit(ProgramState& state);  // kCodeAutoFit
 void FitWithRetry(ProgramState& state);
 
 // The outcome counter of a first-attempt rejection with this reason letter.

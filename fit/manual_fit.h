@@ -9,7 +9,7 @@
 
 namespace kalvex {
 
-void ManualFit(ProgramState& state);  // 321
+void ManualFit(ProgramState& state);  // kCodeManualFit
 
 // The indices typed into the main window's hkl entry: single blanks or
 // commas between the numbers; a leading blank leaves h at 0.

@@ -13,7 +13,7 @@ struct RefinementOptions {
   bool omega_zero = false;
 };
 
-void CalcUB(ProgramState& state);  // 332
+void CalcUB(ProgramState& state);  // kCodeCalcUB
 RefinementOptions AskRefinementOptions(ProgramState& state);
 void ShowWorkingBox(ProgramState& state, int flag);
 void ShowRefinementResults(ProgramState& state, int n);

@@ -6,9 +6,9 @@
 
 namespace kalvex {
 
-void ShowPreprocessingControl(ProgramState& state);  // 331
+void ShowPreprocessingControl(ProgramState& state);  // kCodePreprocess
 void RunPreprocessing(ProgramState& state);
-void CalcFwhmLine(ProgramState& state);  // 334
+void CalcFwhmLine(ProgramState& state);  // kCodeCalcFwhm
 
 // The weighted straight line fwhm = a + b tan(theta) through the list
 // entries whose fwhm ESD exceeds 0.0001, with the ESDs of a and b. With

@@ -11,10 +11,10 @@ namespace kalvex {
 void OpenModal(ProgramState& state, int dialog);
 void CloseModal(ProgramState& state, int dialog);
 
-void ShowPeakDefaults(ProgramState& state);             // 341
-void ShowDiffractometerConstants(ProgramState& state);  // 342
-void EditBackgroundOptions(ProgramState& state);        // 343
-void EditOutputFormat(ProgramState& state);             // 344
+void ShowPeakDefaults(ProgramState& state);             // kCodePkvals
+void ShowDiffractometerConstants(ProgramState& state);  // kCodeDiffractometer
+void EditBackgroundOptions(ProgramState& state);        // kCodeBackgrounds
+void EditOutputFormat(ProgramState& state);             // kCodeOutputFormat
 
 // Returns when `omega_step` holds an accepted value (at least 0.001).
 void AskOmegaStep(ProgramState& state, float& omega_step);
