@@ -143,6 +143,17 @@ void ResetParameters(ProgramState& state) {
   ShowFitInputs(state);
 }
 
+void ShowStartValues(ProgramState& state) {
+  bool all_zero = true;
+  for (int k = 1; k <= kProfileParameters; ++k) all_zero = all_zero && state.fit.peak.value[k] == 0.0f;
+  // ResetParameters shows what it sets.
+  if (all_zero) {
+    ResetParameters(state);
+  } else {
+    ShowFitInputs(state);
+  }
+}
+
 void ShowFitInputs(ProgramState& state) {
   const Widgets& w = state.widgets;
   const RunParameters& p = state.params;
@@ -211,10 +222,7 @@ void AutoFit(ProgramState& state) {
   ResetRunCounters(state);
   state.fitting_mode = kAutomaticFitting;
   ShowPeakDefaults(state);
-  bool all_zero = true;
-  for (int k = 1; k <= kProfileParameters; ++k) all_zero = all_zero && state.fit.peak.value[k] == 0.0f;
-  if (all_zero) ResetParameters(state);
-  ShowFitInputs(state);
+  ShowStartValues(state);
 
   SetStatuses(w, {kWHklEntry, kWHklLabel, kWSeqEntry, kWSeqLabel, kWGo}, tk::kActive);
   tk::WidgetStatus(w.main[kWStop], tk::kGreyed);

@@ -21,6 +21,9 @@ int OutcomeCounterOf(char reason);
 void SeedParameters(ProgramState& state);
 void ResetParameters(ProgramState& state);
 void ShowFitInputs(ProgramState& state);
+// What a fitting run starts from: the defaults while no start value has been
+// set (all are zero), then shown in "Fitting Controls & Results".
+void ShowStartValues(ProgramState& state);
 void ShowFitResults(ProgramState& state);
 
 // Where the refined orientation puts the current reflection's peak: the

@@ -66,10 +66,7 @@ bool ReadAndFit(ProgramState& state, int request, const Hkl& wanted = {0, 0, 0})
 void ManualFit(ProgramState& state) {
   const Widgets& w = state.widgets;
   state.fitting_mode = kManualFitting;
-  bool all_zero = true;
-  for (int k = 1; k <= kProfileParameters; ++k) all_zero = all_zero && state.fit.peak.value[k] == 0.0f;
-  if (all_zero) ResetParameters(state);
-  ShowFitInputs(state);
+  ShowStartValues(state);
   ShowControls(state);
   FitWithRetry(state);
   PlotScan(state);

@@ -21,12 +21,6 @@ namespace {
 
 constexpr int kPassInterval = 10;
 
-bool AllParametersZero(const ProgramState& state) {
-  for (int k = 1; k <= kProfileParameters; ++k)
-    if (state.fit.peak.value[k] != 0.0f) return false;
-  return true;
-}
-
 void SetRunning(const Widgets& w, bool running) {
   tk::WidgetStatus(w.main[kWGo], running ? tk::kGreyed : tk::kActive);
   tk::WidgetStatus(w.main[kWStop], running ? tk::kActive : tk::kGreyed);
@@ -73,8 +67,7 @@ Step ProcessOne(ProgramState& state, float threshold) {
 
 void ShowPreprocessingControl(ProgramState& state) {
   const Widgets& w = state.widgets;
-  if (AllParametersZero(state)) ResetParameters(state);
-  ShowFitInputs(state);
+  ShowStartValues(state);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kGreyed);
   OpenModal(state, w.preprocess_dialog);
   for (;;) {
