@@ -132,17 +132,11 @@ void WriteBlock(const SimReflection& r, std::ofstream& out) {
 bool WriteCad4(const DataSet& data, const std::filesystem::path& path, std::string& error) {
   if (!Fits(data, error)) return false;
   std::ofstream out(path);
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   WriteHeader(data, out);
   for (const SimReflection& r : data.reflections) WriteBlock(r, out);
   out.flush();
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   return true;
 }
 

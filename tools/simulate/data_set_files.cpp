@@ -1,5 +1,5 @@
 // The parameter file and the truth table that go with a simulated data set,
-// and the real fields every writer lays out.
+// and what every writer shares: its real fields and its failure message.
 #include <cstdio>
 #include <fstream>
 
@@ -23,6 +23,11 @@ std::string Key(const char* keyword) { return fields::Fixed(keyword, 6); }
 
 }  // namespace
 
+bool CannotWrite(const std::filesystem::path& path, std::string& error) {
+  error = "cannot write " + path.string();
+  return false;
+}
+
 std::string RealInWidth(double value, int width, int decimals) {
   for (int d = decimals; d > 0; --d) {
     std::string text = fields::FormatReal(value, width, d);
@@ -35,10 +40,7 @@ double AsRead(const std::string& text) { return fields::ParseReal(text, 0).value
 
 bool WriteParameterFile(const DataSet& data, const std::filesystem::path& path, std::string& error) {
   std::ofstream out(path);
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   const FitSettings& fit = data.fit;
   const Instrument& in = data.instrument;
   using fields::FormatInt;
@@ -62,19 +64,13 @@ bool WriteParameterFile(const DataSet& data, const std::filesystem::path& path, 
   if (fit.bg_type != 0) out << Key("BACKGR") << FormatInt(fit.bg_type, 5) << '\n';
   out << Key("RCRS") << Real(in.rc, 10) << Real(in.rs, 10) << '\n';
   out.flush();
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   return true;
 }
 
 bool WriteTruthTable(const DataSet& data, const std::filesystem::path& path, std::string& error) {
   std::ofstream out(path);
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   out << "seq,h,k,l,class,two_theta,omega,chi,phi,position,fwhm,eta,background,intensity\n";
   char buffer[320];
   for (const SimReflection& r : data.reflections) {
@@ -84,10 +80,7 @@ bool WriteTruthTable(const DataSet& data, const std::filesystem::path& path, std
     out << buffer;
   }
   out.flush();
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   return true;
 }
 

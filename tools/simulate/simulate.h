@@ -214,6 +214,9 @@ bool WriteCad4(const DataSet& data, const std::filesystem::path& path, std::stri
 bool WriteSingle(const DataSet& data, const std::filesystem::path& path, std::string& error);
 bool WriteXscans(const DataSet& data, const std::filesystem::path& path, std::string& error);
 
+// Sets `error` to say that `path` cannot be written; returns false.
+bool CannotWrite(const std::filesystem::path& path, std::string& error);
+
 // A real in `width` columns with the most decimals, up to `decimals`, that
 // fit; the readers take a written point over the implied decimals.
 std::string RealInWidth(double value, int width, int decimals);

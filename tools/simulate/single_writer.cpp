@@ -74,20 +74,14 @@ void WriteReflection(const SimReflection& r, double time_times_scale, std::ofstr
 bool WriteSingle(const DataSet& data, const std::filesystem::path& path, std::string& error) {
   if (!Fits(data, error)) return false;
   std::ofstream out(path);
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   if (!data.reflections.empty()) {
     const SimReflection& first = data.reflections.front();
     const double time_times_scale = first.step_time * first.count_scale;
     for (const SimReflection& r : data.reflections) WriteReflection(r, time_times_scale, out);
   }
   out.flush();
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   return true;
 }
 

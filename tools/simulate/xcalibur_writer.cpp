@@ -47,10 +47,7 @@ bool WriteXcalibur(const DataSet& data, const std::filesystem::path& path, std::
     }
   }
   std::ofstream out(path);
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   auto line = [&out](const Line& l) { out << l.Text() << '\n'; };
 
   line(Line('C').Put(3, "Simulated Xcalibur step scans: " + data.title));
@@ -112,10 +109,7 @@ bool WriteXcalibur(const DataSet& data, const std::filesystem::path& path, std::
     }
   }
   out.flush();
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   return true;
 }
 

@@ -106,18 +106,12 @@ void WriteReflection(const DataSet& data, const SimReflection& r, std::ofstream&
 bool WriteXscans(const DataSet& data, const std::filesystem::path& path, std::string& error) {
   if (!Fits(data, error)) return false;
   std::ofstream out(path);
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   const int steps = data.reflections.empty() ? 2 : data.reflections.front().step_count;
   WriteHeader(data, steps, out);
   for (const SimReflection& r : data.reflections) WriteReflection(data, r, out);
   out.flush();
-  if (!out) {
-    error = "cannot write " + path.string();
-    return false;
-  }
+  if (!out) return CannotWrite(path, error);
   return true;
 }
 
