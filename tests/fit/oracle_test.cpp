@@ -15,6 +15,8 @@
 namespace kalvex {
 namespace {
 
+using testing::FitOutcome;
+
 using testing::SyntheticScan;
 
 // How close the fast fit must come to the oracle. The two sum the normal
@@ -107,15 +109,6 @@ ProfileFlags FlagsFor(int index) {
     default: return {0, 1, 1, 1, 1, 1, 0};
   }
 }
-
-struct FitOutcome {
-  ProfileValues p{};
-  ProfileValues e{};
-  std::array<float, kMaxSteps> yc{};
-  float rwp = -1.0f;
-  float chi2 = -1.0f;
-  int status = -1;
-};
 
 bool Compare(const FitOutcome& fast, const FitOutcome& slow, int steps, bool report) {
   Comparison c(report);

@@ -15,6 +15,8 @@
 namespace kalvex {
 namespace {
 
+using testing::FitOutcome;
+
 using testing::SyntheticScan;
 
 // Area under a line shape by the trapezoid rule over [-range, range].
@@ -128,15 +130,6 @@ TEST(LineShape, DerivativesMatchFiniteDifferences) {
     EXPECT_NEAR(PseudoVoigt(x, x0, 0.35f, w).d_eta, by_eta, 1e-2);
   }
 }
-
-struct FitOutcome {
-  ProfileValues p{};
-  ProfileValues e{};
-  std::array<float, kMaxSteps> yc{};
-  float rwp = -1.0f;
-  float chi2 = -1.0f;
-  int status = -1;
-};
 
 FitOutcome Fit(const SyntheticScan& scan, const ProfileValues& start, const ProfileFlags& flags) {
   FitOutcome out;

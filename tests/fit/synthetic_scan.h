@@ -90,4 +90,14 @@ struct SyntheticScan {
   }
 };
 
+// Everything one RefineProfile call gives back, for comparing fits.
+struct FitOutcome {
+  ProfileValues p{};
+  ProfileValues e{};
+  std::array<float, kMaxSteps> yc{};
+  float rwp = -1.0f;
+  float chi2 = -1.0f;
+  int status = -1;
+};
+
 }  // namespace kalvex::testing

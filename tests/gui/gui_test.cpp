@@ -598,11 +598,3 @@ TEST(QtFrame, PenColoursOneTwoFiveAndSevenAreClearlyDifferent) {
 
 }  // namespace
 }  // namespace kalvex
-
-int main(int argc, char** argv) {
-  // No screen is needed; boxes are recorded instead of waiting for a click.
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  setenv("KALVEX_AUTO_DISMISS_BOXES", "1", 1);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
