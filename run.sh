@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
-packages=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+packages=(cmake g++ make python3 qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           xvfb xauth imagemagick fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -4,15 +4,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 
-#include "fit/auto_fit.h"
+#include "commands/files.h"
 #include "scan/reflection_input.h"
 #include "shell/command_loop.h"
-#include "shell/files.h"
-#include "shell/user_interface.h"
 #include "toolkit/script/script.h"
 #include "toolkit/toolkit.h"
+#include "ui/user_interface.h"
 
 namespace kalvex {
 
@@ -52,6 +52,19 @@ std::string FormatName(int format) {
   std::exit(status);
 }
 
+// A file the run could not read has been named, with the program's message,
+// by the box that showed it; the run ends there.
+void EndOnReadError(const ProgramState& state) {
+  if (state.files.read_error || !state.parameter_error.empty()) std::exit(1);
+}
+
+// Runs a command as the window would and stops the batch run after a read error.
+bool Dispatch(ProgramState& state, int code) {
+  const bool known = DispatchCommand(state, code);
+  EndOnReadError(state);
+  return known;
+}
+
 class Progress {
  public:
   explicit Progress(bool quiet) : quiet_(quiet) {}
@@ -77,16 +90,17 @@ class Progress {
 
 // "Preprocess", then optionally "Calc FWHM" and "Calc UB", answering their
 // dialogs; the refined cell is printed.
-void Prepare(ProgramState& state, const BatchOptions& opt) {
+void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<void()>& queue_omega_step) {
   const Widgets& w = state.widgets;
   script::QueueNumber(w.preprocess_threshold, opt.threshold);
   script::QueueClick(kCodePreprocessGo);
-  DispatchCommand(state, kCodePreprocess);
+  queue_omega_step();
+  Dispatch(state, kCodePreprocess);
   std::printf("Preprocessing kept %d reflections\n", state.preprocessed_list.count);
   if (state.preprocessed != 1) Fail("the preprocessing pass did not complete", 1);
   if (opt.calc_fwhm) {
     script::QueueClick(kCodeFwhmSave);
-    DispatchCommand(state, kCodeCalcFwhm);
+    Dispatch(state, kCodeCalcFwhm);
     std::printf("FWHM = %.4f + %.4f tan(theta)\n", state.params.pdef[kFwhm][kCoefA], state.params.pdef[kFwhm][kCoefB]);
   }
   if (!opt.calc_ub) return;
@@ -100,7 +114,7 @@ void Prepare(ProgramState& state, const BatchOptions& opt) {
   if (opt.omega_zero) script::QueueToggle(w.refine_omega_zero, 1);
   script::QueueClick(kCodeRefineGo);
   script::QueueClick(kCodeResultsOk);
-  DispatchCommand(state, kCodeCalcUB);
+  Dispatch(state, kCodeCalcUB);
   if (!state.orientation.corrections_valid) Fail("\"Calc UB\" could not refine", 1);
   const OrientationState& o = state.orientation;
   const char* names[7] = {"a", "b", "c", "alpha", "beta", "gamma", "V"};
@@ -135,31 +149,37 @@ int RunBatch(const BatchOptions& opt) {
   ProgramState& state = *owned;
   const Widgets& w = state.widgets;
   state.params.output_format = kOutputRfine;
-  BuildUserInterface(state);
+  if (!BuildUserInterface(state)) Fail("cannot start the headless toolkit", 1);
 
-  // "Open data file": the browser, the format dialog, and for Single the
-  // omega step box.
+  // A Single file's omega step is asked whenever the file is opened or
+  // rewound: at opening, and before preprocessing and "Calc Background".
+  const std::function<void()> queue_omega_step = [&] {
+    if (format != "single") return;
+    if (opt.omega_step > 0.0f) script::QueueNumber(w.omega_value, opt.omega_step);
+    script::QueueClick(kCodeOmegaOk);
+  };
+
+  // "Open data file": the browser, the format dialog, the omega step box.
   script::QueueBrowse(data.name, data.directory);
   script::QueueToggle(FormatToggle(w, format), 1);
   script::QueueClick(kCodeFormatOk);
-  if (format == "single") {
-    if (opt.omega_step > 0.0f) script::QueueNumber(w.omega_value, opt.omega_step);
-    script::QueueClick(kCodeOmegaOk);
-  }
+  queue_omega_step();
   OpenDataFile(state);
+  EndOnReadError(state);
   if (!state.files.data_open) Fail("cannot open " + opt.data, 1);
 
   script::QueueBrowse(parameters.name, parameters.directory);
   OpenParameterFile(state);
+  EndOnReadError(state);
 
   script::QueueBrowse(output.name, output.directory);
-  DispatchCommand(state, kCodeOpenOutput);
+  Dispatch(state, kCodeOpenOutput);
 
   const int output_toggles[3] = {w.out_rfine, w.out_rfine_extended, w.out_shelx};
   const int output_index = opt.output_format == "rfine-extended" ? 1 : opt.output_format == "shelx" ? 2 : 0;
   script::QueueToggle(output_toggles[output_index], 1);
   script::QueueClick(kCodeOutputSave);
-  DispatchCommand(state, kCodeOutputFormat);
+  Dispatch(state, kCodeOutputFormat);
 
   // Background choice, after the optional "Calc Background" pass whose
   // dialog then asks for it.
@@ -171,16 +191,17 @@ int RunBatch(const BatchOptions& opt) {
     if (opt.nstep_bg > 0) script::QueueNumber(w.bg_nstep, static_cast<float>(opt.nstep_bg));
   };
   if (opt.calc_background) {
+    queue_omega_step();
     queue_background();
     script::QueueClick(kCodeBgSave);
-    if (!DispatchCommand(state, kCodeCalcBackground)) Fail("\"Calc Background\" is not available", 1);
+    if (!Dispatch(state, kCodeCalcBackground)) Fail("\"Calc Background\" is not available", 1);
   } else if (!opt.background.empty() || opt.nstep_bg > 0) {
     queue_background();
     script::QueueClick(kCodeBgSave);
-    DispatchCommand(state, kCodeBackgrounds);
+    Dispatch(state, kCodeBackgrounds);
   }
 
-  if (opt.preprocess) Prepare(state, opt);
+  if (opt.preprocess) Prepare(state, opt, queue_omega_step);
   // A pass over the file leaves its last reflection in memory; a user goes
   // back to the first through "Manual profile fit" (sequence number 1,
   // "Go", "Exit") before integrating.
@@ -188,7 +209,7 @@ int RunBatch(const BatchOptions& opt) {
     script::QueueNumber(w.main[kWSeqEntry], 1.0f);
     script::QueueClick(kCodeSeqGo);
     script::QueueClick(kCodeExit);
-    DispatchCommand(state, kCodeManualFit);
+    Dispatch(state, kCodeManualFit);
   }
 
   // "Auto profile fit": the peak defaults stay as they are; the "D" column
@@ -204,12 +225,14 @@ int RunBatch(const BatchOptions& opt) {
   script::QueueClick(kCodeGo);
   Progress progress(opt.quiet);
   script::SetTickObserver([&] { progress.Tick(); });
-  if (!DispatchCommand(state, kCodeAutoFit)) Fail("\"Auto profile fit\" is not available", 1);
+  if (!Dispatch(state, kCodeAutoFit)) Fail("\"Auto profile fit\" is not available", 1);
   progress.End();
   state.files.output.Close();
   state.files.log.Close();
 
-  for (const std::string& line : ClassificationSummary(state)) std::printf("%s\n", line.c_str());
+  for (const std::string& line : ClassificationSummary(state.data_set.input_class, state.fit)) {
+    std::printf("%s\n", line.c_str());
+  }
   std::printf("\nWrote %s\n      %s\n", (fs::path(output.directory) / output.name).c_str(),
               (fs::path(data.directory) / LogFileName(data.name)).c_str());
   tk::Exit();

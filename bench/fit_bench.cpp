@@ -3,6 +3,7 @@
 // (~10^5 counts at the top).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <random>
@@ -10,6 +11,9 @@
 #include "fit/fit_reflection.h"
 #include "fit/profile.h"
 #include "scan/reflection_input.h"
+#include "state/fit_state.h"
+#include "state/run_parameters.h"
+#include "state/scan_reflection.h"
 
 namespace kalvex {
 namespace {
@@ -57,15 +61,13 @@ float Intensity(int64_t strong) { return strong ? 4.0e4f : 6.0f; }
 void BM_RefineProfile(benchmark::State& bench) {
   const BenchScan s = MakeScan(static_cast<int>(bench.range(0)), Intensity(bench.range(1)));
   const ProfileFlags flags{0, 1, 1, 1, 1, 1, 0};
+  const ProfileScan input{s.x.data(), s.y.data(), s.steps, {kLambda1, kLambda2}, 0.0f, kTwoTheta};
   std::array<float, kMaxSteps> yc{};
-  ProfileValues e{};
-  float rwp = 0.0f, chi2 = 0.0f;
   int status = 0;
   for (auto _ : bench) {
-    ProfileValues p = s.start;
-    RefineProfile(s.x.data(), s.y.data(), s.steps, {kLambda1, kLambda2}, 0.0f, kTwoTheta, p, flags, yc.data(), e,
-                  rwp, chi2, status);
-    benchmark::DoNotOptimize(p);
+    ProfileFit fit = RefineProfile(input, s.start, flags, yc.data());
+    status = fit.status;
+    benchmark::DoNotOptimize(fit);
     benchmark::DoNotOptimize(yc);
   }
   bench.counters["fits/s"] = benchmark::Counter(static_cast<double>(bench.iterations()), benchmark::Counter::kIsRate);
@@ -74,8 +76,7 @@ void BM_RefineProfile(benchmark::State& bench) {
 
 void BM_FitReflection(benchmark::State& bench) {
   const BenchScan s = MakeScan(static_cast<int>(bench.range(0)), Intensity(bench.range(1)));
-  auto state = NewProgramState();
-  RunParameters& par = state->params;
+  RunParameters par{};
   par.lambda1 = kLambda1;
   par.lambda2 = kLambda2;
   par.refine_flag = {0, 1, 1, 1, 1, 1, 0};
@@ -84,21 +85,23 @@ void BM_FitReflection(benchmark::State& bench) {
   par.low = {0, 0, 0.05f, 0, 0.5f, 0, 0};
   par.high = {0, 1e6f, 2.0f, 0, 0.5f, 1.0f, 1.0f};
   par.rwp_max = 1.0f;
-  ScanReflection& scan = state->scan;
+  ScanReflection scan{};
   scan.step_count = s.steps;
   scan.two_theta = kTwoTheta;
   scan.count_scale = 1.0f;
   scan.step_width = 1.6f / static_cast<float>(s.steps - 1);
   scan.scan_width = scan.step_width * static_cast<float>(s.steps);
   std::copy(s.y.begin(), s.y.end(), scan.counts.begin());
+  FitControls controls;
+  controls.start = s.start;
+  controls.refine = par.refine_flag;
   int accepted = 0;
   for (auto _ : bench) {
     scan.omega_centre = 0.0f;
     DeriveScanQuantities(scan, kLambda1, kLambda2, 0.0f);
-    state->fit.peak.value = s.start;
-    FitReflection(*state, kFitNormal);
+    const FitOutcome outcome = FitReflection(scan, par, controls);
     accepted += scan.class_code[1] == 'F';
-    benchmark::DoNotOptimize(state->fit.i_fit);
+    benchmark::DoNotOptimize(outcome.i_fit);
   }
   bench.counters["fits/s"] = benchmark::Counter(static_cast<double>(bench.iterations()), benchmark::Counter::kIsRate);
   bench.counters["accepted"] = static_cast<double>(accepted) / static_cast<double>(bench.iterations());

@@ -6,11 +6,12 @@
 #include <filesystem>
 #include <string>
 
-#include "fit/auto_fit.h"
+#include "commands/auto_fit.h"
+#include "commands/data_file.h"
 #include "scan/reflection_input.h"
 #include "shell/command_loop.h"
-#include "shell/files.h"
-#include "shell/user_interface.h"
+#include "commands/files.h"
+#include "ui/user_interface.h"
 #include "toolkit/script/script.h"
 #include "toolkit/toolkit.h"
 #include "tools/simulate/simulate.h"
@@ -56,8 +57,9 @@ void BM_ReadXcaliburFile(benchmark::State& bench) {
   for (auto _ : bench) {
     state->scan.seq_no = 0;
     state->files.data.Rewind();
-    ReadScanHeader(*state);
-    while (ReadNextReflection(*state, state->scan.seq_no + 1) == kReadOk) ++reflections;
+    const ReaderParts parts = PartsOf(*state);
+    ReadScanHeader(parts, state->files.data_file_name);
+    while (ReadNextReflection(parts, state->scan.seq_no + 1).status == kReadOk) ++reflections;
   }
   bench.SetItemsProcessed(reflections);
   bench.counters["reflections/s"] = benchmark::Counter(static_cast<double>(reflections), benchmark::Counter::kIsRate);

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scan/reflection_input.h"
-#include "shell/parameter_dialogs.h"
 
 namespace kalvex {
 
@@ -20,13 +18,13 @@ constexpr float kFlatFrom = 45.0f;
 
 int Bin(float two_theta) { return static_cast<int>(std::lround(two_theta)); }
 
+}  // namespace
+
 float EndBackground(const ScanReflection& scan) {
   const int n = std::clamp(scan.step_count, 0, kMaxSteps);
   if (n == 0) return 0.0f;
   return (scan.counts[0] + scan.counts[n - 1]) / 2.0f;
 }
-
-}  // namespace
 
 float EndStepsBackground(const float* counts, int n, int nstep) {
   if (n <= 0) return 0.0f;
@@ -46,13 +44,12 @@ float BackgroundTableValue(const BackgroundTable& table, float two_theta) {
   return lower + (table[j + 1] - lower) * f;
 }
 
-float FixedBackground(const ProgramState& state, float two_theta) {
-  const ScanReflection& scan = state.scan;
-  const RunParameters& par = state.params;
+float FixedBackground(const ScanReflection& scan, const RunParameters& par, const BackgroundTable& table,
+                      float two_theta) {
   const int n = std::clamp(scan.step_count, 0, kMaxSteps);
   switch (par.bg_type) {
     case kBgSpline:
-      return BackgroundTableValue(state.fit.bg_table, two_theta) / scan.count_scale;
+      return BackgroundTableValue(table, two_theta) / scan.count_scale;
     case kBgExp:
       return (par.pdef[kBackground][kCoefA] * std::exp(-par.pdef[kBackground][kCoefB] * two_theta) +
               par.pdef[kBackground][kCoefC]) /
@@ -141,31 +138,6 @@ ExponentialBackground FitExponentialBackground(const BackgroundPoint* points, in
   result.a = static_cast<float>(std::exp((sxx * su - sx * sxu) / det));
   result.b = static_cast<float>(-(n * sxu - sx * su) / det);
   return result;
-}
-
-void CalcBackground(ProgramState& state) {
-  if (!state.files.data_open) return;
-  ScanReflection& scan = state.scan;
-  scan.seq_no = 0;
-  state.files.data.Rewind();
-  ReadScanHeader(state);
-
-  std::array<BackgroundPoint, kMaxBackgroundPoints> points;
-  int count = 0;
-  while (ReadNextReflection(state, scan.seq_no + 1) == kReadOk) {
-    if (count < kMaxBackgroundPoints) points[count++] = {scan.two_theta, EndBackground(scan) * scan.count_scale};
-  }
-  state.files.data.Rewind();
-
-  if (count > 0) {
-    const ExponentialBackground exponential = FitExponentialBackground(points.data(), count);
-    BuildBackgroundTable(points.data(), count, state.fit.bg_table);
-    auto& coefficients = state.params.pdef[kBackground];
-    coefficients[kCoefA] = exponential.a;
-    coefficients[kCoefB] = exponential.b;
-    coefficients[kCoefC] = exponential.c;
-  }
-  EditBackgroundOptions(state);
 }
 
 }  // namespace kalvex

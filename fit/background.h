@@ -1,13 +1,14 @@
 // Fixed-background models: the background of the current reflection predicted
 // from the end steps, the per-degree table ("Spline"), the exponential in
-// 2theta, or the first and last nstep_bg steps; and "Calc Background" (333),
-// which builds the table and the exponential from the whole data file.
+// 2theta, or the first and last nstep_bg steps; and the table and the
+// exponential built from the end backgrounds of a whole data file.
 #pragma once
 
 #include <array>
 
-#include "fit/fit_state.h"
-#include "shell/program_state.h"
+#include "state/fit_state.h"
+#include "state/run_parameters.h"
+#include "state/scan_reflection.h"
 
 namespace kalvex {
 
@@ -21,11 +22,14 @@ struct BackgroundPoint {
 // Reflections one "Calc Background" pass keeps; later ones are read but not used.
 constexpr int kMaxBackgroundPoints = 5000;
 
-using BackgroundTable = std::array<float, kBgTableSize + 1>;  // [1..90]
+// Fixed background of the reflection at `two_theta`, in its unscaled counts
+// per step, by par.bg_type.
+float FixedBackground(const ScanReflection& scan, const RunParameters& par, const BackgroundTable& table,
+                      float two_theta);
 
-// Fixed background of the current reflection at `two_theta`, in its unscaled
-// counts per step, by params.bg_type.
-float FixedBackground(const ProgramState& state, float two_theta);
+// Mean of the first and last step on the data set's scale: what one
+// reflection gives the background models.
+float EndBackground(const ScanReflection& scan);
 
 // The table at |two_theta|, linearly interpolated between whole degrees, on
 // the data set's scale. Below 1 degree it falls linearly to 0 at 0 degrees;
@@ -51,8 +55,5 @@ struct ExponentialBackground {
   float c = 0.0f;
 };
 ExponentialBackground FitExponentialBackground(const BackgroundPoint* points, int count);
-
-// Handler of "Calc Background" (333).
-void CalcBackground(ProgramState& state);
 
 }  // namespace kalvex

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
+#include "common/constants.h"
 #include "fit/profile.h"
-#include "shell/parameter_file.h"
 
 namespace kalvex {
 
@@ -27,25 +28,31 @@ void Reject(ScanReflection& scan, char reason) {
   scan.class_code[kReasonChar] = reason;
 }
 
-// Runs the profile fit on the current scan into `v` and `profile`, leaving E,
-// rwp, chi2 and the status in the fit results.
-void Refine(ProgramState& state, ProfileFit refine, ProfileValues& v, const ProfileFlags& flags, float* profile) {
-  ScanReflection& scan = state.scan;
-  FitState& fit = state.fit;
+// Runs the profile fit on the scan from `v` into `v` and `profile`, leaving
+// the ESDs, rwp, chi2 and status in the outcome; a fit with nothing to refine
+// leaves the ESDs, rwp and chi2 as they were, one that fails within its first
+// pass the ESDs.
+void Refine(const ScanReflection& scan, const RunParameters& par, ProfileFitter refine, ProfileValues& v,
+            const ProfileFlags& flags, float* profile, FitOutcome& out) {
   const int n = std::clamp(scan.step_count, 0, kMaxSteps);
-  refine(scan.step_position.data(), scan.counts.data(), n, {state.params.lambda1, state.params.lambda2},
-         scan.mono_term, scan.two_theta, v, flags, profile, fit.peak.esd, fit.rwp, fit.chi2, fit.fit_status);
+  const ProfileScan input{scan.step_position.data(), scan.counts.data(), n, {par.lambda1, par.lambda2},
+                          scan.mono_term, scan.two_theta};
+  const ProfileFit fit = refine(input, v, flags, profile);
+  v = fit.p;
+  out.fit_status = fit.status;
+  if (fit.status == kFitNothingToRefine) return;
+  if (fit.esd_set) out.peak.esd = fit.esd;
+  out.rwp = fit.rwp;
+  out.chi2 = fit.chi2;
 }
 
 // The tests between the first and the final fit. Returns false when the
 // reflection is rejected early (no integration).
-bool PassesTests(ProgramState& state, int mode, ProfileFit refine_profile) {
-  const RunParameters& par = state.params;
-  ScanReflection& scan = state.scan;
-  const ProfileValues& P = state.fit.peak.value;
-  const ProfileValues& E = state.fit.peak.esd;
+bool PassesTests(ScanReflection& scan, const RunParameters& par, const ProfileFlags& refine, bool hold_position,
+                 ProfileFitter refine_profile, FitOutcome& out) {
+  const ProfileValues& P = out.peak.value;
+  const ProfileValues& E = out.peak.esd;
   const auto& check = par.check_flag;
-  const auto& refine = par.refine_flag;
 
   if (check[kBackground] == 1 && refine[kBackground] == 1 &&
       Outside(P[kBackground], par.low[kBackground], par.high[kBackground])) {
@@ -72,7 +79,7 @@ bool PassesTests(ProgramState& state, int mode, ProfileFit refine_profile) {
       const float separation = DoubletOffset(par.lambda1, par.lambda2, scan.two_theta, scan.mono_term);
       if (separation > P[kFwhm]) flags[kFwhm] = flags[kPosition] = 1;
       std::array<float, kMaxSteps> test_profile{};
-      Refine(state, refine_profile, q, flags, test_profile.data());
+      Refine(scan, par, refine_profile, q, flags, test_profile.data(), out);
       if (check[kIratio] == 1 && Outside(q[kIratio], par.low[kIratio], par.high[kIratio])) {
         Reject(scan, 'R');
         return false;
@@ -84,7 +91,7 @@ bool PassesTests(ProgramState& state, int mode, ProfileFit refine_profile) {
     }
   }
   // low(4) and high(4) are distances below and above the scan's expected centre.
-  if (mode == kFitNormal && check[kPosition] == 1 && refine[kPosition] == 1 &&
+  if (!hold_position && check[kPosition] == 1 && refine[kPosition] == 1 &&
       Outside(P[kPosition], scan.omega_centre - par.low[kPosition], scan.omega_centre + par.high[kPosition])) {
     Reject(scan, 'P');
     return false;
@@ -137,20 +144,22 @@ bool SummationSigma(std::array<int, 5>& bg_range, const float* counts, int n, fl
   return true;
 }
 
-void FitReflection(ProgramState& state, int mode) { FitReflectionWith(state, mode, RefineProfile); }
+FitOutcome FitReflection(ScanReflection& scan, const RunParameters& par, const FitControls& controls) {
+  return FitReflectionWith(scan, par, controls, RefineProfile);
+}
 
-void FitReflectionWith(ProgramState& state, int mode, ProfileFit refine) {
-  ScanReflection& scan = state.scan;
-  FitState& fit = state.fit;
-  const RunParameters& par = state.params;
-  ProfileValues& P = fit.peak.value;
+FitOutcome FitReflectionWith(ScanReflection& scan, const RunParameters& par, const FitControls& controls,
+                             ProfileFitter refine) {
+  FitOutcome out;
+  ProfileValues& P = out.peak.value;
+  P = controls.start;
 
-  fit.i_fit = 0.0f;
-  fit.sigma_fit = 1.0f;
-  fit.sigma_sum = 1.0f;
+  out.i_fit = 0.0f;
+  out.sigma_fit = 1.0f;
+  out.sigma_sum = 1.0f;
   std::fill(scan.class_code.begin() + 1, scan.class_code.end(), ' ');
-  ProfileFlags flags = par.refine_flag;
-  if (mode == kFitRetry) flags[kPosition] = 0;
+  ProfileFlags flags = controls.refine;
+  if (controls.hold_position) flags[kPosition] = 0;
 
   // The monochromator's share of the alpha1-alpha2 separation follows the
   // sign of 2theta, as the reader's mono_term does.
@@ -160,33 +169,85 @@ void FitReflectionWith(ProgramState& state, int mode, ProfileFit refine) {
     scan.mono_term = scan.two_theta < 0.0f ? -magnitude : magnitude;
   }
 
-  Refine(state, refine, P, flags, scan.calculated.data());
-  switch (fit.fit_status) {
-    case kFitSingular: Reject(scan, 'E'); return;
-    case kFitNoConvergence: Reject(scan, 'C'); return;
-    case kFitNothingToRefine: Reject(scan, 'D'); return;
+  Refine(scan, par, refine, P, flags, scan.calculated.data(), out);
+  switch (out.fit_status) {
+    case kFitSingular: Reject(scan, 'E'); return out;
+    case kFitNoConvergence: Reject(scan, 'C'); return out;
+    case kFitNothingToRefine: Reject(scan, 'D'); return out;
     default: break;
   }
 
-  if (par.check_flag[kRwp] == 1 && fit.rwp > par.rwp_max) {
+  if (par.check_flag[kRwp] == 1 && out.rwp > par.rwp_max) {
     // A poor agreement is flagged but still integrated from the first fit.
     Reject(scan, 'F');
   } else {
-    if (!PassesTests(state, mode, refine)) return;
-    Refine(state, refine, P, par.refine_flag, scan.calculated.data());
+    if (!PassesTests(scan, par, flags, controls.hold_position, refine, out)) return out;
+    Refine(scan, par, refine, P, flags, scan.calculated.data(), out);
     scan.class_code[kStatusChar] = 'F';
     scan.class_code[kReasonChar] = ' ';
   }
 
   const int n = std::clamp(scan.step_count, 0, kMaxSteps);
-  fit.i_fit = P[kIntensity];
-  fit.sigma_fit = fit.peak.esd[kIntensity];
+  out.i_fit = P[kIntensity];
+  out.sigma_fit = out.peak.esd[kIntensity];
   scan.omega_centre = P[kPosition];
-  BackgroundRanges(scan.calculated.data(), n, P[kBackground], fit.bg_range);
-  SummationSigma(fit.bg_range, scan.counts.data(), n, fit.sigma_sum);
-  fit.i_fit *= scan.count_scale;
-  fit.sigma_fit *= scan.count_scale;
-  fit.sigma_sum *= scan.count_scale;
+  BackgroundRanges(scan.calculated.data(), n, P[kBackground], out.bg_range);
+  SummationSigma(out.bg_range, scan.counts.data(), n, out.sigma_sum);
+  out.i_fit *= scan.count_scale;
+  out.sigma_fit *= scan.count_scale;
+  out.sigma_sum *= scan.count_scale;
+  return out;
+}
+
+float DefaultFwhm(const RunParameters& par, float two_theta) {
+  const auto& pdef = par.pdef;
+  return pdef[kFwhm][kCoefA] + pdef[kFwhm][kCoefB] * std::tan(two_theta / 2.0f / kDegPerRadScan);
+}
+
+ProfileValues SeedStartValues(const ScanReflection& scan, const RunParameters& par, const FitControls& controls,
+                              float fixed_background, std::optional<float> predicted) {
+  const ProfileFlags& refine = controls.refine;
+  const ProfileFlags& use_default = controls.use_default;
+  const ProfileValues& input = controls.start;
+  ProfileValues P = input;
+  const int n = scan.step_count;
+  if (refine[kBackground] == 1) {
+    P[kBackground] = n > 0 ? (scan.counts[0] + scan.counts[n - 1]) / 2.0f : 0.0f;
+  } else if (use_default[kBackground] == 1) {
+    P[kBackground] = fixed_background;
+  }
+  if (use_default[kFwhm] == 1) P[kFwhm] = DefaultFwhm(par, scan.two_theta);
+  if (refine[kIntensity] == 1) P[kIntensity] = scan.max_count * P[kFwhm];
+  if (refine[kPosition] == 1) {
+    P[kPosition] = scan.step_position[scan.max_step - 1];
+  } else if (use_default[kPosition] == 1 && predicted) {
+    P[kPosition] = *predicted;
+  }
+  if (use_default[kEta] == 1) P[kEta] = par.pdef[kEta][kCoefA];
+  if (use_default[kIratio] == 1) P[kIratio] = par.iratio;
+  return P;
+}
+
+ProfileValues DefaultStartValues(const ScanReflection& scan, const RunParameters& par, const FitControls& controls,
+                                 float fixed_background, std::optional<float> predicted, const ProfileValues& current) {
+  ProfileValues P = current;
+  P[kBackground] = controls.use_default[kBackground] == 1 ? fixed_background : scan.counts[0];
+  P[kFwhm] = DefaultFwhm(par, scan.two_theta);
+  P[kIntensity] = scan.max_count * P[kFwhm];
+  if (controls.refine[kPosition] == 1) {
+    P[kPosition] = scan.step_position[scan.max_step - 1];
+  } else if (predicted) {
+    P[kPosition] = *predicted;
+  }
+  P[kEta] = par.pdef[kEta][kCoefA];
+  P[kIratio] = par.pdef[kIratio][kCoefA];
+  return P;
+}
+
+int OutcomeCounterOf(char reason) {
+  constexpr std::string_view kLetters = " ECDBIPWRFS";
+  const auto at = kLetters.find(reason, 1);
+  return at == std::string_view::npos || at > 9 ? 11 : static_cast<int>(at) + 1;
 }
 
 }  // namespace kalvex

@@ -7,7 +7,6 @@
 #include "fit/intensity_file.h"
 
 #include "common/fixed_fields.h"
-#include "shell/command_loop.h"
 
 namespace kalvex {
 
@@ -106,24 +105,6 @@ IntegratedReflection CurrentIntegrated(const ProgramState& state) {
   }
   r.sigma_sum = state.fit.sigma_sum;
   return r;
-}
-
-void WriteIntegrated(ProgramState& state) {
-  if (!state.files.output_open) return;
-  auto& out = state.files.output;
-  const std::vector<std::string> lines = FormatIntegrated(CurrentIntegrated(state), state.params.output_format);
-  if (lines.empty()) {
-    // Too large for the file's fields: say so rather than lose it silently.
-    const ScanReflection& scan = state.scan;
-    std::string note = " REFLECTION " + FormatInt(scan.seq_no, 6) + "  HKL";
-    for (int v : scan.hkl) note += FormatInt(v, 4);
-    state.files.log.Line(note + "  NOT WRITTEN: I =" + FormatReal(state.fit.i_fit, 14, 1) +
-                           "  SIGMA =" + FormatReal(state.fit.sigma_fit, 12, 1) + " TOO LARGE");
-    state.files.log.Flush();
-    return;
-  }
-  for (const std::string& line : lines) out.Line(line);
-  if (!out.Flush()) StopWithMessage("ERROR WRITING INTEGRATED DATA FILE");
 }
 
 }  // namespace kalvex

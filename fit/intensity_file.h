@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/program_state.h"
+#include "state/program_state.h"
 
 namespace kalvex {
 
@@ -34,9 +34,5 @@ struct IntegratedReflection {
 std::vector<std::string> FormatIntegrated(const IntegratedReflection& r, int output_format);
 
 IntegratedReflection CurrentIntegrated(const ProgramState& state);
-
-// Writes the current reflection to the open intensity file (nothing when
-// none is open). A failed write ends the program.
-void WriteIntegrated(ProgramState& state);
 
 }  // namespace kalvex

@@ -7,15 +7,16 @@
 #include <cmath>
 #include <cstdint>
 
-#include "refine/linear_algebra.h"
-#include "scan/scan_reflection.h"
-#include "shell/run_parameters.h"
+#include "common/constants.h"
+#include "common/linear_algebra.h"
+#include "state/run_parameters.h"
+#include "state/scan_reflection.h"
 
 namespace kalvex {
 
 namespace {
 
-constexpr float kDegPerRad = 57.29578f;
+constexpr float kDegPerRad = kDegPerRadScan;
 constexpr float kGaussC = 1.6651092f;     // 2 sqrt(ln 2)
 constexpr float kGaussA = 0.9394373f;     // 2 sqrt(ln 2 / pi)
 constexpr float kLorentzC = 0.6366198f;   // 2 / pi
@@ -191,11 +192,10 @@ double Dot(const double* a, const double* b, int blocks) {
   return sum;
 }
 
-}  // namespace
-
-void RefineProfile(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
-                   float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e,
-                   float& rwp, float& chi2, int& status) {
+// The fit itself, writing its results where the old interface kept them.
+void Refine(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
+            float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e, bool& esd_set,
+            float& rwp, float& chi2, int& status) {
   n = std::clamp(n, 0, kMaxSteps);
   status = kFitNothingToRefine;
   std::array<int, kProfileParameters> refined{};
@@ -317,7 +317,18 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
       if (refines) p[k] = work[k];
       e[k] = refines ? new_esd[k] : 0.0f;
     }
+    esd_set = true;
   }
+}
+
+}  // namespace
+
+ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc) {
+  ProfileFit fit;
+  fit.p = start;
+  Refine(scan.x, scan.y, scan.n, scan.lambda, scan.mono_term, scan.two_theta, fit.p, flags, yc, fit.esd,
+         fit.esd_set, fit.rwp, fit.chi2, fit.status);
+  return fit;
 }
 
 }  // namespace kalvex

@@ -7,6 +7,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "state/fit_state.h"
+
 namespace kalvex {
 
 // A line shape's value at x and its derivatives by the centre x0 and the
@@ -73,11 +75,6 @@ inline float ExpNonPositive(float x) {
   return KeepIf(!(x < kExpFloor), (poly * (r * r) + r + 1.0f) * scale_1 * scale_2);
 }
 
-// Profile parameters and ESDs, 1-based in the program's parameter order
-// (kBackground .. kIratio); element 0 is not used.
-using ProfileValues = std::array<float, 7>;
-using ProfileFlags = std::array<int, 7>;
-
 // FitStatus of RefineProfile.
 constexpr int kFitConverged = 0;
 constexpr int kFitSingular = 1;
@@ -93,16 +90,35 @@ constexpr float kMinSecondWavelength = 0.1f;
 // scan axis), monochromator term included.
 float DoubletOffset(float lambda1, float lambda2, float two_theta, float mono_term);
 
+// A scan as the profile fit sees it: n counts y at the step positions x
+// (n <= 200, the record capacity; steps beyond it are not fitted), and what
+// places the alpha2 line: lambda = {lambda1, lambda2}, mono_term, two_theta.
+struct ProfileScan {
+  const float* x = nullptr;
+  const float* y = nullptr;
+  int n = 0;
+  std::array<float, 2> lambda{};
+  float mono_term = 0;
+  float two_theta = 0;
+};
+
+// What one profile fit gives back: the parameters (the start values where not
+// refined; Iratio 0 for a single-line fit), their ESDs (0 where not refined),
+// the agreement and the FitStatus. A status-3 fit evaluates nothing: its
+// ESDs, rwp and chi2 are 0. ESDs come from a completed pass: a fit that
+// fails within its first pass has none (esd_set false).
+struct ProfileFit {
+  ProfileValues p{};
+  ProfileValues esd{};
+  bool esd_set = false;
+  float rwp = 0;
+  float chi2 = 0;
+  int status = kFitConverged;
+};
+
 // Fits background + Intensity x [V(x; Position) + Iratio V(x; Position + offset)]
-// to the n counts y at the step positions x (n <= 200, the record capacity;
-// steps beyond it are not fitted), refining the parameters whose flag is 1.
-// p holds the start values and receives the result (Iratio is set to 0 for a
-// single-line fit); e receives the ESDs (0 for parameters not refined); yc
+// to the scan from `start`, refining the parameters whose flag is 1; yc
 // receives the calculated profile per step.
-// lambda = {lambda1, lambda2}; mono_term and two_theta place the alpha2 line.
-// A status-3 return evaluates nothing and leaves rwp, chi2 and e as they came.
-void RefineProfile(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
-                   float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e,
-                   float& rwp, float& chi2, int& status);
+ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc);
 
 }  // namespace kalvex

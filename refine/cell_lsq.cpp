@@ -4,9 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
-#include "shell/program_state.h"
+#include "common/constants.h"
 
 namespace kalvex {
 
@@ -136,7 +135,7 @@ WorkingCell CellFromWorkingUB(const Mat3& ub) {
   w.direct = direct.reciprocal;
   w.volume = direct.inverse_volume;
   auto angle = [](float cosine) {
-    return std::atan2(std::sqrt(std::max(0.0f, 1.0f - cosine * cosine)), cosine) * kDegreesPerRadian;
+    return std::atan2(std::sqrt(std::max(0.0f, 1.0f - cosine * cosine)), cosine) * kDegPerRadGeometry;
   };
   w.alpha = angle(w.direct.cos_alpha);
   w.beta = angle(w.direct.cos_beta);
@@ -330,7 +329,7 @@ bool LSVEC(int system, std::span<const Angles> angles, std::span<const Hkl> hkl,
   // d(angle) = -d(cos) / sin(angle).
   for (int i = 3; i < 6; ++i) {
     const float sine = std::sqrt(std::max(0.0f, 1.0f - p[i] * p[i]));
-    esd[i] = kDegreesPerRadian * esd[i] / sine;
+    esd[i] = kDegPerRadGeometry * esd[i] / sine;
   }
 
   o.ub = ub;
@@ -338,38 +337,6 @@ bool LSVEC(int system, std::span<const Angles> angles, std::span<const Hkl> hkl,
   o.cell_esd = esd;
   CALCB(o.cell, o.b, notices);
   return true;
-}
-
-void CopyPreprocessedList(const ProgramState& state, ListArrays& out) {
-  const PreprocessedList& list = state.preprocessed_list;
-  out.count = std::min(std::max(list.count, 0), kMaxPreprocessed);
-  for (int n = 0; n < out.count; ++n) {
-    out.angles[n] = list.entries[n].angles;
-    out.hkl[n] = list.entries[n].hkl;
-  }
-}
-
-bool LSQ(ProgramState& state, std::span<const Angles> angles, std::span<const Hkl> hkl) {
-  Notices notices;
-  const bool ok = LSQ(angles, hkl, state.params.lambda1, state.orientation, notices);
-  ShowNotices(state, notices);
-  return ok;
-}
-
-bool LSQ(ProgramState& state) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
-  return LSQ(state, std::span(list->angles.data(), list->count), std::span(list->hkl.data(), list->count));
-}
-
-bool LSVEC(ProgramState& state, int system) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
-  Notices notices;
-  const bool ok = LSVEC(system, std::span(list->angles.data(), list->count),
-                        std::span(list->hkl.data(), list->count), state.params.lambda1, state.orientation, notices);
-  ShowNotices(state, notices);
-  return ok;
 }
 
 }  // namespace kalvex

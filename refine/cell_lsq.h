@@ -8,12 +8,10 @@
 
 #include "refine/geometry.h"
 #include "refine/notices.h"
-#include "refine/orientation_state.h"
-#include "scan/preprocessed_list.h"
+#include "state/orientation_state.h"
+#include "state/preprocessed_list.h"
 
 namespace kalvex {
-
-struct ProgramState;
 
 // The values of the "Unit Cell Refinement" list; 0 = unconstrained.
 enum CrystalSystem : int {
@@ -64,19 +62,5 @@ bool LSQ(std::span<const Angles> angles, std::span<const Hkl> hkl, float lambda,
 bool LSVEC(int system, std::span<const Angles> angles, std::span<const Hkl> hkl, float lambda,
            OrientationState& o, Notices& notices);
 
-// The same on the run's state, showing the boxes: LSQ on given angles (the
-// offsets cycles pass corrected omegas) or on the preprocessed list, LSVEC on
-// the preprocessed list.
-bool LSQ(ProgramState& state, std::span<const Angles> angles, std::span<const Hkl> hkl);
-bool LSQ(ProgramState& state);
-bool LSVEC(ProgramState& state, int system);
-
-// The list's angles and indices as arrays (its first `count` entries).
-struct ListArrays {
-  int count = 0;
-  std::array<Angles, kMaxPreprocessed> angles{};
-  std::array<Hkl, kMaxPreprocessed> hkl{};
-};
-void CopyPreprocessedList(const ProgramState& state, ListArrays& out);
 
 }  // namespace kalvex

@@ -1,12 +1,11 @@
 // Four-circle geometry in single precision, angles in degrees at every
-// interface; the ProgramState forms at the end show the kernels' boxes.
+// interface.
 #include "refine/geometry.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "shell/program_state.h"
-#include "toolkit/toolkit.h"
+#include "common/constants.h"
 
 namespace kalvex {
 
@@ -15,7 +14,7 @@ namespace {
 // Rounding can push a cosine of a nearly straight or flat angle just past 1,
 // which acos would turn into NaN.
 float AngleFromCosine(float cosine) {
-  return std::acos(std::clamp(cosine, -1.0f, 1.0f)) * kDegreesPerRadian;
+  return std::acos(std::clamp(cosine, -1.0f, 1.0f)) * kDegPerRadGeometry;
 }
 
 float SineFromCosine(float cosine) { return std::sqrt(std::max(0.0f, 1.0f - cosine * cosine)); }
@@ -37,9 +36,9 @@ void CellFromMetric(const Mat3& g, float det_g_star, CellVector& cell) {
 }  // namespace
 
 void DiffractionDirection(const Angles& angles, Vec3& r1, Vec3& r2) {
-  const float om = angles[kOmega] * kRadiansPerDegree;
-  const float chi = angles[kChi] * kRadiansPerDegree;
-  const float phi = angles[kPhi] * kRadiansPerDegree;
+  const float om = angles[kOmega] * kRadPerDeg;
+  const float chi = angles[kChi] * kRadPerDeg;
+  const float phi = angles[kPhi] * kRadPerDeg;
   const float so = std::sin(om), co = std::cos(om);
   const float sc = std::sin(chi), cc = std::cos(chi);
   const float sp = std::sin(phi), cp = std::cos(phi);
@@ -48,10 +47,10 @@ void DiffractionDirection(const Angles& angles, Vec3& r1, Vec3& r2) {
 }
 
 Vec3 DiffractionVector(const Angles& angles, float lambda) {
-  const float om = angles[kOmega] / kDegreesPerRadian;
-  const float chi = angles[kChi] / kDegreesPerRadian;
-  const float phi = angles[kPhi] / kDegreesPerRadian;
-  const float theta = 0.5f * angles[kTwoTheta] / kDegreesPerRadian;
+  const float om = angles[kOmega] / kDegPerRadGeometry;
+  const float chi = angles[kChi] / kDegPerRadGeometry;
+  const float phi = angles[kPhi] / kDegPerRadGeometry;
+  const float theta = 0.5f * angles[kTwoTheta] / kDegPerRadGeometry;
   const float length = 2.0f * std::sin(theta) / lambda;
   const float so = std::sin(om), co = std::cos(om);
   const float sc = std::sin(chi), cc = std::cos(chi);
@@ -125,9 +124,9 @@ Mat3 BuildBMatrix(const CellMetrics& direct, const CellMetrics& reciprocal) {
 }
 
 bool CALCB(const CellVector& cell, Mat3& b, Notices& notices) {
-  const float ca = std::cos(cell[3] * kRadiansPerDegree);
-  const float cb = std::cos(cell[4] * kRadiansPerDegree);
-  const float cg = std::cos(cell[5] * kRadiansPerDegree);
+  const float ca = std::cos(cell[3] * kRadPerDeg);
+  const float cb = std::cos(cell[4] * kRadPerDeg);
+  const float cg = std::cos(cell[5] * kRadPerDeg);
   Mat3 g{};
   g[0] = {cell[0] * cell[0], cell[0] * cell[1] * cg, cell[0] * cell[2] * cb};
   g[1] = {g[0][1], cell[1] * cell[1], cell[1] * cell[2] * ca};
@@ -180,40 +179,13 @@ Vec3 OffsetCorrection(const Angles& angles, const Vec3& offsets, float omega_zer
   // only omega zero shifts the peak.
   if (std::fabs(offsets[0]) + std::fabs(offsets[1]) + std::fabs(offsets[2]) < 1.0e-5f || rs == 0.0f)
     return {0.0f, omega_zero, 0.0f};
-  const float theta = 0.5f * angles[kTwoTheta] * kRadiansPerDegree;
+  const float theta = 0.5f * angles[kTwoTheta] * kRadPerDeg;
   Vec3 r1{}, r2{};
   DiffractionDirection(angles, r1, r2);
   const float v1 = r1[0] * offsets[0] + r1[1] * offsets[1] + r1[2] * offsets[2];
   const float v2 = r2[0] * offsets[0] + r2[1] * offsets[1] + r2[2] * offsets[2];
-  const float d2theta = (v1 * std::cos(theta) + v2 * std::sin(theta)) / rs / kRadiansPerDegree;
+  const float d2theta = (v1 * std::cos(theta) + v2 * std::sin(theta)) / rs / kRadPerDeg;
   return {d2theta, omega_zero + d2theta, 0.0f};
-}
-
-bool OMTOB(ProgramState& state) {
-  Notices notices;
-  OrientationState& o = state.orientation;
-  const bool ok = OMTOB(o.ub, o.cell, o.b, notices);
-  ShowNotices(state, notices);
-  return ok;
-}
-
-bool CALCB(ProgramState& state) {
-  Notices notices;
-  const bool ok = CALCB(state.orientation.cell, state.orientation.b, notices);
-  ShowNotices(state, notices);
-  return ok;
-}
-
-float PredictOmega(const ProgramState& state, const Angles& angles, const Hkl& hkl) {
-  float omega = angles[kOmega];
-  if (!PredictOmega(state.orientation.ub, angles, state.params.lambda1, hkl, omega))
-    tk::ErrorBox(NoticeTitle(Notice::kLuSingular), NoticeText(Notice::kLuSingular));
-  return omega;
-}
-
-Vec3 OffsetCorrection(const ProgramState& state, const Angles& angles) {
-  const OrientationState& o = state.orientation;
-  return OffsetCorrection(angles, o.offsets, o.omega_zero, state.params.rs);
 }
 
 }  // namespace kalvex

@@ -4,13 +4,12 @@
 
 #include <array>
 
-#include "refine/linear_algebra.h"
+#include "common/constants.h"
+#include "common/linear_algebra.h"
 #include "refine/notices.h"
-#include "refine/orientation_state.h"
+#include "state/orientation_state.h"
 
 namespace kalvex {
-
-struct ProgramState;
 
 // 2theta, omega, chi, phi in degrees; omega is 0 in the bisecting position.
 using Angles = std::array<float, 4>;
@@ -20,9 +19,6 @@ constexpr int kTwoTheta = 0;
 constexpr int kOmega = 1;
 constexpr int kChi = 2;
 constexpr int kPhi = 3;
-
-constexpr float kDegreesPerRadian = 57.2958f;
-constexpr float kRadiansPerDegree = 0.01745329f;
 
 // Cell lengths and the cosines of its angles (direct or reciprocal).
 struct CellMetrics {
@@ -80,10 +76,5 @@ bool OMTOB(const Mat3& ub, CellVector& cell, Mat3& b, Notices& notices);
 // offsets (in the unit of rs) and omega zero add to a predicted omega.
 Vec3 OffsetCorrection(const Angles& angles, const Vec3& offsets, float omega_zero, float rs);
 
-// The same operations on the run's orientation, showing their boxes.
-bool OMTOB(ProgramState& state);
-bool CALCB(ProgramState& state);
-float PredictOmega(const ProgramState& state, const Angles& angles, const Hkl& hkl);
-Vec3 OffsetCorrection(const ProgramState& state, const Angles& angles);
 
 }  // namespace kalvex

@@ -3,9 +3,6 @@
 
 #include <string>
 
-#include "common/fixed_fields.h"
-#include "shell/program_state.h"
-#include "toolkit/toolkit.h"
 
 namespace kalvex {
 
@@ -32,16 +29,6 @@ std::string_view NoticeText(Notice notice) {
     case Notice::kOmegaZeroNoConvergence: return "WARNING: NO CONVERGENCE AFTER 10 CYCLES IN LSQ_OFFSETS";
   }
   return "";
-}
-
-void ShowNotices(ProgramState& state, const Notices& notices) {
-  for (int i = 0; i < notices.count; ++i) {
-    const Notice notice = notices.code[i];
-    tk::ErrorBox(NoticeTitle(notice), NoticeText(notice));
-    if (notice == Notice::kCalcbError && state.files.log.IsOpen()) {
-      state.files.log.Line(" Error in Cell: Determinant of G = " + fields::FormatReal(notices.value[i], 12, 3));
-    }
-  }
 }
 
 }  // namespace kalvex

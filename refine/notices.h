@@ -7,8 +7,6 @@
 
 namespace kalvex {
 
-struct ProgramState;
-
 enum class Notice {
   kLuSingular,              // "Singular matrix in LUDCMP"
   kCalcbError,              // " Error in CALCB" and the log line with det G
@@ -49,8 +47,5 @@ struct Notices {
 std::string_view NoticeTitle(Notice notice);
 std::string_view NoticeText(Notice notice);
 
-// Shows every notice as its error box, in order; kCalcbError also writes its
-// line to the log when one is open.
-void ShowNotices(ProgramState& state, const Notices& notices);
 
 }  // namespace kalvex

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "refine/cell_lsq.h"
-#include "shell/program_state.h"
+#include "common/constants.h"
 
 namespace kalvex {
 
@@ -38,7 +38,7 @@ int FitOffsets(std::span<const Angles> angles, std::span<const Hkl> hkl, bool re
     notices.Add(Notice::kOffsetsSingular);
     return kOffsetsSingularFit;
   }
-  const float fac = 1.0f / rs / 0.017453292f;
+  const float fac = 1.0f / rs / kRadPerDegOffsets;
   Matrix6 m{};
   Vector6 rhs{};
   for (std::size_t n = 0; n < angles.size(); ++n) {
@@ -52,7 +52,7 @@ int FitOffsets(std::span<const Angles> angles, std::span<const Hkl> hkl, bool re
     at_ub[kOmega] = omega_ub;
     Vec3 r1{}, r2{};
     DiffractionDirection(at_ub, r1, r2);
-    const float theta = 0.5f * at_ub[kTwoTheta] * kRadiansPerDegree;
+    const float theta = 0.5f * at_ub[kTwoTheta] * kRadPerDeg;
     const float st = std::sin(theta), ct = std::cos(theta);
     Vector6 row{};
     for (int j = 0; j < 3; ++j) row[j] = (st * r2[j] + ct * r1[j]) * fac;
@@ -139,28 +139,6 @@ int RefineOmegaZero(std::span<const Angles> observed, std::span<const Hkl> hkl, 
   }
   notices.Add(Notice::kOmegaZeroNoConvergence);
   return kOmegaZeroCycles;
-}
-
-int LSQ_OFFSETS(ProgramState& state, int refine_omega_zero) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
-  Notices notices;
-  const int cycles = LSQ_OFFSETS(refine_omega_zero == 1, std::span(list->angles.data(), list->count),
-                                 std::span(list->hkl.data(), list->count), state.params.lambda1, state.params.rs,
-                                 state.orientation, notices);
-  ShowNotices(state, notices);
-  return cycles;
-}
-
-int RefineOmegaZero(ProgramState& state) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
-  Notices notices;
-  const int cycles = RefineOmegaZero(std::span(list->angles.data(), list->count),
-                                     std::span(list->hkl.data(), list->count), state.params.lambda1,
-                                     state.orientation, notices);
-  ShowNotices(state, notices);
-  return cycles;
 }
 
 }  // namespace kalvex

@@ -6,11 +6,9 @@
 
 #include "refine/geometry.h"
 #include "refine/notices.h"
-#include "refine/orientation_state.h"
+#include "state/orientation_state.h"
 
 namespace kalvex {
-
-struct ProgramState;
 
 constexpr int kOffsetCycles = 20;
 constexpr int kOmegaZeroCycles = 10;
@@ -38,8 +36,5 @@ int LSQ_OFFSETS(bool refine_omega_zero, std::span<const Angles> observed, std::s
 int RefineOmegaZero(std::span<const Angles> observed, std::span<const Hkl> hkl, float lambda, OrientationState& o,
                     Notices& notices);
 
-// The cycles on the preprocessed list, showing their boxes.
-int LSQ_OFFSETS(ProgramState& state, int refine_omega_zero);
-int RefineOmegaZero(ProgramState& state);
 
 }  // namespace kalvex

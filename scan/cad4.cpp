@@ -34,9 +34,9 @@
 #include <optional>
 #include <string>
 
+#include "common/constants.h"
 #include "common/fixed_fields.h"
 #include "scan/readers.h"
-#include "shell/command_loop.h"
 
 namespace kalvex {
 
@@ -45,7 +45,6 @@ namespace {
 constexpr int kCad4Steps = 96;
 constexpr int kBlockLines = 10;
 constexpr int kCountsPerLine = 12;
-constexpr float kRadiansPerDegree = 0.01745329f;
 // The instrument's speed-code constant: the step time is n * step / 16.48 / 60
 // and the weak speed code 16.48 / m.
 constexpr float kSpeedRate = 16.48f;
@@ -54,43 +53,43 @@ std::optional<int> RecordType(const std::string& line) { return fields::ReadInt(
 
 // ---- header ---------------------------------------------------------------
 
-void ReadStandardsList(ProgramState& state) {
-  textfile::LineSource& data = state.files.data;
-  StandardsTable& table = state.standards;
+void ReadStandardsList(const ReaderParts& p) {
+  textfile::LineSource& data = p.data;
+  StandardsTable& table = p.set.standards;
   table.count = 0;
   std::string line;
   for (;;) {
-    if (!data.Next(line)) FailAtLine(data, "Error reading file header");
+    if (!data.Next(line)) reader::FailAtLine(data, "Error reading file header");
     const auto type = RecordType(line);
-    if (!type) FailAtLine(data, "Error reading file header");
+    if (!type) reader::FailAtLine(data, "Error reading file header");
     if (*type != 0) return;
-    if (table.count == kMaxStandards) FailAtLine(data, "More than 10 standards");
+    if (table.count == kMaxStandards) reader::FailAtLine(data, "More than 10 standards");
     auto& entry = table.entries[table.count];
     for (int i = 0; i < 3; ++i) {
       const auto index = fields::ReadInt(line, 6 + 3 * i, 3);
-      if (!index) FailAtLine(data, "Error reading file header");
+      if (!index) reader::FailAtLine(data, "Error reading file header");
       entry.hkl[i] = *index;
     }
     ++table.count;
   }
 }
 
-void ReadWavelengths(ProgramState& state, const std::string& line) {
+void ReadWavelengths(const ReaderParts& p, const std::string& line) {
   const auto lambda1 = fields::ReadReal(line, 35, 9, 2);
   const auto lambda2 = fields::ReadReal(line, 44, 9, 2);
   const auto atten = fields::ReadReal(line, 53, 9, 2);
-  if (!lambda1 || !lambda2 || !atten) FailAtLine(state.files.data, "Error reading file header");
-  state.params.lambda1 = static_cast<float>(*lambda1);
-  state.params.lambda2 = static_cast<float>(*lambda2);
-  state.params.atten = static_cast<float>(*atten);
+  if (!lambda1 || !lambda2 || !atten) reader::FailAtLine(p.data, "Error reading file header");
+  p.params.lambda1 = static_cast<float>(*lambda1);
+  p.params.lambda2 = static_cast<float>(*lambda2);
+  p.params.atten = static_cast<float>(*atten);
 }
 
-void ReadSpeedLimits(ProgramState& state, const std::string& line) {
+void ReadSpeedLimits(const ReaderParts& p, const std::string& line) {
   const auto strong = fields::ReadInt(line, 50, 2);
   const auto max_time = fields::ReadInt(line, 52, 4);
-  if (!strong || !max_time) FailAtLine(state.files.data, "Error reading file header");
-  state.cad4.strong_speed_code = *strong;
-  state.cad4.max_scan_time = *max_time;
+  if (!strong || !max_time) reader::FailAtLine(p.data, "Error reading file header");
+  p.set.cad4.strong_speed_code = *strong;
+  p.set.cad4.max_scan_time = *max_time;
 }
 
 // ---- one block --------------------------------------------------------------
@@ -147,8 +146,8 @@ std::optional<AngleLine> ParseAngleLine(const std::string& line, int seq_no) {
 enum class CountLines { kRead, kDamaged, kEndOfFile };
 
 // Lines 3-10 of the block into the counts.
-CountLines ReadCountLines(ProgramState& state, int seq_no) {
-  textfile::LineSource& data = state.files.data;
+CountLines ReadCountLines(const ReaderParts& p, int seq_no) {
+  textfile::LineSource& data = p.data;
   bool damaged = false;
   std::string line;
   for (int position = 3; position <= kBlockLines; ++position) {
@@ -166,8 +165,8 @@ CountLines ReadCountLines(ProgramState& state, int seq_no) {
       damaged = true;
       continue;
     }
-    if (*type != position || *seq != seq_no) FailAtLine(data, "READ ERROR ON SCAN FILE");
-    for (int j = 0; j < kCountsPerLine; ++j) state.scan.counts[kCountsPerLine * (position - 3) + j] = values[j];
+    if (*type != position || *seq != seq_no) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
+    for (int j = 0; j < kCountsPerLine; ++j) p.scan.counts[kCountsPerLine * (position - 3) + j] = values[j];
   }
   return damaged ? CountLines::kDamaged : CountLines::kRead;
 }
@@ -181,41 +180,41 @@ int WeakSpeedCode(float scan_width, int max_scan_time) {
 }
 
 // Input class and counter of an accepted block; scales attenuated scans.
-void Classify(ProgramState& state, const FirstLine& first, float scan_width) {
-  ScanReflection& scan = state.scan;
+void Classify(const ReaderParts& p, const FirstLine& first, float scan_width) {
+  ScanReflection& scan = p.scan;
   const int n = first.speed_code;
   char input_class = 'N';
   if (first.flags[0] == 'I') {
-    scan.standard_index = FindStandard(state.standards, first.hkl);
-    if (scan.standard_index == 0) FailAtLine(first.line_number, "Unidentified Standard Refln");
-    ++state.input_class[kClassStandards];
+    scan.standard_index = FindStandard(p.set.standards, first.hkl);
+    if (scan.standard_index == 0) reader::FailAtLine(first.line_number, "Unidentified Standard Refln");
+    ++p.set.input_class[kClassStandards];
     input_class = 'S';
   } else {
     scan.standard_index = 0;
     if (first.flags[3] == 'W') {
-      ++state.input_class[kClassLT];
+      ++p.set.input_class[kClassLT];
       input_class = 'W';
     } else if (n < 0) {
-      scan.count_scale /= state.params.atten;
-      ++state.input_class[kClassFiltered];
+      scan.count_scale /= p.params.atten;
+      ++p.set.input_class[kClassFiltered];
       input_class = 'F';
-    } else if (n == state.cad4.strong_speed_code) {
-      ++state.input_class[kClassStrong];
+    } else if (n == p.set.cad4.strong_speed_code) {
+      ++p.set.input_class[kClassStrong];
       input_class = 'S';
-    } else if (std::abs(n - WeakSpeedCode(scan_width, state.cad4.max_scan_time)) < 2) {
-      ++state.input_class[kClassWeak];
+    } else if (std::abs(n - WeakSpeedCode(scan_width, p.set.cad4.max_scan_time)) < 2) {
+      ++p.set.input_class[kClassWeak];
     } else {
-      ++state.input_class[kClassNormal];
+      ++p.set.input_class[kClassNormal];
     }
   }
   scan.class_code[0] = input_class;
 }
 
 // Angles, step, time and scale of an accepted block.
-void ConvertBlock(ProgramState& state, const FirstLine& first, const AngleLine& angles) {
-  ScanReflection& scan = state.scan;
+void ConvertBlock(const ReaderParts& p, const FirstLine& first, const AngleLine& angles) {
+  ScanReflection& scan = p.scan;
   EulerAngles euler;
-  if (ANGLE_CONVERT(angles.kappa, euler) != kReadOk) FailAtLine(angles.line_number, "OVERFLOW IN ANGLE_CONVERT");
+  if (ANGLE_CONVERT(angles.kappa, euler) != kReadOk) reader::FailAtLine(angles.line_number, "OVERFLOW IN ANGLE_CONVERT");
   scan.two_theta = euler.two_theta;
   scan.omega_centre = euler.omega_centre;
   scan.chi = euler.chi;
@@ -256,46 +255,48 @@ void RewindToFirstBlock(textfile::LineSource& data) {
 }  // namespace
 
 int ANGLE_CONVERT(const KappaAngles& kappa, EulerAngles& euler) {
-  const float half_kappa = kappa.kappa / 2.0f * kRadiansPerDegree;
+  const float half_kappa = kappa.kappa / 2.0f * kRadPerDeg;
   const float s = std::sin(half_kappa);
   const float half_chi = std::asin(0.76604f * s);  // 0.76604 = sin 50 degrees
   float r = std::cos(half_kappa) / std::cos(half_chi);
   if (std::abs(r) > 1.001f) return kReadFailed;
   if (std::abs(r) > 0.999999f) r = r < 0.0f ? -1.0f : 1.0f;
-  float delta = std::acos(r) / kRadiansPerDegree;
+  float delta = std::acos(r) / kRadPerDeg;
   if (s < 0.0f) delta = -delta;
   euler.two_theta = 2.0f * kappa.theta;
-  euler.chi = 2.0f * half_chi / kRadiansPerDegree;
+  euler.chi = 2.0f * half_chi / kRadPerDeg;
   euler.omega_centre = delta + kappa.omega - kappa.theta;
   euler.phi = delta + kappa.phi;
   return kReadOk;
 }
 
-int ReadCad4Header(ProgramState& state) {
-  textfile::LineSource& data = state.files.data;
-  state.standards = StandardsTable{};
+namespace {
+
+int ReadHeader(const ReaderParts& p) {
+  textfile::LineSource& data = p.data;
+  p.set.standards = StandardsTable{};
   std::string line;
-  if (!data.Next(line)) FailAtLine(data, "Error reading file header");
-  state.title = fields::Fixed(fields::Column(line, 10, 28), 60);
+  if (!data.Next(line)) reader::FailAtLine(data, "Error reading file header");
+  p.set.title = fields::Fixed(fields::Column(line, 10, 28), 60);
   for (;;) {
-    if (!data.Next(line)) FailAtLine(data, "Error reading file header");
+    if (!data.Next(line)) reader::FailAtLine(data, "Error reading file header");
     const auto type = RecordType(line);
-    if (!type) FailAtLine(data, "Error reading file header");
+    if (!type) reader::FailAtLine(data, "Error reading file header");
     if (*type == 1) break;
-    if (*type < 21 || *type > 33) FailAtLine(data, "Error reading file header");
-    if (*type == 27) ReadStandardsList(state);
-    if (*type == 32) ReadWavelengths(state, line);
-    if (*type == 22) ReadSpeedLimits(state, line);
+    if (*type < 21 || *type > 33) reader::FailAtLine(data, "Error reading file header");
+    if (*type == 27) ReadStandardsList(p);
+    if (*type == 32) ReadWavelengths(p, line);
+    if (*type == 22) ReadSpeedLimits(p, line);
   }
   data.Back();
-  state.scan.step_count = kCad4Steps;
-  for (auto& entry : state.standards.entries) entry.step_count = kCad4Steps;
+  p.scan.step_count = kCad4Steps;
+  for (auto& entry : p.set.standards.entries) entry.step_count = kCad4Steps;
   return kReadOk;
 }
 
-int ReadCad4Reflection(ProgramState& state, int request, const Hkl& wanted) {
-  textfile::LineSource& data = state.files.data;
-  ScanReflection& scan = state.scan;
+int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  textfile::LineSource& data = p.data;
+  ScanReflection& scan = p.scan;
   // Stepping back rewinds as well: moving back two blocks lands in the
   // wrong place when a two-line 'X' block or a dropped block lies between.
   if (request == 0 || request <= scan.seq_no - 1) RewindToFirstBlock(data);
@@ -305,7 +306,7 @@ int ReadCad4Reflection(ProgramState& state, int request, const Hkl& wanted) {
   for (;;) {
     if (!data.Next(line)) return kEndOfData;
     auto first = ParseFirstLine(line);
-    if (!first) FailAtLine(data, "READ ERROR ON SCAN FILE");
+    if (!first) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
     first->line_number = data.LineNumber();
     scan.seq_no = first->seq_no;
     scan.hkl = first->hkl;
@@ -318,19 +319,29 @@ int ReadCad4Reflection(ProgramState& state, int request, const Hkl& wanted) {
       continue;
     }
     // A speed code of 0 would give an infinite count scale.
-    if (first->speed_code == 0) FailAtLine(data, "READ ERROR ON SCAN FILE");
+    if (first->speed_code == 0) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
     if (!data.Next(line)) return kEndOfData;
     auto angles = ParseAngleLine(line, first->seq_no);
-    if (!angles) FailAtLine(data, "READ ERROR ON SCAN FILE");
+    if (!angles) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
     angles->line_number = data.LineNumber();
-    const CountLines counts = ReadCountLines(state, first->seq_no);
+    const CountLines counts = ReadCountLines(p, first->seq_no);
     if (counts == CountLines::kEndOfFile) return kEndOfData;
     if (counts == CountLines::kDamaged) continue;
-    ConvertBlock(state, *first, *angles);
-    Classify(state, *first, angles->scan_width);
-    if (first->flags[3] == 'W' && state.skip_weak == 1 && request >= 0) continue;
+    ConvertBlock(p, *first, *angles);
+    Classify(p, *first, angles->scan_width);
+    if (first->flags[3] == 'W' && p.set.skip_weak == 1 && request >= 0) continue;
     return kReadOk;
   }
+}
+
+}  // namespace
+
+ReadResult ReadCad4Header(const ReaderParts& p) {
+  return reader::Guarded([&] { return ReadHeader(p); });
+}
+
+ReadResult ReadCad4Reflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  return reader::Guarded([&] { return ReadReflection(p, request, wanted); });
 }
 
 }  // namespace kalvex

@@ -1,13 +1,7 @@
-// Enraf CAD4 scan files: what the reader keeps from the header between
-// reflections, and the conversion of the kappa setting angles to Euler angles.
+// Enraf CAD4 scan files: the conversion of the kappa setting angles to Euler angles.
 #pragma once
 
 namespace kalvex {
-
-struct Cad4Format {
-  int strong_speed_code = 0;  // speed code of reflections measured as strong
-  int max_scan_time = 0;      // seconds; the weak speed code derives from it
-};
 
 // Setting angles as a CAD4 block gives them (degrees).
 struct KappaAngles {

@@ -6,24 +6,16 @@
 
 #include "common/fixed_fields.h"
 #include "scan/readers.h"
-#include "shell/command_loop.h"
-#include "toolkit/toolkit.h"
+#include "common/constants.h"
 
 namespace kalvex {
 
-void ResetRunCounters(ProgramState& state) {
-  state.input_class.fill(0);
-  state.fit.outcome.fill(0);
-  state.fit.refitted_count = 0;
-  state.fit.recovered_count = 0;
-}
-
-int ReadScanHeader(ProgramState& state) {
-  switch (state.params.input_format) {
-    case kFormatCad4: return ReadCad4Header(state);
-    case kFormatSingle: return ReadSingleHeader(state);
-    case kFormatXcalibur: return ReadXcaliburHeader(state);
-    default: return ReadXscansHeader(state);
+ReadResult ReadScanHeader(const ReaderParts& p, const std::string& data_file_name) {
+  switch (p.params.input_format) {
+    case kFormatCad4: return ReadCad4Header(p);
+    case kFormatSingle: return ReadSingleHeader(p, data_file_name);
+    case kFormatXcalibur: return ReadXcaliburHeader(p);
+    default: return ReadXscansHeader(p);
   }
 }
 
@@ -34,13 +26,21 @@ int FindStandard(const StandardsTable& table, const Hkl& hkl) {
   return 0;
 }
 
+namespace reader {
+
+void Fail(const textfile::LineSource& data, std::string message) {
+  throw Failure{ReadError{std::move(message), data.LineNumber()}};
+}
+
 void FailAtLine(const textfile::LineSource& data, const std::string& message) {
   FailAtLine(data.LineNumber(), message);
 }
 
 void FailAtLine(int line_number, const std::string& message) {
-  StopWithMessage(message + " at line " + std::to_string(line_number));
+  throw Failure{ReadError{message + " at line " + std::to_string(line_number), line_number}};
 }
+
+}  // namespace reader
 
 void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, float mono_shift) {
   scan.calculated.fill(0.0f);
@@ -50,7 +50,7 @@ void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, fl
 
   const float theta = scan.two_theta / 2.0f;
   const float ratio = lambda1 != 0.0f ? lambda2 / lambda1 : 0.0f;
-  scan.doublet_shift = std::asin(ratio * std::sin(theta / 57.29578f)) * 57.29578f - theta;
+  scan.doublet_shift = std::asin(ratio * std::sin(theta / kDegPerRadScan)) * kDegPerRadScan - theta;
   scan.mono_term = scan.two_theta < 0.0f ? -mono_shift : mono_shift;
 
   scan.max_count = 0.0f;
@@ -64,33 +64,31 @@ void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, fl
   }
 }
 
-int ReadNextReflection(ProgramState& state, int request, const Hkl& wanted) {
-  int status = kReadOk;
-  switch (state.params.input_format) {
-    case kFormatCad4: status = ReadCad4Reflection(state, request, wanted); break;
-    case kFormatSingle: status = ReadSingleReflection(state, request, wanted); break;
-    case kFormatXcalibur: status = ReadXcaliburReflection(state, request, wanted); break;
-    default: status = ReadXscansReflection(state, request, wanted); break;
+ReadResult ReadNextReflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  ReadResult result;
+  switch (p.params.input_format) {
+    case kFormatCad4: result = ReadCad4Reflection(p, request, wanted); break;
+    case kFormatSingle: result = ReadSingleReflection(p, request, wanted); break;
+    case kFormatXcalibur: result = ReadXcaliburReflection(p, request, wanted); break;
+    default: result = ReadXscansReflection(p, request, wanted); break;
   }
-  if (status == kEndOfData) {
-    tk::GeneralMessage("WIN-KALVEX", "End of input data file", 3, 0);
-    return status;
-  }
-  DeriveScanQuantities(state.scan, state.params.lambda1, state.params.lambda2, state.params.mono_shift);
-  return status;
+  if (result.status == kEndOfData || result.Failed()) return result;
+  DeriveScanQuantities(p.scan, p.params.lambda1, p.params.lambda2, p.params.mono_shift);
+  return result;
 }
 
-std::vector<std::string> ClassificationSummary(const ProgramState& state) {
+std::vector<std::string> ClassificationSummary(const std::array<int, kInputClasses>& input_class,
+                                               const FitState& fit) {
   using fields::FormatInt;
   std::vector<std::string> lines;
   int total = 0;
-  for (int c : state.input_class) total += c;
+  for (int c : input_class) total += c;
 
   lines.insert(lines.end(), {" ", " ", " REFLECTIONS AS CLASSIFIED IN INPUT FILE:"});
   const char* labels[kInputClasses] = {"  NUMBER OF LT REFLECTIONS:    ", "  NUMBER OF WEAK REFLECTIONS:  ",
                                        "  NUMBER OF NORMAL REFLECTIONS:", "  NUMBER OF STRONG REFLECTIONS:",
                                        "  NUMBER OF STANDARDS:         ", "  NUMBER FILTERED REFLECTIONS: "};
-  for (int i = 0; i < kInputClasses; ++i) lines.push_back(std::string(labels[i]) + FormatInt(state.input_class[i], 5));
+  for (int i = 0; i < kInputClasses; ++i) lines.push_back(std::string(labels[i]) + FormatInt(input_class[i], 5));
   lines.push_back(" ");
   lines.push_back("  TOTAL NUMBER OF REFLECTIONS: " + FormatInt(total, 5));
 
@@ -98,20 +96,15 @@ std::vector<std::string> ClassificationSummary(const ProgramState& state) {
   std::string heading = "        OK";
   for (char letter : std::string(" ECDBIPWRFS")) heading += std::string("  ") + letter + "  ";
   lines.push_back(heading);
-  std::string counts = "     " + FormatInt(state.fit.outcome[1], 5) + "   ";
-  for (int k = 2; k <= kOutcomeCounters; ++k) counts += FormatInt(state.fit.outcome[k], 5);
+  std::string counts = "     " + FormatInt(fit.outcome[1], 5) + "   ";
+  for (int k = 2; k <= kOutcomeCounters; ++k) counts += FormatInt(fit.outcome[k], 5);
   lines.push_back(counts);
   lines.push_back(" ");
 
   lines.insert(lines.end(), {" ", " "});
-  lines.push_back("     " + FormatInt(state.fit.refitted_count, 5) + " REFLECTIONS REFITTED, " +
-                  FormatInt(state.fit.recovered_count, 5) + " RECOVERED");
+  lines.push_back("     " + FormatInt(fit.refitted_count, 5) + " REFLECTIONS REFITTED, " +
+                  FormatInt(fit.recovered_count, 5) + " RECOVERED");
   return lines;
-}
-
-void WriteClassificationSummary(ProgramState& state) {
-  for (const std::string& line : ClassificationSummary(state)) state.files.log.Line(line);
-  state.files.log.Flush();
 }
 
 }  // namespace kalvex

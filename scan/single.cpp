@@ -1,5 +1,6 @@
 // Reader of Single scan files: no header, one block of count lines and an
-// angle line per reflection; the step width comes from the omega-step box.
+// angle line per reflection; the step width is the data set's omega step,
+// which the user gives when the file is opened or rewound.
 //
 // Columns are 1-based. A block is:
 //   count line         '*' in 1; step count N 2-4 (I3); step time t 5-6 (I2,
@@ -19,14 +20,10 @@
 //   - the format classifies nothing: class_code and the class counters stay;
 //   - the standard number is the file's digit, not a standards-table entry;
 //   - the second angle is stored unchanged as omega_centre.
-#include "scan/single.h"
-
 #include <string>
 
 #include "common/fixed_fields.h"
 #include "scan/readers.h"
-#include "shell/command_loop.h"
-#include "shell/parameter_dialogs.h"
 
 namespace kalvex {
 
@@ -34,7 +31,7 @@ namespace {
 
 constexpr int kCountsPerLine = 21;
 
-[[noreturn]] void FailRead(const textfile::LineSource& data) { FailAtLine(data, "Error reading datafile"); }
+[[noreturn]] void FailRead(const textfile::LineSource& data) { reader::FailAtLine(data, "Error reading datafile"); }
 
 // The 21 I6 counts of columns 7-132 into counts[first_step - 1 ...], as far
 // as the record holds them; false when a field does not convert.
@@ -50,9 +47,9 @@ bool StoreCounts(const std::string& line, int first_step, ScanReflection& scan) 
 
 // One angle line into the record, with the step time, the reference time
 // and the scale; returns whether the line was marked '*' (passed over).
-bool ReadAngleLine(ProgramState& state, int line_time, int step_count) {
-  textfile::LineSource& data = state.files.data;
-  ScanReflection& scan = state.scan;
+bool ReadAngleLine(const ReaderParts& p, int line_time, int step_count) {
+  textfile::LineSource& data = p.data;
+  ScanReflection& scan = p.scan;
   std::string line;
   if (!data.Next(line)) FailRead(data);
   const auto seq = fields::ReadInt(line, 2, 4);
@@ -82,59 +79,60 @@ bool ReadAngleLine(ProgramState& state, int line_time, int step_count) {
   scan.step_time = line_time != 0 ? static_cast<float>(line_time) : static_cast<float>(*time);
   // A zero counting time would scale the counts to infinity.
   if (scan.step_time <= 0.0f) FailRead(data);
-  if (!state.single.reference_time_set) {
-    state.single.reference_time = scan.step_time;
-    state.single.reference_time_set = true;
+  if (!p.set.single.reference_time_set) {
+    p.set.single.reference_time = scan.step_time;
+    p.set.single.reference_time_set = true;
   }
-  scan.count_scale = state.single.reference_time / scan.step_time;
+  scan.count_scale = p.set.single.reference_time / scan.step_time;
   scan.step_count = step_count;
-  scan.scan_width = static_cast<float>(step_count) * state.omega_step;
-  scan.step_width = state.omega_step;
+  scan.scan_width = static_cast<float>(step_count) * p.set.omega_step;
+  scan.step_width = p.set.omega_step;
   return line[0] == '*';
 }
 
 enum class Block { kRead, kEndOfFile };
 
 // The count line, its continuation lines and the angle line(s) of a block.
-Block ReadBlock(ProgramState& state) {
-  textfile::LineSource& data = state.files.data;
+Block ReadBlock(const ReaderParts& p) {
+  textfile::LineSource& data = p.data;
   std::string line;
   if (!data.Next(line)) return Block::kEndOfFile;
   const auto step_count = fields::ReadInt(line, 2, 3);
   const auto line_time = fields::ReadInt(line, 5, 2);
   if (line.empty() || line[0] != '*' || !step_count || *step_count < 1 || !line_time) FailRead(data);
-  if (!StoreCounts(line, 1, state.scan)) FailRead(data);
+  if (!StoreCounts(line, 1, p.scan)) FailRead(data);
   const int continuation_lines = (*step_count - 1) / kCountsPerLine;
   for (int j = 1; j <= continuation_lines; ++j) {
-    if (!data.Next(line) || !StoreCounts(line, kCountsPerLine * j + 1, state.scan)) FailRead(data);
+    if (!data.Next(line) || !StoreCounts(line, kCountsPerLine * j + 1, p.scan)) FailRead(data);
   }
-  while (ReadAngleLine(state, *line_time, *step_count)) {
+  while (ReadAngleLine(p, *line_time, *step_count)) {
   }
   if (*step_count > kMaxSteps) {
-    FailAtLine(data, "Reflection " + std::to_string(state.scan.seq_no) + " has more than 200 steps");
+    reader::FailAtLine(data, "Reflection " + std::to_string(p.scan.seq_no) + " has more than 200 steps");
   }
   return Block::kRead;
 }
 
 }  // namespace
 
-int ReadSingleHeader(ProgramState& state) {
-  state.title = fields::Fixed("Data from " + fields::Fixed(state.files.data_file_name, 12), 60);
-  AskOmegaStep(state, state.omega_step);
-  return kReadOk;
+ReadResult ReadSingleHeader(const ReaderParts& p, const std::string& data_file_name) {
+  p.set.title = fields::Fixed("Data from " + fields::Fixed(data_file_name, 12), 60);
+  return {};
 }
 
-int ReadSingleReflection(ProgramState& state, int request, const Hkl& wanted) {
-  ScanReflection& scan = state.scan;
-  // Stepping back rewinds as well: moving back by the current block's
-  // length lands in the wrong place when the previous scan is longer.
-  if (request == 0 || request <= scan.seq_no - 1) state.files.data.Rewind();
-  const int target = request;
-  for (;;) {
-    if (ReadBlock(state) == Block::kEndOfFile) return kEndOfData;
-    const bool accepted = request == 0 ? scan.hkl == wanted : scan.seq_no >= target;
-    if (accepted) return kReadOk;
-  }
+ReadResult ReadSingleReflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  return reader::Guarded([&] {
+    ScanReflection& scan = p.scan;
+    // Stepping back rewinds as well: moving back by the current block's
+    // length lands in the wrong place when the previous scan is longer.
+    if (request == 0 || request <= scan.seq_no - 1) p.data.Rewind();
+    const int target = request;
+    for (;;) {
+      if (ReadBlock(p) == Block::kEndOfFile) return kEndOfData;
+      const bool accepted = request == 0 ? scan.hkl == wanted : scan.seq_no >= target;
+      if (accepted) return kReadOk;
+    }
+  });
 }
 
 }  // namespace kalvex

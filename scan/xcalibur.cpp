@@ -36,15 +36,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/constants.h"
 #include "common/fixed_fields.h"
 #include "scan/readers.h"
-#include "shell/command_loop.h"
 
 namespace kalvex {
 namespace {
 
 constexpr int kLineLength = 80;
-constexpr float kRadiansPerDegree = 0.01745329f;
 constexpr int kCountsPerLine = 8;
 
 constexpr const char* kHeaderEof = "UNEXPECTED EOF IN DATAFILE HEADER";
@@ -55,7 +54,7 @@ bool IsBlockStart(const std::string& line) { return Kind(line) == 'R' || Kind(li
 
 // Every message that names a line is built here, with the file's true line
 // number (moves back and rewinds included).
-[[noreturn]] void StopAtLine(const textfile::LineSource& data, std::optional<std::pair<char, char>> expected_got) {
+[[noreturn]] void FailLine(const textfile::LineSource& data, std::optional<std::pair<char, char>> expected_got) {
   std::string message;
   if (expected_got) {
     message = std::string("ERROR READING FILE: EXPECTED ") + expected_got->first + ", GOT " + expected_got->second +
@@ -63,39 +62,40 @@ bool IsBlockStart(const std::string& line) { return Kind(line) == 'R' || Kind(li
   } else {
     message = "ERROR READING FILE AT LINE " + fields::FormatInt(data.LineNumber(), 6);
   }
-  StopWithMessage(message);
+  reader::Fail(data, message);
 }
 
 // Field readers: a header field that does not convert ends the program with
 // the header message, a field of a reflection block with the line's number.
-int HeaderInt(const std::string& line, int first_col, int width) {
+int HeaderInt(const textfile::LineSource& data, const std::string& line, int first_col, int width) {
   const auto value = fields::ReadInt(line, first_col, width);
-  if (!value) StopWithMessage(kHeaderField);
+  if (!value) reader::Fail(data, kHeaderField);
   return *value;
 }
 
-float HeaderReal(const std::string& line, int first_col, int width, int decimals) {
+float HeaderReal(const textfile::LineSource& data, const std::string& line, int first_col, int width,
+                 int decimals) {
   const auto value = fields::ReadReal(line, first_col, width, decimals);
-  if (!value) StopWithMessage(kHeaderField);
+  if (!value) reader::Fail(data, kHeaderField);
   return static_cast<float>(*value);
 }
 
 int BlockInt(const textfile::LineSource& data, const std::string& line, int first_col, int width) {
   const auto value = fields::ReadInt(line, first_col, width);
-  if (!value) StopAtLine(data, std::nullopt);
+  if (!value) FailLine(data, std::nullopt);
   return *value;
 }
 
 float BlockReal(const textfile::LineSource& data, const std::string& line, int first_col, int width, int decimals) {
   const auto value = fields::ReadReal(line, first_col, width, decimals);
-  if (!value) StopAtLine(data, std::nullopt);
+  if (!value) FailLine(data, std::nullopt);
   return static_cast<float>(*value);
 }
 
 // A header line that must be there.
 std::string HeaderLine(textfile::LineSource& data, char expected) {
   std::string line;
-  if (!ReadCheckedLine(data, line, expected)) StopWithMessage(kHeaderEof);
+  if (!ReadCheckedLine(data, line, expected)) reader::Fail(data, kHeaderEof);
   return line;
 }
 
@@ -145,10 +145,10 @@ void PositionBeforeCurrent(textfile::LineSource& data, int seq_no, int step_coun
 }
 
 // The class code of the reflection line: class character and counter.
-void Classify(ProgramState& state, bool standard, const std::string& code) {
-  ScanReflection& scan = state.scan;
+void Classify(const ReaderParts& p, bool standard, const std::string& code) {
+  ScanReflection& scan = p.scan;
   if (standard) {
-    ++state.input_class[kClassStandards];
+    ++p.set.input_class[kClassStandards];
     scan.class_code[0] = 'S';
     return;
   }
@@ -164,10 +164,10 @@ void Classify(ProgramState& state, bool standard, const std::string& code) {
                                          {"FT", kClassFiltered, 'F'}};
   for (const ClassRule& rule : kRules) {
     if (code != rule.code) continue;
-    ++state.input_class[rule.counter];
+    ++p.set.input_class[rule.counter];
     scan.class_code[0] = rule.letter;
     // Attenuated reflections are put back on the common scale.
-    if (rule.counter == kClassFiltered) scan.count_scale *= state.params.atten;
+    if (rule.counter == kClassFiltered) scan.count_scale *= p.params.atten;
     return;
   }
 }
@@ -178,11 +178,11 @@ void ConvertBlock(const XcaliburFormat& format, const StandardsTable& standards,
                   ScanReflection& scan) {
   if (std::abs(format.divisor - 1.0f) > 0.00001f) {
     const float theta = scan.two_theta / 2.0f;
-    scan.two_theta = 2.0f * std::asin(std::sin(theta * kRadiansPerDegree) / format.divisor) / kRadiansPerDegree;
+    scan.two_theta = 2.0f * std::asin(std::sin(theta * kRadPerDeg) / format.divisor) / kRadPerDeg;
   }
   const float theta = scan.two_theta / 2.0f;
   const int n = scan.step_count;
-  scan.scan_width = format.width_a + format.width_b * std::tan(theta * kRadiansPerDegree);
+  scan.scan_width = format.width_a + format.width_b * std::tan(theta * kRadPerDeg);
   scan.step_width = scan.scan_width / static_cast<float>(n);
   if (scan.standard_index > 0) {
     const StandardEntry& entry = standards.entries[scan.standard_index - 1];
@@ -202,59 +202,61 @@ void ConvertBlock(const XcaliburFormat& format, const StandardsTable& standards,
 bool ReadCheckedLine(textfile::LineSource& data, std::string& line, char expected) {
   if (!data.Next(line)) return false;
   if (line.size() > kLineLength) line.resize(kLineLength);
-  if (expected != ' ' && Kind(line) != expected) StopAtLine(data, std::make_pair(expected, Kind(line)));
+  if (expected != ' ' && Kind(line) != expected) FailLine(data, std::make_pair(expected, Kind(line)));
   return true;
 }
 
-int ReadXcaliburHeader(ProgramState& state) {
-  textfile::LineSource& data = state.files.data;
-  XcaliburFormat& format = state.xcalibur;
-  if (state.title.size() < 28) state.title.resize(28, ' ');
-  state.title.replace(0, 28, 28, ' ');
+namespace {
+
+int ReadHeader(const ReaderParts& p) {
+  textfile::LineSource& data = p.data;
+  XcaliburFormat& format = p.set.xcalibur;
+  if (p.set.title.size() < 28) p.set.title.resize(28, ' ');
+  p.set.title.replace(0, 28, 28, ' ');
 
   std::string line;
   do {
     line = HeaderLine(data, ' ');
   } while (Kind(line) == 'C' || Kind(line) == 'G');
   const int speed_at = ColumnOf(line, "sc s");
-  format.scan_speed = HeaderReal(line, speed_at + 5, 9, 0);
+  format.scan_speed = HeaderReal(data, line, speed_at + 5, 9, 0);
   const int width_at = ColumnOf(line, "sc w");
-  format.width_a = HeaderReal(line, width_at + 6, 7, 0);
-  format.width_b = HeaderReal(line, width_at + 13, 7, 0);
-  format.divisor = HeaderReal(line, width_at + 20, 9, 0);
+  format.width_a = HeaderReal(data, line, width_at + 6, 7, 0);
+  format.width_b = HeaderReal(data, line, width_at + 13, 7, 0);
+  format.divisor = HeaderReal(data, line, width_at + 20, 9, 0);
 
   HeaderLine(data, 'P');
-  format.default_steps = HeaderInt(HeaderLine(data, 'P'), 56, 3);
+  format.default_steps = HeaderInt(data, HeaderLine(data, 'P'), 56, 3);
 
   line = HeaderLine(data, 'P');
-  state.params.lambda1 = HeaderReal(line, 31, 15, 0);
-  state.params.lambda2 = HeaderReal(line, 46, 15, 0);
-  state.params.iratio = 0.5f;
-  state.params.n_wavelengths = 2;
+  p.params.lambda1 = HeaderReal(data, line, 31, 15, 0);
+  p.params.lambda2 = HeaderReal(data, line, 46, 15, 0);
+  p.params.iratio = 0.5f;
+  p.params.n_wavelengths = 2;
 
   for (int i = 0; i < 6; ++i) line = HeaderLine(data, 'P');
-  const int standards = HeaderInt(line, 29, 2);
-  const int standard_steps = HeaderInt(line, 39, 3);
-  if (standards > kMaxStandards) StopWithMessage("More than 10 standards");
-  if (standards < 0) StopWithMessage(kHeaderField);
+  const int standards = HeaderInt(data, line, 29, 2);
+  const int standard_steps = HeaderInt(data, line, 39, 3);
+  if (standards > kMaxStandards) reader::Fail(data, "More than 10 standards");
+  if (standards < 0) reader::Fail(data, kHeaderField);
 
-  state.standards = StandardsTable{};
+  p.set.standards = StandardsTable{};
   for (int i = 0; i < standards; ++i) {
     line = HeaderLine(data, 'P');
-    StandardEntry& entry = state.standards.entries[i];
-    entry.hkl = {HeaderInt(line, 33, 4), HeaderInt(line, 37, 4), HeaderInt(line, 41, 4)};
-    entry.step_time = HeaderReal(line, 50, 6, 2);
+    StandardEntry& entry = p.set.standards.entries[i];
+    entry.hkl = {HeaderInt(data, line, 33, 4), HeaderInt(data, line, 37, 4), HeaderInt(data, line, 41, 4)};
+    entry.step_time = HeaderReal(data, line, 50, 6, 2);
     entry.step_count = standard_steps;
   }
-  state.standards.count = standards;
+  p.set.standards.count = standards;
 
-  if (!PositionAtBlock(data)) StopWithMessage(kHeaderEof);
+  if (!PositionAtBlock(data)) reader::Fail(data, kHeaderEof);
   return kReadOk;
 }
 
-int ReadXcaliburReflection(ProgramState& state, int request, const Hkl& wanted) {
-  textfile::LineSource& data = state.files.data;
-  ScanReflection& scan = state.scan;
+int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  textfile::LineSource& data = p.data;
+  ScanReflection& scan = p.scan;
   const int seq_no = scan.seq_no;
 
   int target = 0;
@@ -289,18 +291,18 @@ int ReadXcaliburReflection(ProgramState& state, int request, const Hkl& wanted) 
     if (!ReadCheckedLine(data, line, 'Y')) return kEndOfData;
 
     if (standard) {
-      scan.standard_index = FindStandard(state.standards, scan.hkl);
-      if (scan.standard_index == 0) StopWithMessage("Unidentified Standard Refln");
-      scan.step_count = state.standards.entries[scan.standard_index - 1].step_count;
+      scan.standard_index = FindStandard(p.set.standards, scan.hkl);
+      if (scan.standard_index == 0) reader::Fail(data, "Unidentified Standard Refln");
+      scan.step_count = p.set.standards.entries[scan.standard_index - 1].step_count;
     } else {
       scan.standard_index = 0;
-      scan.step_count = state.xcalibur.default_steps;
+      scan.step_count = p.set.xcalibur.default_steps;
     }
     // The record holds 200 steps; a scan that states more (or none) is refused.
     if (scan.step_count > kMaxSteps) {
-      StopWithMessage("Reflection " + std::to_string(scan.seq_no) + ": more than 200 steps");
+      reader::Fail(data, "Reflection " + std::to_string(scan.seq_no) + ": more than 200 steps");
     }
-    if (scan.step_count < 1) StopWithMessage("Reflection " + std::to_string(scan.seq_no) + ": no steps");
+    if (scan.step_count < 1) reader::Fail(data, "Reflection " + std::to_string(scan.seq_no) + ": no steps");
 
     for (int first = 0; first < scan.step_count; first += kCountsPerLine) {
       if (!ReadCheckedLine(data, line, 'S')) return kEndOfData;
@@ -309,12 +311,22 @@ int ReadXcaliburReflection(ProgramState& state, int request, const Hkl& wanted) 
       }
     }
 
-    if (state.skip_weak == 1 && code == "LT") continue;
+    if (p.set.skip_weak == 1 && code == "LT") continue;
 
-    ConvertBlock(state.xcalibur, state.standards, omega, speed_factor, scan);
-    Classify(state, standard, code);
+    ConvertBlock(p.set.xcalibur, p.set.standards, omega, speed_factor, scan);
+    Classify(p, standard, code);
     return kReadOk;
   }
+}
+
+}  // namespace
+
+ReadResult ReadXcaliburHeader(const ReaderParts& p) {
+  return reader::Guarded([&] { return ReadHeader(p); });
+}
+
+ReadResult ReadXcaliburReflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  return reader::Guarded([&] { return ReadReflection(p, request, wanted); });
 }
 
 }  // namespace kalvex

@@ -35,7 +35,6 @@
 
 #include "common/fixed_fields.h"
 #include "scan/readers.h"
-#include "shell/command_loop.h"
 
 namespace kalvex {
 
@@ -64,49 +63,49 @@ bool StartsWith(const std::string& line, std::string_view keyword) { return line
 
 // "CHECKR" and "SOURCE" lines must reach the end of their last field.
 void RequireLength(const textfile::LineSource& data, const std::string& line, std::size_t length) {
-  if (line.size() < length) FailAtLine(data, "UNEXPECTED EOF IN DATAFILE HEADER");
+  if (line.size() < length) reader::FailAtLine(data, "UNEXPECTED EOF IN DATAFILE HEADER");
 }
 
 int HeaderInt(const textfile::LineSource& data, const std::string& line, int first_col, int width) {
   const auto value = fields::ReadInt(line, first_col, width);
-  if (!value) FailAtLine(data, "ERROR READING DATAFILE HEADER");
+  if (!value) reader::FailAtLine(data, "ERROR READING DATAFILE HEADER");
   return *value;
 }
 
 float HeaderReal(const textfile::LineSource& data, const std::string& line, int first_col, int width,
                  int decimals) {
   const auto value = fields::ReadReal(line, first_col, width, decimals);
-  if (!value) FailAtLine(data, "ERROR READING DATAFILE HEADER");
+  if (!value) reader::FailAtLine(data, "ERROR READING DATAFILE HEADER");
   return static_cast<float>(*value);
 }
 
-void ReadCheckLine(ProgramState& state, const std::string& line) {
-  const textfile::LineSource& data = state.files.data;
+void ReadCheckLine(const ReaderParts& p, const std::string& line) {
+  const textfile::LineSource& data = p.data;
   RequireLength(data, line, 41);
   const int standards = HeaderInt(data, line, 7, 4);
   const int steps = HeaderInt(data, line, 39, 3);
-  if (standards > kMaxStandards) FailAtLine(data, "More than 10 standards");
+  if (standards > kMaxStandards) reader::FailAtLine(data, "More than 10 standards");
   // A single step has no step width (the width spans steps - 1 intervals).
-  if (standards < 0 || steps < 2) FailAtLine(data, "ERROR READING DATAFILE HEADER");
-  if (steps > kMaxSteps) FailAtLine(data, "More than 200 steps per scan");
-  state.standards.count = standards;
-  state.xscans.step_count = steps;
+  if (standards < 0 || steps < 2) reader::FailAtLine(data, "ERROR READING DATAFILE HEADER");
+  if (steps > kMaxSteps) reader::FailAtLine(data, "More than 200 steps per scan");
+  p.set.standards.count = standards;
+  p.set.xscans.step_count = steps;
 }
 
-void ReadStandardLine(ProgramState& state, const std::string& line) {
-  const textfile::LineSource& data = state.files.data;
+void ReadStandardLine(const ReaderParts& p, const std::string& line) {
+  const textfile::LineSource& data = p.data;
   const int k = HeaderInt(data, line, 7, 6);
-  if (k > kMaxStandards) FailAtLine(data, "More than 10 standards");
-  if (k < 1) FailAtLine(data, "ERROR READING DATAFILE HEADER");
-  for (int i = 0; i < 3; ++i) state.standards.entries[k - 1].hkl[i] = HeaderInt(data, line, 13 + 4 * i, 4);
+  if (k > kMaxStandards) reader::FailAtLine(data, "More than 10 standards");
+  if (k < 1) reader::FailAtLine(data, "ERROR READING DATAFILE HEADER");
+  for (int i = 0; i < 3; ++i) p.set.standards.entries[k - 1].hkl[i] = HeaderInt(data, line, 13 + 4 * i, 4);
 }
 
-void ReadSourceLine(ProgramState& state, const std::string& line) {
-  RequireLength(state.files.data, line, 41);
-  state.params.lambda1 = HeaderReal(state.files.data, line, 25, 7, 5);
-  state.params.lambda2 = HeaderReal(state.files.data, line, 35, 7, 5);
-  state.params.iratio = 0.5f;
-  state.params.n_wavelengths = 2;
+void ReadSourceLine(const ReaderParts& p, const std::string& line) {
+  RequireLength(p.data, line, 41);
+  p.params.lambda1 = HeaderReal(p.data, line, 25, 7, 5);
+  p.params.lambda2 = HeaderReal(p.data, line, 35, 7, 5);
+  p.params.iratio = 0.5f;
+  p.params.n_wavelengths = 2;
 }
 
 // ---- reflections ------------------------------------------------------------
@@ -155,9 +154,9 @@ bool RewindToData(textfile::LineSource& data) {
 }
 
 // Scan geometry, time, scale and class of an accepted reflection.
-void ConvertReflection(ProgramState& state, const ReflectionLine& r) {
-  ScanReflection& scan = state.scan;
-  const int steps = state.xscans.step_count;
+void ConvertReflection(const ReaderParts& p, const ReflectionLine& r) {
+  ScanReflection& scan = p.scan;
+  const int steps = p.set.xscans.step_count;
   scan.step_count = steps;
   scan.scan_width = std::abs(r.width);
   scan.step_width = scan.scan_width / static_cast<float>(steps - 1);
@@ -165,8 +164,8 @@ void ConvertReflection(ProgramState& state, const ReflectionLine& r) {
   scan.step_time = 60.0f / r.speed / static_cast<float>(steps);
   scan.omega_centre = r.omega - scan.two_theta / 2.0f;
   if (r.width < 0.0f) {
-    ++state.input_class[kClassFiltered];
-    scan.count_scale *= state.params.atten;
+    ++p.set.input_class[kClassFiltered];
+    scan.count_scale *= p.params.atten;
     scan.class_code[0] = 'F';
   }
 }
@@ -219,30 +218,32 @@ int ReadEncodedCounts(textfile::LineSource& data, int step_count, std::array<flo
   return 0;
 }
 
-int ReadXscansHeader(ProgramState& state) {
-  textfile::LineSource& data = state.files.data;
-  state.standards = StandardsTable{};
-  state.xscans.step_count = 0;
+namespace {
+
+int ReadHeader(const ReaderParts& p) {
+  textfile::LineSource& data = p.data;
+  p.set.standards = StandardsTable{};
+  p.set.xscans.step_count = 0;
   std::string line;
   for (;;) {
-    if (!data.Next(line)) FailAtLine(data, "UNEXPECTED EOF IN DATAFILE HEADER");
-    if (StartsWith(line, "CHECKR")) ReadCheckLine(state, line);
-    else if (StartsWith(line, "SOURCE")) ReadSourceLine(state, line);
-    else if (StartsWith(line, "CHECKN")) ReadStandardLine(state, line);
-    else if (StartsWith(line, "DETECT")) state.params.atten = HeaderReal(data, line, 47, 6, 3);
-    else if (StartsWith(line, "TITLE")) state.title = fields::Fixed(fields::Column(line, 7, 60), 60);
+    if (!data.Next(line)) reader::FailAtLine(data, "UNEXPECTED EOF IN DATAFILE HEADER");
+    if (StartsWith(line, "CHECKR")) ReadCheckLine(p, line);
+    else if (StartsWith(line, "SOURCE")) ReadSourceLine(p, line);
+    else if (StartsWith(line, "CHECKN")) ReadStandardLine(p, line);
+    else if (StartsWith(line, "DETECT")) p.params.atten = HeaderReal(data, line, 47, 6, 3);
+    else if (StartsWith(line, "TITLE")) p.set.title = fields::Fixed(fields::Column(line, 7, 60), 60);
     else if (StartsWith(line, "DATA")) break;
   }
   // Without "CHECKR" there is no step count, and no scan can be laid out.
-  if (state.xscans.step_count == 0) FailAtLine(data, "ERROR READING DATAFILE HEADER");
-  state.scan.step_count = state.xscans.step_count;
-  for (auto& entry : state.standards.entries) entry.step_count = state.xscans.step_count;
+  if (p.set.xscans.step_count == 0) reader::FailAtLine(data, "ERROR READING DATAFILE HEADER");
+  p.scan.step_count = p.set.xscans.step_count;
+  for (auto& entry : p.set.standards.entries) entry.step_count = p.set.xscans.step_count;
   return kReadOk;
 }
 
-int ReadXscansReflection(ProgramState& state, int request, const Hkl& wanted) {
-  textfile::LineSource& data = state.files.data;
-  ScanReflection& scan = state.scan;
+int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  textfile::LineSource& data = p.data;
+  ScanReflection& scan = p.scan;
   int target = 0;
   // Stepping back rewinds as well: ten lines back need not reach the
   // previous reflection line when scans fill many count lines.
@@ -258,7 +259,7 @@ int ReadXscansReflection(ProgramState& state, int request, const Hkl& wanted) {
     if (!data.Next(line)) return kEndOfData;
     if (!IsReflectionLine(line)) continue;
     const auto r = ParseReflectionLine(line);
-    if (!r) FailAtLine(data, "READ ERROR ON SCAN FILE");
+    if (!r) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
     scan.seq_no = std::abs(r->seq_no);
     scan.hkl = r->hkl;
     scan.two_theta = r->two_theta;
@@ -269,13 +270,23 @@ int ReadXscansReflection(ProgramState& state, int request, const Hkl& wanted) {
     if (!accepted) continue;
     scan.standard_index = 0;
     if (r->seq_no < 0) {
-      scan.standard_index = FindStandard(state.standards, scan.hkl);
-      if (scan.standard_index == 0) FailAtLine(data, "Unidentified Standard Refln");
+      scan.standard_index = FindStandard(p.set.standards, scan.hkl);
+      if (scan.standard_index == 0) reader::FailAtLine(data, "Unidentified Standard Refln");
     }
-    const int counts_status = ReadEncodedCounts(data, state.xscans.step_count, scan.counts);
-    ConvertReflection(state, *r);
+    const int counts_status = ReadEncodedCounts(data, p.set.xscans.step_count, scan.counts);
+    ConvertReflection(p, *r);
     return counts_status == 0 ? kReadOk : kReadFailed;
   }
+}
+
+}  // namespace
+
+ReadResult ReadXscansHeader(const ReaderParts& p) {
+  return reader::Guarded([&] { return ReadHeader(p); });
+}
+
+ReadResult ReadXscansReflection(const ReaderParts& p, int request, const Hkl& wanted) {
+  return reader::Guarded([&] { return ReadReflection(p, request, wanted); });
 }
 
 }  // namespace kalvex

@@ -1,4 +1,4 @@
-// Xscans scan files: the header's step count, and the decoder of the count
+// Xscans scan files: the decoder of the count
 // lines, where every count is a run of letters closed by one terminator.
 #pragma once
 
@@ -6,13 +6,9 @@
 #include <string_view>
 
 #include "common/text_files.h"
-#include "scan/scan_reflection.h"
+#include "state/scan_reflection.h"
 
 namespace kalvex {
-
-struct XscansFormat {
-  int step_count = 0;  // from the "CHECKR" line; every reflection has it
-};
 
 // Longest letter run taken as a count: eight base-52 letters already exceed
 // any counter, and the value still fits 64 bits.

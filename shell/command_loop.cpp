@@ -4,28 +4,28 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fit/auto_fit.h"
-#include "fit/background.h"
-#include "fit/manual_fit.h"
-#include "refine/calc_ub.h"
-#include "scan/preprocessing.h"
-#include "shell/files.h"
-#include "shell/parameter_dialogs.h"
-#include "shell/user_interface.h"
+#include "commands/auto_fit.h"
+#include "commands/calc_background.h"
+#include "commands/calc_ub.h"
+#include "commands/files.h"
+#include "commands/manual_fit.h"
+#include "commands/parameter_dialogs.h"
+#include "commands/preprocessing.h"
 #include "toolkit/toolkit.h"
+#include "ui/user_interface.h"
 
 namespace kalvex {
 
-std::unique_ptr<ProgramState> NewProgramState() { return std::make_unique<ProgramState>(); }
-
 void StartUp(ProgramState& state) {
   state.params.output_format = kOutputRfine;
-  BuildUserInterface(state);
+  if (!BuildUserInterface(state)) StopWithMessage("Cannot start the window system");
   OpenDataFile(state);
   OpenParameterFile(state);
 }
 
-bool DispatchCommand(ProgramState& state, int code) {
+namespace {
+
+bool RunHandler(ProgramState& state, int code) {
   switch (code) {
     case kCodeClosed:
     case kCodeExit:
@@ -75,23 +75,21 @@ bool DispatchCommand(ProgramState& state, int code) {
   }
 }
 
+}  // namespace
+
+bool DispatchCommand(ProgramState& state, int code) {
+  const bool known = RunHandler(state, code);
+  // A command that met the main window's closing, or a fatal error, has
+  // returned to here; the program ends now.
+  if (state.end_requested) StopWithMessage(state.end_message);
+  return known;
+}
+
 void RunCommandLoop(ProgramState& state) {
   for (;;) {
     state.current_action = tk::Wait();
     DispatchCommand(state, state.current_action);
   }
-}
-
-std::string_view FatalMessageText(std::string_view message) {
-  constexpr std::size_t kMessageLength = 60;
-  message = message.substr(0, kMessageLength);
-  std::size_t n = 0;
-  while (n < message.size()) {
-    const unsigned char c = static_cast<unsigned char>(message[n]);
-    if (c < 32 || c > 122) break;
-    ++n;
-  }
-  return message.substr(0, n);
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <map>
 
-#include "fit/auto_fit.h"
+#include "commands/auto_fit.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 

@@ -5,7 +5,8 @@
 #include <map>
 
 #include "common/fixed_fields.h"
-#include "fit/auto_fit.h"
+#include "commands/auto_fit.h"
+#include "commands/fitting.h"
 #include "fit/intensity_file.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"

@@ -3,7 +3,7 @@
 
 #include "common/fixed_fields.h"
 #include "shell/command_loop.h"
-#include "shell/files.h"
+#include "commands/files.h"
 #include "tests/end_to_end/harness.h"
 
 namespace kalvex {
@@ -34,7 +34,7 @@ TEST(OpenFiles, DataFileStartsTheLogAndShowsTheFirstReflection) {
   EXPECT_EQ(state->scan.hkl, files.set.reflections[0].hkl);
   EXPECT_EQ(script::Text(state->widgets.data_file_field), "set.dca");
   // This format has no title: the field shows the blanked one.
-  EXPECT_EQ(script::Text(state->widgets.title_field), fields::TrimRight(state->title));
+  EXPECT_EQ(script::Text(state->widgets.title_field), fields::TrimRight(state->data_set.title));
   EXPECT_EQ(state->preprocessed, 0);
   EXPECT_EQ(script::Status(state->widgets.menu_calc_ub), tk::kGreyed);
 

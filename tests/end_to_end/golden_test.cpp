@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "common/fixed_fields.h"
-#include "fit/auto_fit.h"
+#include "commands/auto_fit.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 

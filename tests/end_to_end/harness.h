@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/files.h"
+#include "commands/files.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 

@@ -125,12 +125,37 @@ TEST(KalvexCommand, IntegratesAFileOfEveryFormat) {
   }
 }
 
+// A Single file is asked its omega step at opening and again at every rewind
+// (preprocessing rewinds it): each box gets --omega-step, and the run goes
+// from preprocessing through Calc UB to the written file.
+TEST(KalvexCommand, SingleFileAnswersEveryOmegaStepBoxThroughCalcUB) {
+  const fs::path out = testing::ScratchDir("kalvex_single_calc_ub");
+  const std::string simulate = std::string(SIMULATE_COMMAND) + " --format single --out " + out.string() +
+                               " --name t --reflections 150 >/dev/null";
+  ASSERT_EQ(std::system(simulate.c_str()), 0);
+  const CommandRun run = Kalvex("integrate " + (out / "t.dat").string() + " --par " + (out / "t.par").string() +
+                                " --input-format single --omega-step 0.03 --preprocess --calc-ub --quiet");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto cell = run.out.find("Refined cell from");
+  ASSERT_NE(cell, std::string::npos) << run.out;
+  const auto a = run.out.find("  a ", cell);
+  ASSERT_NE(a, std::string::npos);
+  EXPECT_NEAR(std::stod(run.out.substr(a + 4, 16)), 8.5, 0.01) << run.out.substr(cell, 200);
+  EXPECT_EQ(testing::ReadLines(out / "t.int").size(), testing::ReadLines(out / "t_truth.csv").size() - 1);
+}
+
 TEST(KalvexCommand, AFatalInputEndsWithOneAndTheMessage) {
   const fs::path dir = ExampleCopy("kalvex_fatal");
   std::ofstream(dir / "broken.par") << "ATTEN   1.2.3\n";
   const CommandRun run = Kalvex("integrate " + (dir / "example.dca").string() + " --par " + (dir / "broken.par").string());
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("ERROR READING PARAMETER FILE"), std::string::npos);
+
+  // A data file read as the wrong format: the reader's message, status 1.
+  const CommandRun wrong = Kalvex("integrate " + (dir / "example.dca").string() + " --par " +
+                                  (dir / "example.par").string() + " --input-format cad4");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.out.find("Error reading file header at line 2"), std::string::npos) << wrong.out;
 }
 
 }  // namespace

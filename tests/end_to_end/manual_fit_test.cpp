@@ -1,7 +1,7 @@
 // "Manual profile fit": moving, refitting, accepting and rejecting.
 #include <gtest/gtest.h>
 
-#include "fit/manual_fit.h"
+#include "commands/manual_fit.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 

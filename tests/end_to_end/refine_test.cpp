@@ -5,9 +5,10 @@
 #include <cmath>
 #include <regex>
 
-#include "fit/auto_fit.h"
-#include "refine/calc_ub.h"
-#include "scan/preprocessing.h"
+#include "commands/auto_fit.h"
+#include "commands/calc_ub.h"
+#include "commands/preprocessing.h"
+#include "fit/fit_reflection.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 
@@ -199,7 +200,7 @@ TEST(Preprocess, KeepsStrongReflectionsThenCalcUBMakesTheIntegrationPredictPosit
   int standards = 0;
   for (const auto& r : files.set.reflections) standards += r.standard_index > 0;
   EXPECT_LE(list.count, state->fit.outcome[1] - standards);
-  EXPECT_EQ(state->skip_weak, 0);  // the check box decides after the first read
+  EXPECT_EQ(state->data_set.skip_weak, 0);  // the check box decides after the first read
 
   script::QueueClick(kCodeFwhmSave);
   DispatchCommand(*state, kCodeCalcFwhm);

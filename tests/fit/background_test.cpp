@@ -14,34 +14,34 @@ namespace {
 class FixedBackgroundTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    state = NewProgramState();
     const float counts[8] = {4, 8, 50, 90, 60, 20, 6, 2};
-    state->scan.step_count = 8;
-    std::copy(counts, counts + 8, state->scan.counts.begin());
-    state->scan.count_scale = 2.0f;
+    scan.step_count = 8;
+    std::copy(counts, counts + 8, scan.counts.begin());
+    scan.count_scale = 2.0f;
   }
   float At(int type, float two_theta) {
-    state->params.bg_type = type;
-    return FixedBackground(*state, two_theta);
+    params.bg_type = type;
+    return FixedBackground(scan, params, table, two_theta);
   }
-  std::unique_ptr<ProgramState> state;
+  ScanReflection scan{};
+  RunParameters params{};
+  BackgroundTable table{};
 };
 
 TEST_F(FixedBackgroundTest, EndStepTypesUseTheRawCounts) {
   EXPECT_FLOAT_EQ(At(kBgNone, 30.0f), 3.0f);  // (4 + 2) / 2, count_scale not applied
-  state->params.nstep_bg = 1;
+  params.nstep_bg = 1;
   EXPECT_FLOAT_EQ(At(kBgFromScan, 30.0f), 3.0f);
-  state->params.nstep_bg = 2;
+  params.nstep_bg = 2;
   EXPECT_FLOAT_EQ(At(kBgFromScan, 30.0f), 5.0f);  // ((4 + 2) / 2 + (8 + 6) / 2) / 2
   // Out of range: at least the end steps, at most the whole scan.
-  state->params.nstep_bg = 0;
+  params.nstep_bg = 0;
   EXPECT_FLOAT_EQ(At(kBgFromScan, 30.0f), 3.0f);
-  state->params.nstep_bg = 20;
+  params.nstep_bg = 20;
   EXPECT_FLOAT_EQ(At(kBgFromScan, 30.0f), 30.0f);  // 240 / 8
 }
 
 TEST_F(FixedBackgroundTest, TableIsInterpolatedAndUnscaled) {
-  auto& table = state->fit.bg_table;
   for (int k = 1; k <= kBgTableSize; ++k) table[k] = 100.0f + k;
   table[10] = 100.0f;
   table[11] = 140.0f;
@@ -57,7 +57,7 @@ TEST_F(FixedBackgroundTest, TableIsInterpolatedAndUnscaled) {
 }
 
 TEST_F(FixedBackgroundTest, ExponentialIsUnscaled) {
-  auto& coefficients = state->params.pdef[kBackground];
+  auto& coefficients = params.pdef[kBackground];
   coefficients = {100.0f, 0.05f, 10.0f};
   EXPECT_NEAR(At(kBgExp, 20.0f), (100.0f * std::exp(-1.0f) + 10.0f) / 2.0f, 1e-5f);
 }

@@ -62,7 +62,7 @@ TEST(CalcBackground, BuildsTheTableAndTheExponentialFromTheWholeFile) {
 
   // The table now predicts a reflection's background in its own counts.
   state->params.bg_type = kBgSpline;
-  const float at = FixedBackground(*state, 30.0f);
+  const float at = FixedBackground(state->scan, state->params, state->fit.bg_table, 30.0f);
   EXPECT_NEAR(at, table[30] / state->scan.count_scale, 1e-3f * at);
 }
 

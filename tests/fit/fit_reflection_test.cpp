@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 
+#include "state/program_state.h"
 #include "tests/fit/synthetic_scan.h"
 
 namespace kalvex {
@@ -36,6 +38,17 @@ class FitReflectionTest : public ::testing::Test {
     P[kIntensity] *= 0.8f;
     P[kPosition] += 0.05f;
     P[kEta] = 0.3f;
+  }
+
+  // Fits the scan in memory from the start values and refine flags in the
+  // state, as the fitting commands do, and keeps the results there.
+  // hold_position is the retry of automatic integration.
+  void Fit(bool hold_position = false) {
+    FitControls controls;
+    controls.start = state->fit.peak.value;
+    controls.refine = state->params.refine_flag;
+    controls.hold_position = hold_position;
+    static_cast<FitOutcome&>(state->fit) = FitReflection(state->scan, state->params, controls);
   }
 
   std::string Code() const { return std::string(state->scan.class_code.begin(), state->scan.class_code.end()); }
@@ -71,7 +84,7 @@ TEST_F(FitReflectionTest, AcceptedReflectionIsIntegratedAndScaled) {
   state->params.refine_flag[kEta] = 0;
   state->fit.peak.value[kEta] = 0.0f;
   const float centre = state->scan.omega_centre;
-  FitReflection(*state, kFitNormal);
+  Fit();
   const FitState& fit = state->fit;
   EXPECT_EQ(Code(), "NF    ");
   EXPECT_EQ(fit.fit_status, kFitConverged);
@@ -104,7 +117,7 @@ TEST_F(FitReflectionTest, LorentzianTailsStillGetASummationSigma) {
   scan.truth[kIntensity] = 3000.0f;
   scan.Make();
   Load(scan, 2.0f);
-  FitReflection(*state, kFitNormal);
+  Fit();
   ASSERT_EQ(Code(), "NF    ");
   const FitState& fit = state->fit;
   const float* yc = state->scan.calculated.data();
@@ -123,7 +136,7 @@ TEST_F(FitReflectionTest, FailedFirstFitsRejectAtOnce) {
   // Nothing refined: "D".
   state->params.refine_flag = {};
   const float centre = state->scan.omega_centre;
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NRD   ");
   ExpectNotIntegrated();
   EXPECT_EQ(state->scan.omega_centre, centre);
@@ -133,7 +146,7 @@ TEST_F(FitReflectionTest, FailedFirstFitsRejectAtOnce) {
   single.lambda2 = 0.0f;
   Load(single);
   state->params.refine_flag = {0, 1, 1, 1, 1, 1, 1};
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NRE   ");
   EXPECT_EQ(state->fit.fit_status, kFitSingular);
   ExpectNotIntegrated();
@@ -150,7 +163,7 @@ TEST_F(FitReflectionTest, UnsettledFirstFitIsRejectedC) {
   Load(narrow);
   state->fit.peak.value = {0.0f, 10.0f, 0.3f, 1.0f, 0.02f, 0.0f, 0.0f};
   state->params.refine_flag = {0, 0, 0, 0, 1, 0, 0};
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(state->fit.fit_status, kFitNoConvergence);
   EXPECT_EQ(Code(), "NRC   ");
   ExpectNotIntegrated();
@@ -165,7 +178,7 @@ TEST_F(FitReflectionTest, StrongReflectionIsFittedNotRejected) {
   scan.Make();
   Load(scan);
   ASSERT_GT(state->scan.max_count, 5.0e5f);
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NF    ");
   EXPECT_LT(state->fit.peak.esd[kPosition] * state->fit.peak.esd[kPosition], 1e-8f);
   EXPECT_NEAR(state->fit.i_fit, 2.5e5f, 4.0f * state->fit.sigma_fit);
@@ -177,7 +190,7 @@ TEST_F(FitReflectionTest, PoorAgreementIsFlaggedButIntegratedFromTheFirstFit) {
   Check(kRwp, 0.0f, 1e-6f);
   // An Intensity limit that a fitted reflection would fail is not reached.
   Check(kIntensity, 1e9f, 0.0f);
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NRF   ");
   const FitState& fit = state->fit;
   EXPECT_GT(fit.rwp, 1e-6f);
@@ -217,7 +230,7 @@ TEST_F(FitReflectionTest, LimitsGiveTheirReasonLetters) {
   for (const Case& c : cases) {
     SetUp();
     Check(c.parameter, c.low, c.high);
-    FitReflection(*state, kFitNormal);
+    Fit();
     EXPECT_EQ(Code(), c.code) << c.what;
     if (c.code[1] == 'R') {
       ExpectNotIntegrated();
@@ -235,7 +248,7 @@ TEST_F(FitReflectionTest, HeldParametersAreNotTested) {
   state->params.refine_flag[kEta] = 0;
   state->fit.peak.value[kEta] = truth[kEta];
   Check(kEta, 0.8f, 0.9f);
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NF    ");
 }
 
@@ -248,14 +261,14 @@ TEST_F(FitReflectionTest, RetryHoldsThePositionAndSkipsTheWindow) {
   Load(scan);
   state->fit.peak.value[kPosition] = 0.42f;
   Check(kPosition, 0.1f, 0.1f);
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NRP   ");
 
   // The retry: its caller switches Position refinement off and places it.
   Load(scan);
   state->params.refine_flag[kPosition] = 0;
   state->fit.peak.value[kPosition] = 0.4f;
-  FitReflection(*state, kFitRetry);
+  Fit(true);
   EXPECT_EQ(Code(), "NF    ");
   EXPECT_EQ(state->fit.peak.value[kPosition], 0.4f);
   EXPECT_EQ(state->fit.peak.esd[kPosition], 0.0f);
@@ -272,20 +285,20 @@ TEST_F(FitReflectionTest, WeakReflectionSkipsShapeTestsButNotTheWindow) {
   Check(kEta, 0.9f, 1.0f);
   Check(kFwhm, 5.0f, 6.0f);
   Check(kIratio, 5.0f, 6.0f);
-  FitReflection(*state, kFitNormal);
+  Fit();
   ASSERT_LT(state->fit.peak.value[kIntensity], 3.0f * state->fit.peak.esd[kIntensity]);
   EXPECT_EQ(Code(), "NF    ");
 
   Load(weak);
   Check(kPosition, -1.0f, -1.0f);  // an empty window
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NRP   ");
 }
 
 TEST_F(FitReflectionTest, HeldIntensityHasNoSigma) {
   state->params.refine_flag[kIntensity] = 0;
   state->fit.peak.value[kIntensity] = truth[kIntensity];
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(Code(), "NF    ");
   EXPECT_EQ(state->fit.sigma_fit, 0.0f);
   EXPECT_FLOAT_EQ(state->fit.i_fit, truth[kIntensity]);
@@ -295,7 +308,7 @@ TEST_F(FitReflectionTest, MonochromatorTermIsRecomputedWithTheSignOfTwoTheta) {
   state->params.mono_orient = 1;
   state->params.mono_2theta = 12.16f;
   state->scan.mono_term = 0.5f;
-  FitReflection(*state, kFitNormal);
+  Fit();
   const float shift = state->scan.mono_term;
   EXPECT_NE(shift, 0.5f);
   EXPECT_GT(shift, 0.0f);
@@ -303,14 +316,14 @@ TEST_F(FitReflectionTest, MonochromatorTermIsRecomputedWithTheSignOfTwoTheta) {
 
   Load(SyntheticScan{});
   state->scan.two_theta = -40.0f;
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_FLOAT_EQ(state->scan.mono_term, -shift);
 
   // Without an orientation the reader's value stands.
   Load(SyntheticScan{});
   state->params.mono_orient = 0;
   state->scan.mono_term = 0.0f;
-  FitReflection(*state, kFitNormal);
+  Fit();
   EXPECT_EQ(state->scan.mono_term, 0.0f);
 }
 

@@ -5,17 +5,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "fit/fit_reflection.h"
 #include "fit/profile.h"
+#include "state/program_state.h"
 #include "tests/fit/profile_oracle.h"
 #include "tests/fit/synthetic_scan.h"
 
 namespace kalvex {
 namespace {
 
-using testing::FitOutcome;
+using testing::ProfileOutcome;
 
 using testing::SyntheticScan;
 
@@ -110,7 +112,7 @@ ProfileFlags FlagsFor(int index) {
   }
 }
 
-bool Compare(const FitOutcome& fast, const FitOutcome& slow, int steps, bool report) {
+bool Compare(const ProfileOutcome& fast, const ProfileOutcome& slow, int steps, bool report) {
   Comparison c(report);
   c.Check(fast.status == slow.status, "status " + std::to_string(fast.status) + " vs " + std::to_string(slow.status));
   for (int k = 1; k <= kProfileParameters; ++k) {
@@ -135,20 +137,17 @@ TEST(FastFitAgainstOracle, RefineProfileGivesTheSameStatusParametersAndProfile) 
     scan.Make();
     const ProfileFlags flags = FlagsFor(index);
     auto fit = [&](bool fast, float nudge_towards) {
-      FitOutcome out;
-      out.p = StartValues(scan.truth, index);
       std::array<float, kMaxSteps> y = scan.y;
       if (nudge_towards != 0.0f) NudgeCounts(y.data(), scan.steps, nudge_towards);
-      (fast ? RefineProfile : oracle::RefineProfile)(scan.x.data(), y.data(), scan.steps,
-                                                     {scan.lambda1, scan.lambda2}, scan.mono_term, scan.two_theta,
-                                                     out.p, flags, out.yc.data(), out.e, out.rwp, out.chi2,
-                                                     out.status);
-      return out;
+      ProfileScan input = scan.Input();
+      input.y = y.data();
+      return testing::RunFit(fast ? RefineProfile : oracle::RefineProfile, input, StartValues(scan.truth, index),
+                             flags);
     };
-    const FitOutcome fast = fit(true, 0.0f);
-    const FitOutcome slow = fit(false, 0.0f);
-    const FitOutcome up = fit(false, 1e30f);
-    const FitOutcome down = fit(false, -1e30f);
+    const ProfileOutcome fast = fit(true, 0.0f);
+    const ProfileOutcome slow = fit(false, 0.0f);
+    const ProfileOutcome up = fit(false, 1e30f);
+    const ProfileOutcome down = fit(false, -1e30f);
     SCOPED_TRACE("case " + std::to_string(index));
     if (!Compare(up, slow, scan.steps, false) || !Compare(down, slow, scan.steps, false)) {
       ++knife_edges;
@@ -166,18 +165,18 @@ TEST(FastFitAgainstOracle, RefineProfileGivesTheSameStatusParametersAndProfile) 
   RecordProperty("unconverged", statuses[kFitNoConvergence]);
 }
 
-// What FitReflection leaves behind.
+// What FitReflection gives back and leaves in the scan.
 struct Integration {
   std::string code;
-  FitState fit;
+  FitOutcome fit;
   float omega_centre = 0.0f;
 };
 
 bool Compare(const Integration& fast, const Integration& slow, bool report) {
   Comparison c(report);
   c.Check(fast.code == slow.code, "class code \"" + fast.code + "\" vs \"" + slow.code + "\"");
-  const FitState& f = fast.fit;
-  const FitState& s = slow.fit;
+  const FitOutcome& f = fast.fit;
+  const FitOutcome& s = slow.fit;
   c.Check(f.fit_status == s.fit_status, Versus("status", 0, f.fit_status, s.fit_status));
   for (int k = 1; k <= kProfileParameters; ++k) {
     c.Check(AgreesParameter(f.peak.value[k], s.peak.value[k], s.peak.esd[k]),
@@ -201,13 +200,19 @@ TEST(FastFitAgainstOracle, FitReflectionGivesTheSameLettersAndResults) {
   for (int index = 0; index < kCases; ++index) {
     SyntheticScan scan = MakeCase(index);
     scan.Make();
-    const int mode = index % 11 == 0 ? kFitRetry : kFitNormal;
+    // Every eleventh case is the retry of automatic integration.
+    const bool retry = index % 11 == 0;
     auto integrate = [&](bool fast, float nudge_towards) {
       RunParameters& par = state->params;
       scan.Fill(state->scan, par);
       if (nudge_towards != 0.0f) NudgeCounts(state->scan.counts.data(), scan.steps, nudge_towards);
-      par.refine_flag = FlagsFor(index);
-      if (mode == kFitRetry) par.refine_flag[kPosition] = 0;
+      FitControls controls;
+      controls.start = StartValues(scan.truth, index);
+      controls.refine = FlagsFor(index);
+      if (retry) {
+        controls.refine[kPosition] = 0;
+        controls.hold_position = true;
+      }
       // Every test on, with limits that some of the family fail.
       par.check_flag = {0, 1, 1, 1, 1, 1, 1, 1};
       par.low = {0, 0.0f, 0.1f, 10.0f, 0.03f, 0.0f, 0.2f};
@@ -217,10 +222,8 @@ TEST(FastFitAgainstOracle, FitReflectionGivesTheSameLettersAndResults) {
       par.mono_2theta = 12.16f;
       state->scan.count_scale = 1.0f + static_cast<float>(index % 3);
       state->scan.class_code = {'N', 'x', 'x', 'x', 'x', 'x'};
-      state->fit = FitState{};
-      state->fit.peak.value = StartValues(scan.truth, index);
-      (fast ? FitReflection : oracle::FitReflection)(*state, mode);
-      return Integration{std::string(state->scan.class_code.begin(), state->scan.class_code.end()), state->fit,
+      const FitOutcome outcome = (fast ? FitReflection : oracle::FitReflection)(state->scan, par, controls);
+      return Integration{std::string(state->scan.class_code.begin(), state->scan.class_code.end()), outcome,
                          state->scan.omega_centre};
     };
     const Integration fast = integrate(true, 0.0f);

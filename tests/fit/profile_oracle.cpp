@@ -5,10 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/linear_algebra.h"
 #include "fit/fit_reflection.h"
-#include "refine/linear_algebra.h"
-#include "shell/parameter_file.h"
-#include "shell/run_parameters.h"
+#include "scan/parameter_file.h"
 
 namespace kalvex::oracle {
 
@@ -21,11 +20,11 @@ constexpr double kMinDiagonal = 1.0e-20;
 constexpr float kPivotTolerance = 1.0e-6f;
 constexpr float kConvergedShift = 0.01f;
 
-}  // namespace
-
-void RefineProfile(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
-                   float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e,
-                   float& rwp, float& chi2, int& status) {
+// The fit as first written, its results left where the first interface put
+// them: p from the start values to the result, e, rwp, chi2 and status.
+void Refine(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
+            float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e, bool& esd_set,
+            float& rwp, float& chi2, int& status) {
   status = kFitNothingToRefine;
   std::array<int, kProfileParameters> refined{};
   int nr = 0;
@@ -144,9 +143,22 @@ void RefineProfile(const float* x, const float* y, int n, const std::array<float
       if (refines) p[k] = work[k];
       e[k] = refines ? new_esd[k] : 0.0f;
     }
+    esd_set = true;
   }
 }
 
-void FitReflection(ProgramState& state, int mode) { kalvex::FitReflectionWith(state, mode, RefineProfile); }
+}  // namespace
+
+ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc) {
+  ProfileFit fit;
+  fit.p = start;
+  Refine(scan.x, scan.y, scan.n, scan.lambda, scan.mono_term, scan.two_theta, fit.p, flags, yc, fit.esd,
+         fit.esd_set, fit.rwp, fit.chi2, fit.status);
+  return fit;
+}
+
+FitOutcome FitReflection(ScanReflection& scan, const RunParameters& par, const FitControls& controls) {
+  return kalvex::FitReflectionWith(scan, par, controls, RefineProfile);
+}
 
 }  // namespace kalvex::oracle

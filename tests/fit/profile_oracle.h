@@ -3,20 +3,19 @@
 // fast fit of fit/profile.cpp must reproduce within single-precision rounding.
 #pragma once
 
-#include <array>
-
+#include "fit/fit_reflection.h"
 #include "fit/profile.h"
-#include "shell/program_state.h"
+#include "state/fit_state.h"
+#include "state/run_parameters.h"
+#include "state/scan_reflection.h"
 
 namespace kalvex::oracle {
 
 // Same arguments and results as kalvex::RefineProfile.
-void RefineProfile(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
-                   float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e,
-                   float& rwp, float& chi2, int& status);
+ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc);
 
 // kalvex::FitReflection's own rules, fitting with the straightforward
 // RefineProfile above.
-void FitReflection(ProgramState& state, int mode);
+FitOutcome FitReflection(ScanReflection& scan, const RunParameters& par, const FitControls& controls);
 
 }  // namespace kalvex::oracle

@@ -9,13 +9,13 @@
 #include <limits>
 #include <string>
 
-#include "shell/run_parameters.h"
+#include "state/run_parameters.h"
 #include "tests/fit/synthetic_scan.h"
 
 namespace kalvex {
 namespace {
 
-using testing::FitOutcome;
+using testing::ProfileOutcome;
 
 using testing::SyntheticScan;
 
@@ -131,12 +131,8 @@ TEST(LineShape, DerivativesMatchFiniteDifferences) {
   }
 }
 
-FitOutcome Fit(const SyntheticScan& scan, const ProfileValues& start, const ProfileFlags& flags) {
-  FitOutcome out;
-  out.p = start;
-  RefineProfile(scan.x.data(), scan.y.data(), scan.steps, {scan.lambda1, scan.lambda2}, scan.mono_term,
-                scan.two_theta, out.p, flags, out.yc.data(), out.e, out.rwp, out.chi2, out.status);
-  return out;
+ProfileOutcome Fit(const SyntheticScan& scan, const ProfileValues& start, const ProfileFlags& flags) {
+  return testing::RunFit(RefineProfile, scan.Input(), start, flags);
 }
 
 // Start values off the truth as the default rules would leave them.
@@ -155,7 +151,7 @@ const ProfileFlags kAllButRatio{0, 1, 1, 1, 1, 1, 0};
 TEST(RefineProfile, NoiselessDoubletIsRecovered) {
   SyntheticScan scan;
   scan.Make();
-  FitOutcome fit = Fit(scan, Perturbed(scan.truth), kAllButRatio);
+  ProfileOutcome fit = Fit(scan, Perturbed(scan.truth), kAllButRatio);
   ASSERT_EQ(fit.status, kFitConverged);
   EXPECT_NEAR(fit.p[kBackground], scan.truth[kBackground], 0.01f);
   EXPECT_NEAR(fit.p[kFwhm], scan.truth[kFwhm], 1e-4f);
@@ -184,7 +180,7 @@ TEST(RefineProfile, NoisyDoubletsAreRecoveredWithinTheirEsds) {
     if (seed % 2 == 1) flags[kIratio] = 1;
     ProfileValues start = Perturbed(scan.truth);
     if (flags[kIratio] == 1) start[kIratio] = 0.6f;
-    FitOutcome fit = Fit(scan, start, flags);
+    ProfileOutcome fit = Fit(scan, start, flags);
     ASSERT_EQ(fit.status, kFitConverged) << "seed " << seed;
     for (int k = 1; k <= kProfileParameters; ++k) {
       if (flags[k] != 1) continue;
@@ -202,7 +198,7 @@ TEST(RefineProfile, SecondWavelengthBelowATenthMakesASingleLine) {
   scan.Make();
   ProfileValues start = Perturbed(scan.truth);
   start[kIratio] = 0.5f;
-  FitOutcome single = Fit(scan, start, kAllButRatio);
+  ProfileOutcome single = Fit(scan, start, kAllButRatio);
   EXPECT_EQ(single.status, kFitConverged);
   EXPECT_EQ(single.p[kIratio], 0.0f);
   EXPECT_NEAR(single.p[kPosition], scan.truth[kPosition], 1e-5f);
@@ -210,7 +206,7 @@ TEST(RefineProfile, SecondWavelengthBelowATenthMakesASingleLine) {
   // At 0.1 the fit is a doublet again: the ratio stays and a second line
   // (here far off at the short wavelength) is part of the model.
   scan.lambda2 = 0.1f;
-  FitOutcome doublet = Fit(scan, start, {0, 1, 0, 0, 0, 0, 0});
+  ProfileOutcome doublet = Fit(scan, start, {0, 1, 0, 0, 0, 0, 0});
   EXPECT_EQ(doublet.p[kIratio], 0.5f);
 }
 
@@ -225,7 +221,7 @@ TEST(RefineProfile, AStrongReflectionIsFittedNotRejected) {
   float peak = 0.0f;
   for (int i = 0; i < scan.steps; ++i) peak = std::max(peak, scan.y[i]);
   ASSERT_GT(peak, 5.0e5f);
-  FitOutcome fit = Fit(scan, Perturbed(scan.truth), kAllButRatio);
+  ProfileOutcome fit = Fit(scan, Perturbed(scan.truth), kAllButRatio);
   ASSERT_EQ(fit.status, kFitConverged);
   EXPECT_LT(fit.e[kPosition] * fit.e[kPosition], 1e-8f);
   EXPECT_GT(fit.e[kPosition], 0.0f);
@@ -237,21 +233,17 @@ TEST(RefineProfile, AStrongReflectionIsFittedNotRejected) {
 TEST(RefineProfile, NothingToRefineEvaluatesNothing) {
   SyntheticScan scan;
   scan.Make();
-  FitOutcome none;
-  none.p = scan.truth;
-  none.e.fill(7.0f);
-  none.yc.fill(3.0f);
-  none.rwp = 0.25f;
-  none.chi2 = 9.0f;
-  RefineProfile(scan.x.data(), scan.y.data(), scan.steps, {scan.lambda1, scan.lambda2}, 0.0f, scan.two_theta,
-                none.p, ProfileFlags{}, none.yc.data(), none.e, none.rwp, none.chi2, none.status);
+  std::array<float, kMaxSteps> yc{};
+  yc.fill(3.0f);
+  const ProfileFit none = RefineProfile(scan.Input(), scan.truth, ProfileFlags{}, yc.data());
   EXPECT_EQ(none.status, kFitNothingToRefine);
-  EXPECT_EQ(none.rwp, 0.25f);
-  EXPECT_EQ(none.chi2, 9.0f);
-  EXPECT_EQ(none.e[kFwhm], 7.0f);
+  // No pass ran: no agreement and no ESDs to give, the start values back.
+  EXPECT_EQ(none.rwp, 0.0f);
+  EXPECT_EQ(none.chi2, 0.0f);
+  EXPECT_EQ(none.esd, ProfileValues{});
   EXPECT_EQ(none.p, scan.truth);
-  for (int i = 0; i < scan.steps; ++i) EXPECT_EQ(none.yc[i], 0.0f);
-  EXPECT_EQ(none.yc[scan.steps], 3.0f);  // beyond the scan: untouched
+  for (int i = 0; i < scan.steps; ++i) EXPECT_EQ(yc[i], 0.0f);
+  EXPECT_EQ(yc[scan.steps], 3.0f);  // beyond the scan: untouched
 
   // As many refined parameters as steps.
   scan.steps = 3;
@@ -273,14 +265,15 @@ TEST(RefineProfile, StepsBeyondTheRecordCapacityAreNotFitted) {
     y[i] = 1.0e6f;
   }
   yc.fill(-7.0f);
-  FitOutcome fit;
-  fit.p = Perturbed(scan.truth);
-  RefineProfile(x.data(), y.data(), kMaxSteps + 50, {scan.lambda1, scan.lambda2}, 0.0f, scan.two_theta, fit.p,
-                kAllButRatio, yc.data(), fit.e, fit.rwp, fit.chi2, fit.status);
-  const FitOutcome within = Fit(scan, Perturbed(scan.truth), kAllButRatio);
+  ProfileScan input = scan.Input();
+  input.x = x.data();
+  input.y = y.data();
+  input.n = kMaxSteps + 50;
+  const ProfileFit fit = RefineProfile(input, Perturbed(scan.truth), kAllButRatio, yc.data());
+  const ProfileOutcome within = Fit(scan, Perturbed(scan.truth), kAllButRatio);
   ASSERT_EQ(fit.status, kFitConverged);
   EXPECT_EQ(fit.p, within.p);
-  EXPECT_EQ(fit.e, within.e);
+  EXPECT_EQ(fit.esd, within.e);
   for (int i = 0; i < kMaxSteps; ++i) EXPECT_EQ(yc[i], within.yc[i]);
   for (int i = kMaxSteps; i < kMaxSteps + 50; ++i) EXPECT_EQ(yc[i], -7.0f);
 }
@@ -291,7 +284,7 @@ TEST(RefineProfile, ASingularNormalMatrixIsStatusOne) {
   scan.Make();
   // A single-line fit has no alpha2 to scale: the ratio's column is empty.
   const ProfileValues start = Perturbed(scan.truth);
-  FitOutcome ratio = Fit(scan, start, {0, 1, 0, 1, 0, 0, 1});
+  ProfileOutcome ratio = Fit(scan, start, {0, 1, 0, 1, 0, 0, 1});
   EXPECT_EQ(ratio.status, kFitSingular);
   EXPECT_EQ(ratio.p[kBackground], start[kBackground]);  // no pass completed
   EXPECT_GT(ratio.rwp, 0.0f);                           // but the profile was evaluated
@@ -312,15 +305,13 @@ TEST(RefineProfile, CountsOfMinusOneOrLessWeighOne) {
   const float x[4] = {0.0f, 0.1f, 0.2f, 0.3f};
   for (float last : {-1.0f, -5.0f}) {
     const float y[4] = {9.0f, 9.0f, 9.0f, last};
-    ProfileValues p{0.0f, 5.0f, 0.1f, 0.0f, 0.1f, 0.0f, 0.0f};
-    ProfileValues e{};
+    const ProfileValues start{0.0f, 5.0f, 0.1f, 0.0f, 0.1f, 0.0f, 0.0f};
     std::array<float, 4> yc{};
-    float rwp = 0.0f, chi2 = 0.0f;
-    int status = -1;
-    RefineProfile(x, y, 4, {0.7093f, 0.0f}, 0.0f, 20.0f, p, {0, 1, 0, 0, 0, 0, 0}, yc.data(), e, rwp, chi2, status);
-    ASSERT_EQ(status, kFitConverged);
+    const ProfileFit fit =
+        RefineProfile({x, y, 4, {0.7093f, 0.0f}, 0.0f, 20.0f}, start, {0, 1, 0, 0, 0, 0, 0}, yc.data());
+    ASSERT_EQ(fit.status, kFitConverged);
     const double mean = (3.0 * 0.1 * 10.0 + 1.0 * (last + 1.0)) / (3.0 * 0.1 + 1.0);
-    EXPECT_NEAR(p[kBackground], mean - 1.0, 0.01) << "last count " << last;
+    EXPECT_NEAR(fit.p[kBackground], mean - 1.0, 0.01) << "last count " << last;
   }
 }
 
@@ -340,7 +331,7 @@ const ProfileValues kWideWeakLine{0.0f, 10.0f, 0.3f, 1.0f, 0.02f, 0.0f, 0.0f};
 
 TEST(RefineProfile, AFitThatNeverSettlesStopsAfterTwoHundredPasses) {
   const SyntheticScan scan = NarrowPeak();
-  FitOutcome fit = Fit(scan, kWideWeakLine, {0, 0, 0, 0, 1, 0, 0});
+  ProfileOutcome fit = Fit(scan, kWideWeakLine, {0, 0, 0, 0, 1, 0, 0});
   EXPECT_EQ(fit.status, kFitNoConvergence);
   EXPECT_NE(fit.p[kPosition], kWideWeakLine[kPosition]);
   EXPECT_GT(fit.e[kPosition], 0.0f);
@@ -368,7 +359,7 @@ TEST(RefineProfile, DampingRampsToSeventyPercentAndConvergesOnTheUndampedShift) 
 
   ProfileValues p = scan.truth;
   p[kBackground] += 4.0f;
-  FitOutcome fit = Fit(scan, p, {0, 1, 0, 0, 0, 0, 0});
+  ProfileOutcome fit = Fit(scan, p, {0, 1, 0, 0, 0, 0, 0});
   ASSERT_EQ(fit.status, kFitConverged);
   EXPECT_NEAR(fit.p[kBackground] - scan.truth[kBackground], error, 5e-5);
   EXPECT_NEAR(fit.e[kBackground], esd, 1e-4);

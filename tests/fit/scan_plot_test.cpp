@@ -1,6 +1,6 @@
 // The scan plot's display list on the headless toolkit, and the main
 // window fields it fills.
-#include "fit/scan_plot.h"
+#include "ui/scan_plot.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 
 #include "fit/profile.h"
 #include "scan/reflection_input.h"
-#include "scan/scan_reflection.h"
-#include "shell/run_parameters.h"
+#include "state/scan_reflection.h"
+#include "state/run_parameters.h"
 
 namespace kalvex::testing {
 
@@ -88,10 +88,14 @@ struct SyntheticScan {
     for (int i = 0; i < steps; ++i) scan.counts[i] = y[i];
     DeriveScanQuantities(scan, lambda1, lambda2, mono_term);
   }
+
+  // The steps as the profile fit takes them.
+  ProfileScan Input() const { return {x.data(), y.data(), steps, {lambda1, lambda2}, mono_term, two_theta}; }
 };
 
-// Everything one RefineProfile call gives back, for comparing fits.
-struct FitOutcome {
+// Everything one profile fit gives back, its calculated profile included,
+// for comparing fits.
+struct ProfileOutcome {
   ProfileValues p{};
   ProfileValues e{};
   std::array<float, kMaxSteps> yc{};
@@ -99,5 +103,18 @@ struct FitOutcome {
   float chi2 = -1.0f;
   int status = -1;
 };
+
+// Runs `fit` (RefineProfile or the reference one) into a ProfileOutcome.
+template <class Fitter>
+ProfileOutcome RunFit(Fitter fit, const ProfileScan& input, const ProfileValues& start, const ProfileFlags& flags) {
+  ProfileOutcome out;
+  const ProfileFit result = fit(input, start, flags, out.yc.data());
+  out.p = result.p;
+  out.e = result.esd;
+  out.rwp = result.rwp;
+  out.chi2 = result.chi2;
+  out.status = result.status;
+  return out;
+}
 
 }  // namespace kalvex::testing

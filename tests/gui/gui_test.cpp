@@ -26,9 +26,10 @@
 #include <vector>
 
 #include "shell/command_loop.h"
-#include "shell/parameter_dialogs.h"
-#include "shell/program_state.h"
-#include "shell/user_interface.h"
+#include "commands/parameter_dialogs.h"
+#include "ui/dialogs.h"
+#include "state/program_state.h"
+#include "ui/user_interface.h"
 #include "toolkit/pvgui.h"
 #include "toolkit/pvwinerr/pvwinerr.h"
 #include "toolkit/qt/pvgui_qt_testing.h"

@@ -25,8 +25,8 @@
 
 #include "common/fixed_fields.h"
 #include "shell/command_loop.h"
-#include "shell/program_state.h"
-#include "shell/user_interface.h"
+#include "state/program_state.h"
+#include "ui/user_interface.h"
 #include "toolkit/pvgui.h"
 #include "toolkit/qt/pvgui_qt_testing.h"
 #include "toolkit/toolkit.h"
@@ -453,6 +453,112 @@ TEST(RealWindowSession, ExampleFromStartUpToTheRefinedCell) {
   EXPECT_EQ(fields::TrimRight(log.back()), "");
   const std::string used = "     " + fields::FormatInt(state->preprocessed_list.count, 5) + " REFLECTIONS USED";
   EXPECT_NE(std::find(report, log.end(), used), log.end());
+  fs::current_path(before);
+}
+
+// A data file that cannot be read ends no session: a good file opened as
+// the wrong format, and a file cut short in its header, each show the
+// reader's message and close the data file; the refined orientation, the
+// parameters and the output file stay, and the example then integrates in
+// the same session with the orientation refined before.
+TEST(RealWindowSession, ABrokenDataFileKeepsTheSession) {
+  FreshToolkit();
+  const fs::path dir = ScratchCopyOfExample("real-window-broken-file");
+  {
+    std::ifstream in(dir / "example.dca");
+    std::ofstream cut(dir / "cut.dca");
+    std::string line;
+    for (int i = 0; i < 4 && std::getline(in, line); ++i) cut << line << "\n";
+  }
+  const fs::path before = fs::current_path();
+  auto state = NewProgramState();
+  const Widgets& w = state->widgets;
+  User user;
+  const auto no_dialog = [&] {
+    for (int d : {w.format_dialog, w.fit_dialog, w.preprocess_dialog, w.peak_dialog, w.refine_dialog,
+                  w.results_dialog, w.busy_dialog})
+      if (Shown(d)) return false;
+    return true;
+  };
+  const auto open_data = [&](const char* name, int format_toggle) {
+    user.When(std::string("File > Open data file ") + name, no_dialog, [&, name] {
+      pvgui_qt::ClearBoxes();
+      pvgui_qt::AnswerNextBrowse(name, dir.string());
+      QAction* open = pvgui_qt::ActionOf(w.menu_open_data);
+      ASSERT_TRUE(open->isEnabled());
+      open->trigger();
+    });
+    user.When("choose its format", [&] { return Shown(w.format_dialog); }, [&, format_toggle] {
+      Click(format_toggle);
+      Click(w.format_ok);
+    });
+  };
+
+  pvgui_qt::AnswerNextBrowse("example.dca", dir.string());
+  pvgui_qt::AnswerNextBrowse("example.par", dir.string());
+  user.When("the format dialog", [&] { return Shown(w.format_dialog); }, [&] { Click(w.format_ok); });
+  StartUp(*state);
+
+  user.When("Utilities > Preprocess", [&] { return Idle(w); }, [&] { Choose(w, w.menu_preprocess); });
+  user.When("Go", [&] { return Shown(w.preprocess_dialog); }, [&] { Click(w.preprocess_go); });
+  user.When("Utilities > Calc UB", [&] { return Idle(w) && pvgui_qt::ActionOf(w.menu_calc_ub)->isEnabled(); },
+            [&] { Choose(w, w.menu_calc_ub); });
+  user.When("Refine", [&] { return Shown(w.refine_dialog); }, [&] { Click(w.refine_go); });
+  Mat3 refined{};
+  user.When("Ok on the results", [&] { return Shown(w.results_dialog); }, [&] {
+    refined = state->orientation.ub;
+    Click(w.results_ok);
+  });
+
+  const auto expect_refused = [&](const char* message) {
+    int shown = 0;
+    for (const auto& box : pvgui_qt::LastBoxes()) {
+      if (box.message != message) continue;
+      ++shown;
+      EXPECT_TRUE(box.error);
+      EXPECT_EQ(box.title, "WinKalvex");
+    }
+    EXPECT_EQ(shown, 1) << message;
+    EXPECT_TRUE(Shown(w.main_window));
+    EXPECT_FALSE(state->files.data_open);
+    EXPECT_EQ(Field(w.data_file_field)->text(), "");
+    // Nothing to integrate, but the other menus and the session stay.
+    EXPECT_FALSE(pvgui_qt::ActionOf(w.menu_titles[1])->isEnabled());
+    EXPECT_TRUE(pvgui_qt::ActionOf(w.menu_titles[0])->isEnabled());
+    EXPECT_TRUE(state->orientation.corrections_valid);
+    EXPECT_EQ(state->orientation.ub, refined);
+    EXPECT_FLOAT_EQ(state->params.lambda2, 0.71359f);
+  };
+  open_data("example.dca", w.format_cad4);
+  user.When("the CAD4 reader's message", no_dialog, [&] {
+    expect_refused("Error reading file header at line 2");
+    Screenshot(W(w.main_window), "window_after_read_error.png");
+  });
+  open_data("cut.dca", w.format_xcalibur);
+  user.When("the message of the cut file", no_dialog, [&] {
+    expect_refused("UNEXPECTED EOF IN DATAFILE HEADER");
+    pvgui_qt::AnswerNextBrowse("example.int", dir.string());
+    pvgui_qt::ActionOf(w.menu_open_output)->trigger();
+  });
+  open_data("example.dca", w.format_xcalibur);
+  user.When("Integrate > Auto profile fit", [&] { return Idle(w) && state->files.data_open; }, [&] {
+    EXPECT_EQ(Field(w.data_file_field)->text(), "example.dca");
+    Choose(w, w.menu_auto_fit);
+  });
+  user.When("Quit the peak defaults", [&] { return Shown(w.peak_dialog); }, [&] { Click(w.peak_quit); });
+  user.When("Go", [&] { return !Shown(w.peak_dialog) && Usable(w.main[kWGo]); }, [&] { Click(w.main[kWGo]); });
+
+  // The last command, the automatic run, returns at the end of the data.
+  while (!user.Done()) {
+    const int code = tk::Wait();
+    ASSERT_TRUE(DispatchCommand(*state, code)) << "code " << code;
+  }
+  EXPECT_EQ(Boxes("End of input data file"), 1);
+  EXPECT_EQ(state->orientation.ub, refined);
+  EXPECT_TRUE(state->orientation.corrections_valid);
+  const auto records = ReadLines(dir / "example.int");
+  ASSERT_EQ(records.size(), static_cast<std::size_t>(kExampleScans));
+  for (int seq = 1; seq <= kExampleScans; ++seq) EXPECT_EQ(ParseRfine(records[seq - 1]).seq, seq);
   fs::current_path(before);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/refine/synthetic.h"
+#include "commands/orientation.h"
 #include "tests/support/headless.h"
 
 namespace kalvex {
@@ -222,7 +223,7 @@ TEST(CellLsq, LsvecOnExactOrthorhombicDataMatchesLsq) {
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(constrained.cell[i], free_fit.cell[i], 2e-5f);
   for (int i = 3; i < 6; ++i) {
     EXPECT_NEAR(constrained.cell[i], 90.0f, 1e-4f);
-    EXPECT_NEAR(constrained.cell_esd[i], kDegreesPerRadian * 1e-12f, 1e-14f);
+    EXPECT_NEAR(constrained.cell_esd[i], kDegPerRadGeometry * 1e-12f, 1e-14f);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "commands/orientation.h"
 #include "tests/support/headless.h"
 #include "tests/refine/synthetic.h"
 

@@ -1,6 +1,6 @@
 // The linear algebra kit against independent formulations: inverse times
 // matrix, cofactor determinants, Gauss-Jordan against LU, rank of singular input.
-#include "refine/linear_algebra.h"
+#include "common/linear_algebra.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 
 #include "refine/cell_lsq.h"
 #include "tests/refine/synthetic.h"
+#include "commands/orientation.h"
 #include "tests/support/headless.h"
 
 namespace kalvex {

@@ -9,6 +9,7 @@
 #include "common/fixed_fields.h"
 #include "scan/cad4.h"
 #include "scan/reflection_input.h"
+#include "tests/scan/reading.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 
@@ -17,7 +18,10 @@ namespace {
 
 using fields::FormatInt;
 using fields::FormatReal;
+using testing::FailedWith;
 using testing::FreshState;
+using testing::HeaderStatus;
+using testing::ReflectionStatus;
 
 TEST(Cad4Reader, AngleConvertTurnsKappaIntoEuler) {
   EulerAngles e;
@@ -90,30 +94,30 @@ std::unique_ptr<ProgramState> StateWith(const std::string& text) {
 
 TEST(Cad4Reader, HeaderRecordsFillTheDataSet) {
   auto state = StateWith(kHeader + Block(1, {1, 1, 1}));
-  EXPECT_EQ(ReadScanHeader(*state), 0);
-  EXPECT_EQ(state->title, fields::Fixed("A hand-made CAD4 set", 60));
+  EXPECT_EQ(HeaderStatus(*state), 0);
+  EXPECT_EQ(state->data_set.title, fields::Fixed("A hand-made CAD4 set", 60));
   EXPECT_FLOAT_EQ(state->params.lambda1, 0.7093f);
   EXPECT_FLOAT_EQ(state->params.lambda2, 0.71359f);
   EXPECT_FLOAT_EQ(state->params.atten, 8.0f);
-  EXPECT_EQ(state->cad4.strong_speed_code, 4);
-  EXPECT_EQ(state->cad4.max_scan_time, 60);
-  EXPECT_EQ(state->standards.count, 2);
-  EXPECT_EQ(state->standards.entries[1].hkl, (Hkl{0, 2, 0}));
-  EXPECT_EQ(state->standards.entries[0].step_count, 96);
+  EXPECT_EQ(state->data_set.cad4.strong_speed_code, 4);
+  EXPECT_EQ(state->data_set.cad4.max_scan_time, 60);
+  EXPECT_EQ(state->data_set.standards.count, 2);
+  EXPECT_EQ(state->data_set.standards.entries[1].hkl, (Hkl{0, 2, 0}));
+  EXPECT_EQ(state->data_set.standards.entries[0].step_count, 96);
   EXPECT_EQ(state->scan.step_count, 96);
   EXPECT_EQ(state->files.data.LineNumber(), 8);  // the first block is read next
 
   // Without a standards record the table is empty.
   state = StateWith("title\n 25\n" + Block(1, {1, 1, 1}));
-  state->standards.count = 3;
-  EXPECT_EQ(ReadScanHeader(*state), 0);
-  EXPECT_EQ(state->standards.count, 0);
+  state->data_set.standards.count = 3;
+  EXPECT_EQ(HeaderStatus(*state), 0);
+  EXPECT_EQ(state->data_set.standards.count, 0);
 }
 
 TEST(Cad4Reader, BlockFillsTheRecord) {
   auto state = StateWith(kHeader + Block(7, {2, -1, 3}, "", 10, 1.9));
-  ReadScanHeader(*state);
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   const ScanReflection& scan = state->scan;
   EXPECT_EQ(scan.seq_no, 7);
   EXPECT_EQ(scan.hkl, (Hkl{2, -1, 3}));
@@ -152,18 +156,18 @@ TEST(Cad4Reader, SpeedCodesAndFlagsGiveTheInputClass) {
     text += Block(seq, c.flags[0] == 'I' ? Hkl{0, 2, 0} : Hkl{seq, 0, 0}, c.flags, c.speed_code, 2.0);
   }
   auto state = StateWith(text);
-  ReadScanHeader(*state);
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
   for (const Case& c : cases) {
     SCOPED_TRACE("flags '" + c.flags + "' speed code " + std::to_string(c.speed_code));
-    const auto before = state->input_class;
-    ASSERT_EQ(ReadNextReflection(*state, state->scan.seq_no + 1), 0);
+    const auto before = state->data_set.input_class;
+    ASSERT_EQ(ReflectionStatus(*state, state->scan.seq_no + 1), 0);
     EXPECT_EQ(state->scan.class_code[0], c.input_class);
-    for (int k = 0; k < kInputClasses; ++k) EXPECT_EQ(state->input_class[k] - before[k], k == c.counter ? 1 : 0);
+    for (int k = 0; k < kInputClasses; ++k) EXPECT_EQ(state->data_set.input_class[k] - before[k], k == c.counter ? 1 : 0);
   }
   EXPECT_EQ(state->scan.standard_index, 2);
 
   // n = -20 with atten 8: 1000 / 20 / 8.
-  ASSERT_EQ(ReadNextReflection(*state, 7), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 7), 0);
   EXPECT_FLOAT_EQ(state->scan.count_scale, 6.25f);
   EXPECT_FLOAT_EQ(state->scan.step_time, 20.0f * (2.0f / 95.0f) / 16.48f / 60.0f);  // a time, not signed
 }
@@ -175,98 +179,113 @@ TEST(Cad4Reader, SkippedDamagedAndWeakBlocksArePassedOver) {
   const std::string text = kHeader + FirstLine(1, {9, 9, 9}, " X", 10) + "\n" + AngleLine(1, 1, 1, 1, 0, 1) + "\n" +
                            Block(2, {2, 0, 0}, "   W") + damaged + Block(4, {4, 0, 0});
   auto state = StateWith(text);
-  ReadScanHeader(*state);
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   EXPECT_EQ(state->scan.seq_no, 2);  // the two-line block 1 is skipped
-  ASSERT_EQ(ReadNextReflection(*state, 3), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 3), 0);
   EXPECT_EQ(state->scan.seq_no, 4);  // the damaged block 3 is dropped
-  EXPECT_EQ(state->input_class[kClassLT], 1);
+  EXPECT_EQ(state->data_set.input_class[kClassLT], 1);
 
   // With "Skip weak reflns" the weak block is read, counted and passed over.
-  state->skip_weak = 1;
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  state->data_set.skip_weak = 1;
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   EXPECT_EQ(state->scan.seq_no, 4);
-  EXPECT_EQ(state->input_class[kClassLT], 2);
-  EXPECT_EQ(ReadNextReflection(*state, 5), kEndOfData);
+  EXPECT_EQ(state->data_set.input_class[kClassLT], 2);
+  EXPECT_EQ(ReflectionStatus(*state, 5), kEndOfData);
 }
 
 TEST(Cad4Reader, SteppingBackOverATwoLineBlockFindsThePreviousReflection) {
   const std::string text = kHeader + Block(1, {1, 0, 0}) + Block(2, {2, 0, 0}) + FirstLine(3, {9, 9, 9}, " X", 10) +
                            "\n" + AngleLine(3, 1, 1, 1, 0, 1) + "\n" + Block(4, {4, 0, 0}) + Block(5, {5, 0, 0});
   auto state = StateWith(text);
-  ReadScanHeader(*state);
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
-  ASSERT_EQ(ReadNextReflection(*state, 2), 0);
-  ASSERT_EQ(ReadNextReflection(*state, 4), 0);
-  ASSERT_EQ(ReadNextReflection(*state, 5), 0);
-  ASSERT_EQ(ReadNextReflection(*state, state->scan.seq_no - 1), 0);
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 2), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 4), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 5), 0);
+  ASSERT_EQ(ReflectionStatus(*state, state->scan.seq_no - 1), 0);
   EXPECT_EQ(state->scan.seq_no, 4);
-  ASSERT_EQ(ReadNextReflection(*state, state->scan.seq_no - 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, state->scan.seq_no - 1), 0);
   EXPECT_EQ(state->scan.seq_no, 4);  // 3 is a skipped block: the first at or after it
-  ASSERT_EQ(ReadNextReflection(*state, 0, {2, 0, 0}), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 0, {2, 0, 0}), 0);
   EXPECT_EQ(state->scan.seq_no, 2);
-  ASSERT_EQ(ReadNextReflection(*state, state->scan.seq_no - 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, state->scan.seq_no - 1), 0);
   EXPECT_EQ(state->scan.seq_no, 1);
 }
 
+// A file that cannot be read: the reader's message and the true number of
+// the line it names.
 struct BrokenFile {
   const char* name;
   std::string text;
   const char* message;
+  int line;
 };
 
-TEST(Cad4Reader, BrokenHeadersEndTheProgramWithTheirMessage) {
+TEST(Cad4Reader, BrokenHeadersGiveTheirMessageAndLine) {
   std::string eleven = "title\n 27\n";
   for (int i = 0; i < 11; ++i) eleven += "  0    1  0" + FormatInt(i, 3) + "\n";
   const BrokenFile files[] = {
-      {"record type 5", "title\n 32\n  5\n", "Error reading file header at line 3"},
-      {"type 0 outside the standards list", "title\n  0    1  0  0\n", "Error reading file header at line 2"},
-      {"letters in a record type", "title\n 2x\n", "Error reading file header at line 2"},
-      {"end of file", "title\n 32\n", "Error reading file header at line 2"},
-      {"empty file", "", "Error reading file header at line 0"},
-      {"eleven standards", eleven + " 28\n", "More than 10 standards at line 13"},
+      // Records that do not belong in a header.
+      {"record type 5", "title\n 32\n  5\n", "Error reading file header at line 3", 3},
+      {"type 0 outside the standards list", "title\n  0    1  0  0\n", "Error reading file header at line 2", 2},
+      {"eleven standards", eleven + " 28\n", "More than 10 standards at line 13", 13},
+      // Fields that do not convert.
+      {"letters in a record type", "title\n 2x\n", "Error reading file header at line 2", 2},
       {"letters in a wavelength", "title\n 32" + fields::Blanks(31) + "  0.7x930\n",
-       "Error reading file header at line 2"},
+       "Error reading file header at line 2", 2},
+      // The file ends: the line read last, none in an empty file.
+      {"end of file", "title\n 32\n", "Error reading file header at line 2", 2},
+      {"empty file", "", "Error reading file header at line 0", 0},
   };
   for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(f.text);
-    EXPECT_EXIT(ReadScanHeader(*state), ::testing::ExitedWithCode(1), std::string("WinKalvex: ") + f.message);
+    EXPECT_TRUE(FailedWith(ReadCad4Header(PartsOf(*state)), f.message, f.line));
   }
+  EXPECT_TRUE(script::Boxes().empty());  // the reader shows nothing
 }
 
-TEST(Cad4Reader, BrokenBlocksEndTheProgramWithTheirMessage) {
+TEST(Cad4Reader, BrokenBlocksGiveTheirMessageAndLine) {
   std::string swapped = Block(2, {2, 0, 0});
   const std::size_t line4 = swapped.find("\n  4");
   const std::size_t line5 = swapped.find("\n  5");
   const std::size_t line6 = swapped.find("\n  6");
   swapped = swapped.substr(0, line4) + swapped.substr(line5, line6 - line5) + swapped.substr(line4, line5 - line4) +
             swapped.substr(line6);
+  // The header takes lines 1-8 and block 1 lines 9-18: block 2 begins at 19.
   const BrokenFile files[] = {
+      // Lines out of their place in a block.
       {"a count line where line 1 belongs", Block(1, {1, 0, 0}) + CountLine(2, 3) + "\n",
-       "READ ERROR ON SCAN FILE at line 19"},
+       "READ ERROR ON SCAN FILE at line 19", 19},
       {"line 2 of another block",
        Block(1, {1, 0, 0}) + FirstLine(2, {2, 0, 0}, "", 10) + "\n" + AngleLine(3, 1, 1, 1, 0, 1) + "\n",
-       "READ ERROR ON SCAN FILE at line 20"},
-      {"count lines out of order", Block(1, {1, 0, 0}) + swapped, "READ ERROR ON SCAN FILE at line 22"},
-      {"an unknown standard", Block(1, {1, 0, 0}) + Block(2, {3, 0, 0}, "I"), "Unidentified Standard Refln at line 19"},
-      {"speed code 0", Block(1, {1, 0, 0}) + Block(2, {2, 0, 0}, "", 0), "READ ERROR ON SCAN FILE at line 19"},
+       "READ ERROR ON SCAN FILE at line 20", 20},
+      {"count lines out of order", Block(1, {1, 0, 0}) + swapped, "READ ERROR ON SCAN FILE at line 22", 22},
+      // Block contents refused: named at the block's first line.
+      {"an unknown standard", Block(1, {1, 0, 0}) + Block(2, {3, 0, 0}, "I"),
+       "Unidentified Standard Refln at line 19", 19},
+      {"speed code 0", Block(1, {1, 0, 0}) + Block(2, {2, 0, 0}, "", 0), "READ ERROR ON SCAN FILE at line 19", 19},
   };
   for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(kHeader + f.text);
-    ReadScanHeader(*state);
-    ASSERT_EQ(ReadNextReflection(*state, 1), 0);
-    // After a step back the message still names the true line.
-    ASSERT_EQ(ReadNextReflection(*state, 0, {1, 0, 0}), 0);
-    EXPECT_EXIT(ReadNextReflection(*state, 2), ::testing::ExitedWithCode(1), std::string("WinKalvex: ") + f.message);
+    ASSERT_EQ(HeaderStatus(*state), kReadOk);
+    ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
+    // After a step back the error still names the true line.
+    ASSERT_EQ(ReflectionStatus(*state, 0, {1, 0, 0}), kReadOk);
+    EXPECT_TRUE(FailedWith(ReadCad4Reflection(PartsOf(*state), 2, {0, 0, 0}), f.message, f.line));
   }
+  EXPECT_TRUE(script::Boxes().empty());
+}
 
+TEST(Cad4Reader, BlockCutShortIsEndOfData) {
   auto state = StateWith(kHeader + Block(1, {1, 0, 0}) + FirstLine(2, {2, 0, 0}, "", 10) + "\n" +
                          AngleLine(2, 1, 1, 1, 0, 1) + "\n" + CountLine(2, 3) + "\n");
-  ReadScanHeader(*state);
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
-  EXPECT_EQ(ReadNextReflection(*state, 2), kEndOfData);  // the file ends inside the block
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
+  EXPECT_EQ(ReflectionStatus(*state, 2), kEndOfData);  // the file ends inside the block
+  EXPECT_TRUE(script::Boxes().empty());
 }
 
 // ---- round trip through the simulator ---------------------------------------------
@@ -279,7 +298,7 @@ TEST(Cad4Reader, SimulatedSetReadsBackReflectionByReflection) {
   Instrument instrument;
   instrument.atten = 12.5;
   const std::vector<Standard> standards{{{1, 1, 0}, 96, 0.5}, {{0, 0, 2}, 96, 0.5}};
-  std::vector<ReflectionSpec> specs;
+  std::vector<ReflectionRecipe> recipes;
   const std::pair<Hkl, ReflectionClass> kinds[] = {
       {{1, 1, 0}, ReflectionClass::kStandard}, {{2, 1, -1}, ReflectionClass::kNormal},
       {{1, -2, 3}, ReflectionClass::kWeak},    {{3, 0, 1}, ReflectionClass::kStrong},
@@ -287,16 +306,16 @@ TEST(Cad4Reader, SimulatedSetReadsBackReflectionByReflection) {
       {{0, 0, 2}, ReflectionClass::kStandard}, {{-3, 1, 4}, ReflectionClass::kNormal},
   };
   for (const auto& [hkl, cls] : kinds) {
-    ReflectionSpec spec;
-    spec.hkl = hkl;
-    spec.cls = cls;
-    spec.standard_index = hkl == Hkl{1, 1, 0} ? 1 : hkl == Hkl{0, 0, 2} ? 2 : 0;
-    spec.intensity = cls == ReflectionClass::kFiltered ? 20000 : 200;
-    spec.centring_error = 0.015 * static_cast<double>(specs.size() % 3) - 0.01;
-    specs.push_back(spec);
+    ReflectionRecipe recipe;
+    recipe.hkl = hkl;
+    recipe.cls = cls;
+    recipe.standard_index = hkl == Hkl{1, 1, 0} ? 1 : hkl == Hkl{0, 0, 2} ? 2 : 0;
+    recipe.intensity = cls == ReflectionClass::kFiltered ? 20000 : 200;
+    recipe.centring_error = 0.015 * static_cast<double>(recipes.size() % 3) - 0.01;
+    recipes.push_back(recipe);
   }
-  const DataSet data = MakeDataSet(crystal, instrument, ScanSettings{}, FitSettings{}, standards, specs, 11);
-  ASSERT_EQ(data.reflections.size(), specs.size());
+  const simulate::DataSet data = MakeDataSet(crystal, instrument, ScanSettings{}, FitSettings{}, standards, recipes, 11);
+  ASSERT_EQ(data.reflections.size(), recipes.size());
 
   const auto path = testing::ScratchDir("cad4_round_trip") / "set.dat";
   std::string error;
@@ -304,14 +323,14 @@ TEST(Cad4Reader, SimulatedSetReadsBackReflectionByReflection) {
   auto state = FreshState();
   state->params.input_format = kFormatCad4;
   ASSERT_TRUE(state->files.data.Open(path.string()));
-  ASSERT_EQ(ReadScanHeader(*state), 0);
+  ASSERT_EQ(HeaderStatus(*state), 0);
   EXPECT_FLOAT_EQ(state->params.atten, 12.5f);
-  EXPECT_EQ(state->standards.count, 2);
+  EXPECT_EQ(state->data_set.standards.count, 2);
 
   ScanReflection& scan = state->scan;
   for (const SimReflection& r : data.reflections) {
     SCOPED_TRACE(r.seq);
-    ASSERT_EQ(ReadNextReflection(*state, scan.seq_no + 1), 0);
+    ASSERT_EQ(ReflectionStatus(*state, scan.seq_no + 1), 0);
     EXPECT_EQ(scan.seq_no, r.seq);
     EXPECT_EQ(scan.hkl, r.hkl);
     EXPECT_NEAR(scan.two_theta, r.angles.two_theta, 1e-4);
@@ -327,8 +346,8 @@ TEST(Cad4Reader, SimulatedSetReadsBackReflectionByReflection) {
     EXPECT_EQ(scan.class_code[0], expected_class[static_cast<int>(r.cls)]);
     EXPECT_EQ(scan.standard_index, r.standard_index);
   }
-  EXPECT_EQ(state->input_class, (std::array<int, kInputClasses>{1, 1, 2, 1, 2, 1}));
-  EXPECT_EQ(ReadNextReflection(*state, scan.seq_no + 1), kEndOfData);
+  EXPECT_EQ(state->data_set.input_class, (std::array<int, kInputClasses>{1, 1, 2, 1, 2, 1}));
+  EXPECT_EQ(ReflectionStatus(*state, scan.seq_no + 1), kEndOfData);
 }
 
 }  // namespace

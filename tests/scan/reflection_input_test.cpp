@@ -6,15 +6,16 @@
 #include <fstream>
 #include <sstream>
 
-#include <sys/wait.h>
-
+#include "commands/data_file.h"
 #include "scan/reflection_input.h"
+#include "tests/scan/reading.h"
 #include "tests/support/headless.h"
 
 namespace kalvex {
 namespace {
 
 using testing::FreshState;
+using testing::HeaderStatus;
 using testing::ScratchDir;
 
 ScanReflection ScanOf(std::initializer_list<float> counts, float two_theta) {
@@ -61,35 +62,39 @@ TEST(ReflectionDispatch, NegativeTwoThetaTurnsTheMonochromatorTermAndTheDoubletS
   EXPECT_NEAR(down.doublet_shift, -shift_20, 1e-6);
 }
 
-// A value other than 1, 2 or 3 reads the file as Xscans: whatever that
-// reader makes of an Xcalibur file, the Xcalibur header constants stay unset.
+// A value other than 1, 2 or 3 reads the file as Xscans: the dispatch gives
+// what the Xscans reader makes of an Xcalibur file, and the Xcalibur header
+// constants stay unset.
 TEST(ReflectionDispatch, FormatValuesOutsideOneToThreeDoNotReadAsXcalibur) {
   const std::string xcalibur_file =
       "C c\nI sc s   0.10000   sc w   1.0000 0.5000 1.000000\nP\nP                                                      10\n"
       "P                             0.709300       0.713590\nP\nP\nP\nP\nP\nP                            0        16\n"
       "#    1       1    0    0             NL                        1.0000\n";
+  auto reference = FreshState(false);
+  reference->files.data.SetText(xcalibur_file);
+  const ReadResult as_xscans = ReadXscansHeader(PartsOf(*reference));
   for (int format : {0, 7}) {
     SCOPED_TRACE(format);
     auto state = FreshState(false);
     state->params.input_format = format;
     state->files.data.SetText(xcalibur_file);
-    EXPECT_EXIT(
-        {
-          ReadScanHeader(*state);
-          std::exit(state->xcalibur.default_steps == 0 ? 3 : 4);
-        },
-        [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 4; }, "");
+    const ReadResult result = ReadScanHeader(PartsOf(*state), state->files.data_file_name);
+    EXPECT_EQ(result.status, as_xscans.status);
+    EXPECT_EQ(result.error.message, as_xscans.error.message);
+    EXPECT_EQ(result.error.line, as_xscans.error.line);
+    EXPECT_EQ(state->files.data.LineNumber(), reference->files.data.LineNumber());
+    EXPECT_EQ(state->data_set.xcalibur.default_steps, 0);
   }
   auto state = FreshState(false);
   state->params.input_format = kFormatXcalibur;
   state->files.data.SetText(xcalibur_file);
-  EXPECT_EQ(ReadScanHeader(*state), kReadOk);
-  EXPECT_EQ(state->xcalibur.default_steps, 10);
+  EXPECT_EQ(HeaderStatus(*state), kReadOk);
+  EXPECT_EQ(state->data_set.xcalibur.default_steps, 10);
 }
 
 TEST(ClassificationSummary, LayoutOfTheThreeBlocks) {
   auto state = FreshState(false);
-  state->input_class = {1, 22, 333, 4, 55, 6};
+  state->data_set.input_class = {1, 22, 333, 4, 55, 6};
   for (int k = 1; k <= kOutcomeCounters; ++k) state->fit.outcome[k] = k * 10 - 3;
   state->fit.refitted_count = 12;
   state->fit.recovered_count = 3;
@@ -122,6 +127,10 @@ TEST(ClassificationSummary, LayoutOfTheThreeBlocks) {
       " \n"
       "        12 REFLECTIONS REFITTED,     3 RECOVERED\n";
   EXPECT_EQ(text.str(), expected);
+  // The log holds exactly the summary's lines.
+  std::string lines;
+  for (const std::string& line : ClassificationSummary(state->data_set.input_class, state->fit)) lines += line + "\n";
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <numbers>
 #include <sstream>
 
-#include "shell/parameter_file.h"
+#include "scan/parameter_file.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 
@@ -107,17 +107,17 @@ double ModelMean(const sim::SimReflection& r, double x, double ratio) {
 TEST(Simulate, CountsFollowTheFittedModelWithinCountingNoise) {
   sim::Instrument instrument;
   instrument.omega_zero = 0.03;
-  std::vector<sim::ReflectionSpec> specs;
+  std::vector<sim::ReflectionRecipe> recipes;
   for (int i = 1; i <= 6; ++i) {
-    sim::ReflectionSpec spec;
-    spec.hkl = {i, 1, 2};
-    spec.cls = i % 2 ? sim::ReflectionClass::kStrong : sim::ReflectionClass::kFiltered;
-    spec.intensity = 3000.0 * i;
-    spec.centring_error = 0.05;
-    specs.push_back(spec);
+    sim::ReflectionRecipe recipe;
+    recipe.hkl = {i, 1, 2};
+    recipe.cls = i % 2 ? sim::ReflectionClass::kStrong : sim::ReflectionClass::kFiltered;
+    recipe.intensity = 3000.0 * i;
+    recipe.centring_error = 0.05;
+    recipes.push_back(recipe);
   }
   const sim::DataSet data = sim::MakeDataSet({{7.9, 9.4, 12.1, 90, 104.5, 90}, {20, -35, 65}}, instrument,
-                                             sim::ScanSettings{}, sim::FitSettings{}, {}, specs, 4);
+                                             sim::ScanSettings{}, sim::FitSettings{}, {}, recipes, 4);
   ASSERT_EQ(data.reflections.size(), 6u);
   for (const sim::SimReflection& r : data.reflections) {
     EXPECT_DOUBLE_EQ(r.truth.position, 0.03);  // omega zero alone moves the peak
@@ -186,9 +186,9 @@ TEST(Simulate, ParameterFileReadsBackIntoTheRunParameters) {
   std::string error;
   ASSERT_TRUE(sim::WriteParameterFile(data, dir / "set.par", error)) << error;
   auto state = testing::FreshState(false);
-  ASSERT_TRUE(state->files.log.Open((dir / "set.log").string(), false));
   ASSERT_TRUE(state->files.parameters.Open((dir / "set.par").string()));
-  ReadParameterFile(*state);
+  const ParameterFileResult read = ReadParameterFile(state->files.parameters, state->params, state->parameter_marks);
+  ASSERT_FALSE(read.error) << read.error->message;
   const RunParameters& p = state->params;
   EXPECT_FLOAT_EQ(p.pdef[kFwhm][kCoefA], data.fit.fwhm_a);
   EXPECT_FLOAT_EQ(p.pdef[kFwhm][kCoefB], data.fit.fwhm_b);

@@ -1,22 +1,28 @@
-// The Single reader: the omega-step box at header time, count and
-// continuation lines, passed-over angle lines, the reference step time,
-// positioning, round trips through the simulator's writer, broken files.
+// The Single reader: the title and the omega step it is given, the step
+// asked again when the file is rewound, count and continuation lines,
+// passed-over angle lines, the reference step time, positioning, round trips
+// through the simulator's writer, broken files.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "commands/data_file.h"
 #include "common/fixed_fields.h"
 #include "scan/reflection_input.h"
-#include "shell/user_interface.h"
+#include "tests/scan/reading.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
+#include "ui/user_interface.h"
 
 namespace kalvex {
 namespace {
 
 using fields::FormatInt;
 using fields::FormatReal;
+using testing::FailedWith;
 using testing::FreshState;
+using testing::HeaderStatus;
+using testing::ReflectionStatus;
 
 // Count line and continuation lines of an N-step scan with step time t;
 // count i (1-based) is first + i.
@@ -48,28 +54,47 @@ std::unique_ptr<ProgramState> StateWith(const std::string& text) {
   return state;
 }
 
-// The header asks for the step width: answer `step`.
+// The header with the step width the user gave when opening the file.
 void ReadHeader(ProgramState& state, float step) {
-  script::QueueNumber(state.widgets.omega_value, step);
-  script::QueueClick(kCodeOmegaOk);
-  ASSERT_EQ(ReadScanHeader(state), 0);
+  state.data_set.omega_step = step;
+  ASSERT_EQ(HeaderStatus(state), kReadOk);
 }
 
-TEST(SingleReader, HeaderTitlesTheDataAndAsksForTheStepWidth) {
+TEST(SingleReader, HeaderTitlesTheDataAndTakesTheStepWidthItIsGiven) {
   auto state = StateWith(Block(1, {1, 2, 3}));
   state->files.data_file_name = "a_rather_long_name.dat";
+  state->data_set.omega_step = 0.005f;
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  EXPECT_EQ(state->data_set.title, fields::Fixed("Data from a_rather_lon", 60));
+  EXPECT_EQ(state->files.data.LineNumber(), 0);  // no header lines in the file
+  // The reader asks nothing of the user.
+  EXPECT_TRUE(script::Boxes().empty());
+  EXPECT_FALSE(script::Shown(state->widgets.omega_dialog));
+  ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
+  EXPECT_FLOAT_EQ(state->scan.step_width, 0.005f);
+  EXPECT_FLOAT_EQ(state->scan.scan_width, 30 * 0.005f);
+}
+
+// Opening or rewinding a Single file asks for the step width: a value below
+// 0.001 is refused with a box and 0.001 offered instead.
+TEST(SingleReader, RewindAsksForTheStepWidth) {
+  auto state = StateWith(Block(1, {1, 2, 3}) + Block(2, {2, 0, 0}));
+  ASSERT_EQ(ReflectionStatus(*state, 2), kReadOk);
   script::QueueNumber(state->widgets.omega_value, 0.0009f);
   script::QueueClick(kCodeOmegaOk);
   script::QueueCall([&] { EXPECT_FLOAT_EQ(script::Number(state->widgets.omega_value), 0.001f); });
   script::QueueClick(kCodeOmegaOk);
-  ASSERT_EQ(ReadScanHeader(*state), 0);
-  EXPECT_EQ(state->title, fields::Fixed("Data from a_rather_lon", 60));
-  EXPECT_FLOAT_EQ(state->omega_step, 0.001f);
+  ASSERT_TRUE(RewindDataFile(*state));
+  EXPECT_FLOAT_EQ(state->data_set.omega_step, 0.001f);
+  EXPECT_EQ(state->data_set.title, fields::Fixed("Data from crystal.dat", 60));
   ASSERT_EQ(script::Boxes().size(), 1u);
   EXPECT_EQ(script::Boxes()[0].title, "WinKalvex");
   EXPECT_EQ(script::Boxes()[0].message, "  Step size too small");
   EXPECT_FALSE(script::Shown(state->widgets.omega_dialog));
-  EXPECT_EQ(state->files.data.LineNumber(), 0);  // no header lines in the file
+  EXPECT_EQ(state->files.data.LineNumber(), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
+  EXPECT_EQ(state->scan.seq_no, 1);
+  EXPECT_FLOAT_EQ(state->scan.step_width, 0.001f);
 }
 
 TEST(SingleReader, CountAndContinuationLinesFillTheScan) {
@@ -81,7 +106,7 @@ TEST(SingleReader, CountAndContinuationLinesFillTheScan) {
   ScanReflection& scan = state->scan;
   scan.class_code[0] = 'x';
 
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   EXPECT_EQ(state->files.data.LineNumber(), 2);  // no continuation line
   EXPECT_EQ(scan.step_count, 21);
   EXPECT_EQ(scan.counts[20], 1021.0f);
@@ -93,19 +118,19 @@ TEST(SingleReader, CountAndContinuationLinesFillTheScan) {
   EXPECT_FLOAT_EQ(scan.step_width, 0.02f);
   EXPECT_FLOAT_EQ(scan.scan_width, 21 * 0.02f);
 
-  ASSERT_EQ(ReadNextReflection(*state, 2), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 2), 0);
   EXPECT_EQ(state->files.data.LineNumber(), 5);  // one continuation line
   EXPECT_EQ(scan.counts[21], 1022.0f);
   EXPECT_EQ(scan.standard_index, 3);  // the file's digit
 
-  ASSERT_EQ(ReadNextReflection(*state, 3), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 3), 0);
   EXPECT_EQ(scan.step_count, 43);
   EXPECT_EQ(scan.counts[42], 1043.0f);
   EXPECT_NEAR(scan.step_position[0], -0.125 - 43 * 0.02 / 2 + 0.01, 1e-6);
 
   // Single files classify nothing.
   EXPECT_EQ(scan.class_code[0], 'x');
-  EXPECT_EQ(state->input_class, (std::array<int, kInputClasses>{}));
+  EXPECT_EQ(state->data_set.input_class, (std::array<int, kInputClasses>{}));
 }
 
 TEST(SingleReader, StepTimesScaleToTheFirstReflectionReadSinceStartUp) {
@@ -116,13 +141,13 @@ TEST(SingleReader, StepTimesScaleToTheFirstReflectionReadSinceStartUp) {
   auto state = StateWith(text);
   ReadHeader(*state, 0.01f);
   ScanReflection& scan = state->scan;
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   EXPECT_FLOAT_EQ(scan.step_time, 2.0f);
   EXPECT_FLOAT_EQ(scan.count_scale, 1.0f);
-  ASSERT_EQ(ReadNextReflection(*state, 2), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 2), 0);
   EXPECT_FLOAT_EQ(scan.step_time, 4.0f);
   EXPECT_FLOAT_EQ(scan.count_scale, 0.5f);
-  ASSERT_EQ(ReadNextReflection(*state, 3), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 3), 0);
   EXPECT_EQ(scan.hkl, (Hkl{3, 0, 0}));
   EXPECT_FLOAT_EQ(scan.two_theta, 30.0f);
   EXPECT_FLOAT_EQ(scan.step_time, 1.0f);
@@ -132,7 +157,7 @@ TEST(SingleReader, StepTimesScaleToTheFirstReflectionReadSinceStartUp) {
   state->files.data.SetText(Block(1, {1, 0, 0}, 30, 0, 8.0));
   ReadHeader(*state, 0.01f);
   scan.seq_no = 0;
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   EXPECT_FLOAT_EQ(scan.count_scale, 0.25f);
 }
 
@@ -144,19 +169,19 @@ TEST(SingleReader, PositioningRequestsFindTheirReflection) {
   auto state = StateWith(text);
   ReadHeader(*state, 0.02f);
   ScanReflection& scan = state->scan;
-  for (int seq = 1; seq <= 4; ++seq) ASSERT_EQ(ReadNextReflection(*state, scan.seq_no + 1), 0);
-  ASSERT_EQ(ReadNextReflection(*state, scan.seq_no - 1), 0);
+  for (int seq = 1; seq <= 4; ++seq) ASSERT_EQ(ReflectionStatus(*state, scan.seq_no + 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, scan.seq_no - 1), 0);
   EXPECT_EQ(scan.seq_no, 3);
   EXPECT_EQ(scan.counts[63], 3064.0f);
-  ASSERT_EQ(ReadNextReflection(*state, scan.seq_no - 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, scan.seq_no - 1), 0);
   EXPECT_EQ(scan.seq_no, 2);
-  ASSERT_EQ(ReadNextReflection(*state, 5), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 5), 0);
   EXPECT_EQ(scan.step_count, 150);
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   EXPECT_EQ(scan.seq_no, 1);
-  ASSERT_EQ(ReadNextReflection(*state, 0, {4, 0, 0}), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 0, {4, 0, 0}), 0);
   EXPECT_EQ(scan.seq_no, 4);
-  EXPECT_EQ(ReadNextReflection(*state, 0, {6, 0, 0}), kEndOfData);
+  EXPECT_EQ(ReflectionStatus(*state, 0, {6, 0, 0}), kEndOfData);
 }
 
 TEST(SingleReader, SimulatedSetReadsBackReflectionByReflection) {
@@ -170,23 +195,23 @@ TEST(SingleReader, SimulatedSetReadsBackReflectionByReflection) {
   settings.steps = 80;
   settings.standard_steps = 80;
   const std::vector<Standard> standards{{{0, 2, 0}, 80, 0.6}};
-  std::vector<ReflectionSpec> specs;
+  std::vector<ReflectionRecipe> recipes;
   const std::pair<Hkl, ReflectionClass> kinds[] = {
       {{1, 1, 1}, ReflectionClass::kNormal}, {{0, 2, 0}, ReflectionClass::kStandard},
       {{2, -1, 3}, ReflectionClass::kWeak},  {{3, 1, -2}, ReflectionClass::kFiltered},
       {{1, 3, 5}, ReflectionClass::kStrong},
   };
   for (const auto& [hkl, cls] : kinds) {
-    ReflectionSpec spec;
-    spec.hkl = hkl;
-    spec.cls = cls;
-    spec.standard_index = cls == ReflectionClass::kStandard ? 1 : 0;
-    spec.intensity = cls == ReflectionClass::kFiltered ? 90000 : 900;
-    spec.centring_error = 0.02 * static_cast<double>(specs.size()) - 0.04;
-    specs.push_back(spec);
+    ReflectionRecipe recipe;
+    recipe.hkl = hkl;
+    recipe.cls = cls;
+    recipe.standard_index = cls == ReflectionClass::kStandard ? 1 : 0;
+    recipe.intensity = cls == ReflectionClass::kFiltered ? 90000 : 900;
+    recipe.centring_error = 0.02 * static_cast<double>(recipes.size()) - 0.04;
+    recipes.push_back(recipe);
   }
-  const DataSet data = MakeDataSet(crystal, Instrument{}, settings, FitSettings{}, standards, specs, 5);
-  ASSERT_EQ(data.reflections.size(), specs.size());
+  const simulate::DataSet data = MakeDataSet(crystal, Instrument{}, settings, FitSettings{}, standards, recipes, 5);
+  ASSERT_EQ(data.reflections.size(), recipes.size());
 
   const auto path = testing::ScratchDir("single_round_trip") / "set.dat";
   std::string error;
@@ -200,7 +225,7 @@ TEST(SingleReader, SimulatedSetReadsBackReflectionByReflection) {
   const double first_scale = data.reflections[0].count_scale;
   for (const SimReflection& r : data.reflections) {
     SCOPED_TRACE(r.seq);
-    ASSERT_EQ(ReadNextReflection(*state, scan.seq_no + 1), 0);
+    ASSERT_EQ(ReflectionStatus(*state, scan.seq_no + 1), 0);
     EXPECT_EQ(scan.seq_no, r.seq);
     EXPECT_EQ(scan.hkl, r.hkl);
     EXPECT_EQ(scan.standard_index, r.standard_index);
@@ -217,40 +242,48 @@ TEST(SingleReader, SimulatedSetReadsBackReflectionByReflection) {
     EXPECT_NEAR(scan.count_scale, r.count_scale / first_scale, 1e-4 * r.count_scale / first_scale);
     EXPECT_EQ(scan.class_code[0], ' ');
   }
-  EXPECT_EQ(ReadNextReflection(*state, scan.seq_no + 1), kEndOfData);
+  EXPECT_EQ(ReflectionStatus(*state, scan.seq_no + 1), kEndOfData);
 }
 
+// A file that cannot be read: the reader's message and the true number of
+// the line it names.
 struct BrokenFile {
   const char* name;
   std::string text;
   const char* message;
+  int line;
 };
 
-TEST(SingleReader, BrokenFilesEndTheProgramWithTheirMessage) {
+TEST(SingleReader, BrokenFilesGiveTheirMessageAndLine) {
   std::string short_continuation = CountLines(30, 0);
   short_continuation.replace(short_continuation.find('\n') + 10, 1, "x");
+  // Block 1 (30 counts) takes lines 1-3: block 2 begins at 4.
   const BrokenFile files[] = {
+      // Count lines.
       {"a count line without its star", Block(1, {1, 0, 0}) + "  30 0" + CountLines(30, 0).substr(6),
-       "Error reading datafile at line 4"},
+       "Error reading datafile at line 4", 4},
+      {"no step count", Block(1, {1, 0, 0}) + "*  0 0\n", "Error reading datafile at line 4", 4},
       {"letters in a count", Block(1, {1, 0, 0}) + short_continuation + AngleLine(' ', 2, 0, {2, 0, 0}, 2.0),
-       "Error reading datafile at line 5"},
+       "Error reading datafile at line 5", 5},
+      // Angle lines.
       {"the file ends before the angle line", Block(1, {1, 0, 0}) + CountLines(30, 0),
-       "Error reading datafile at line 5"},
+       "Error reading datafile at line 5", 5},
       {"letters in an index", Block(1, {1, 0, 0}) + CountLines(3, 0) + " 002 0 1x  0\n",
-       "Error reading datafile at line 5"},
-      {"no step count", Block(1, {1, 0, 0}) + "*  0 0\n", "Error reading datafile at line 4"},
+       "Error reading datafile at line 5", 5},
       {"no step time", Block(1, {1, 0, 0}) + CountLines(5, 0) + AngleLine(' ', 2, 0, {2, 0, 0}, 0.0),
-       "Error reading datafile at line 5"},
+       "Error reading datafile at line 5", 5},
+      // A scan longer than the record, named once its angle line is read.
       {"more than 200 steps", Block(1, {1, 0, 0}) + CountLines(230, 0) + AngleLine(' ', 12, 0, {2, 0, 0}, 2.0),
-       "Reflection 12 has more than 200 steps at line 15"},
+       "Reflection 12 has more than 200 steps at line 15", 15},
   };
   for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(f.text);
     ReadHeader(*state, 0.02f);
-    ASSERT_EQ(ReadNextReflection(*state, 1), 0);
-    EXPECT_EXIT(ReadNextReflection(*state, 2), ::testing::ExitedWithCode(1), std::string("WinKalvex: ") + f.message);
+    ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
+    EXPECT_TRUE(FailedWith(ReadSingleReflection(PartsOf(*state), 2, {0, 0, 0}), f.message, f.line));
   }
+  EXPECT_TRUE(script::Boxes().empty());  // the reader shows nothing
 }
 
 }  // namespace

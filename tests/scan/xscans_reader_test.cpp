@@ -8,13 +8,17 @@
 #include "common/fixed_fields.h"
 #include "scan/reflection_input.h"
 #include "scan/xscans.h"
+#include "tests/scan/reading.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 
 namespace kalvex {
 namespace {
 
+using testing::FailedWith;
 using testing::FreshState;
+using testing::HeaderStatus;
+using testing::ReflectionStatus;
 
 // ---- decoder ------------------------------------------------------------------
 
@@ -140,12 +144,12 @@ std::unique_ptr<ProgramState> StateWith(const std::string& text, int format = kF
 
 TEST(XscansReader, HeaderKeywordsInAnyOrderFillTheDataSet) {
   auto state = StateWith(kHeader);
-  EXPECT_EQ(ReadScanHeader(*state), 0);
-  EXPECT_EQ(fields::TrimRight(state->title), "Two standards and a filtered scan");
-  EXPECT_EQ(state->title.size(), 60u);
-  EXPECT_EQ(state->standards.count, 2);
-  EXPECT_EQ(state->standards.entries[1].hkl, (Hkl{0, 2, 0}));
-  EXPECT_EQ(state->standards.entries[0].step_count, 4);
+  EXPECT_EQ(HeaderStatus(*state), 0);
+  EXPECT_EQ(fields::TrimRight(state->data_set.title), "Two standards and a filtered scan");
+  EXPECT_EQ(state->data_set.title.size(), 60u);
+  EXPECT_EQ(state->data_set.standards.count, 2);
+  EXPECT_EQ(state->data_set.standards.entries[1].hkl, (Hkl{0, 2, 0}));
+  EXPECT_EQ(state->data_set.standards.entries[0].step_count, 4);
   EXPECT_EQ(state->scan.step_count, 4);
   EXPECT_FLOAT_EQ(state->params.lambda1, 0.7093f);
   EXPECT_FLOAT_EQ(state->params.lambda2, 0.71359f);
@@ -161,11 +165,11 @@ TEST(XscansReader, FilteredStandardAndOrdinaryLinesScaleAndClassAsWritten) {
                            Line(2, {3, 1, 3}, 24, 12.5, 31, -41, -1.2, 2) + "\nB0C}a?9\n" +
                            Line(-3, {0, 2, 0}, 18, 9, 32, -42, -0.9, 5) + "\n1111\n";
   auto state = StateWith(text);
-  ReadScanHeader(*state);
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
   ScanReflection& scan = state->scan;
   scan.class_code[0] = 'x';
 
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
   EXPECT_EQ(scan.seq_no, 1);
   EXPECT_EQ(scan.hkl, (Hkl{3, 1, 2}));
   EXPECT_FLOAT_EQ(scan.two_theta, 20.0f);
@@ -180,7 +184,7 @@ TEST(XscansReader, FilteredStandardAndOrdinaryLinesScaleAndClassAsWritten) {
   EXPECT_EQ(scan.standard_index, 0);
   EXPECT_EQ(scan.counts[3], 4.0f);
 
-  ASSERT_EQ(ReadNextReflection(*state, scan.seq_no + 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, scan.seq_no + 1), 0);
   EXPECT_EQ(scan.class_code[0], 'F');
   EXPECT_FLOAT_EQ(scan.scan_width, 1.2f);
   EXPECT_FLOAT_EQ(scan.count_scale, 2.0f * 8.0f);
@@ -188,25 +192,25 @@ TEST(XscansReader, FilteredStandardAndOrdinaryLinesScaleAndClassAsWritten) {
   EXPECT_EQ(scan.counts[1], 115.0f);
   EXPECT_EQ(scan.counts[2], 1133.0f);
   EXPECT_EQ(scan.counts[3], 9.0f);
-  EXPECT_EQ(state->input_class[kClassFiltered], 1);
+  EXPECT_EQ(state->data_set.input_class[kClassFiltered], 1);
 
-  ASSERT_EQ(ReadNextReflection(*state, scan.seq_no + 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, scan.seq_no + 1), 0);
   EXPECT_EQ(scan.seq_no, 3);
   EXPECT_EQ(scan.standard_index, 2);
   EXPECT_FLOAT_EQ(scan.count_scale, 8.0f);  // 1 for a standard, times atten
-  EXPECT_EQ(state->input_class[kClassFiltered], 2);
-  EXPECT_EQ(state->input_class[kClassStandards], 0);
+  EXPECT_EQ(state->data_set.input_class[kClassFiltered], 2);
+  EXPECT_EQ(state->data_set.input_class[kClassStandards], 0);
 
-  EXPECT_EQ(ReadNextReflection(*state, scan.seq_no + 1), kEndOfData);
+  EXPECT_EQ(ReflectionStatus(*state, scan.seq_no + 1), kEndOfData);
 }
 
 TEST(XscansReader, CountsCutShortByTheEndOfTheFileGiveStatus11) {
   auto state = StateWith(std::string(kHeader) + Line(1, {1, 1, 1}) +
                          "\n12\n");
-  ReadScanHeader(*state);
-  EXPECT_EQ(ReadNextReflection(*state, 1), kReadFailed);
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  EXPECT_EQ(ReflectionStatus(*state, 1), kReadFailed);
   EXPECT_EQ(state->scan.hkl, (Hkl{1, 1, 1}));
-  EXPECT_EQ(ReadNextReflection(*state, state->scan.seq_no + 1), kEndOfData);
+  EXPECT_EQ(ReflectionStatus(*state, state->scan.seq_no + 1), kEndOfData);
 }
 
 TEST(XscansReader, FormatsZeroAndSevenReadTheFileAsXscans) {
@@ -214,9 +218,9 @@ TEST(XscansReader, FormatsZeroAndSevenReadTheFileAsXscans) {
       std::string(kHeader) + Line(1, {1, 2, 3}) + "\n1234\n";
   for (int format : {0, 7}) {
     auto state = StateWith(text, format);
-    EXPECT_EQ(ReadScanHeader(*state), 0);
-    EXPECT_EQ(state->standards.count, 2);
-    ASSERT_EQ(ReadNextReflection(*state, 1), 0);
+    EXPECT_EQ(HeaderStatus(*state), 0);
+    EXPECT_EQ(state->data_set.standards.count, 2);
+    ASSERT_EQ(ReflectionStatus(*state, 1), 0);
     EXPECT_EQ(state->scan.hkl, (Hkl{1, 2, 3}));
     EXPECT_EQ(state->scan.counts[2], 3.0f);
   }
@@ -233,15 +237,15 @@ simulate::DataSet SimulatedSet(int steps) {
   scan.steps = steps;
   scan.standard_steps = steps;
   const std::vector<Standard> standards{{{2, 0, 0}, steps, 0.4}, {{0, 2, 1}, steps, 0.4}};
-  std::vector<ReflectionSpec> specs;
+  std::vector<ReflectionRecipe> recipes;
   auto add = [&](Hkl hkl, ReflectionClass cls, double intensity, int standard = 0) {
-    ReflectionSpec spec;
-    spec.hkl = hkl;
-    spec.cls = cls;
-    spec.intensity = intensity;
-    spec.standard_index = standard;
-    spec.centring_error = 0.01 * static_cast<double>(specs.size() % 3);
-    specs.push_back(spec);
+    ReflectionRecipe recipe;
+    recipe.hkl = hkl;
+    recipe.cls = cls;
+    recipe.intensity = intensity;
+    recipe.standard_index = standard;
+    recipe.centring_error = 0.01 * static_cast<double>(recipes.size() % 3);
+    recipes.push_back(recipe);
   };
   add({2, 0, 0}, ReflectionClass::kStandard, 500, 1);
   add({1, 1, 0}, ReflectionClass::kNormal, 300);
@@ -250,7 +254,7 @@ simulate::DataSet SimulatedSet(int steps) {
   add({0, 2, 1}, ReflectionClass::kStandard, 500, 2);
   add({4, 1, 3}, ReflectionClass::kStrong, 2000);
   add({2, 3, -4}, ReflectionClass::kLessThan, 1);
-  return MakeDataSet(crystal, Instrument{}, scan, FitSettings{}, standards, specs, 7);
+  return MakeDataSet(crystal, Instrument{}, scan, FitSettings{}, standards, recipes, 7);
 }
 
 std::unique_ptr<ProgramState> OpenWritten(const simulate::DataSet& data, const std::string& name) {
@@ -260,7 +264,7 @@ std::unique_ptr<ProgramState> OpenWritten(const simulate::DataSet& data, const s
   auto state = FreshState();
   state->params.input_format = kFormatXscans;
   EXPECT_TRUE(state->files.data.Open(path.string()));
-  EXPECT_EQ(ReadScanHeader(*state), 0);
+  EXPECT_EQ(HeaderStatus(*state), 0);
   return state;
 }
 
@@ -268,11 +272,11 @@ TEST(XscansReader, SimulatedSetReadsBackReflectionByReflection) {
   const simulate::DataSet data = SimulatedSet(96);
   auto state = OpenWritten(data, "xscans_round_trip");
   ScanReflection& scan = state->scan;
-  EXPECT_EQ(state->standards.count, 2);
+  EXPECT_EQ(state->data_set.standards.count, 2);
   EXPECT_FLOAT_EQ(state->params.atten, 15.4f);
   for (const simulate::SimReflection& r : data.reflections) {
     scan.class_code[0] = ' ';
-    ASSERT_EQ(ReadNextReflection(*state, scan.seq_no + 1), 0) << r.seq;
+    ASSERT_EQ(ReflectionStatus(*state, scan.seq_no + 1), 0) << r.seq;
     EXPECT_EQ(scan.seq_no, r.seq);
     EXPECT_EQ(scan.hkl, r.hkl);
     EXPECT_NEAR(scan.two_theta, r.angles.two_theta, 1e-4);
@@ -296,8 +300,8 @@ TEST(XscansReader, SimulatedSetReadsBackReflectionByReflection) {
       EXPECT_NEAR(scan.count_scale, r.count_scale, 1e-3 * r.count_scale);
     }
   }
-  EXPECT_EQ(state->input_class[kClassFiltered], 1);
-  EXPECT_EQ(ReadNextReflection(*state, scan.seq_no + 1), kEndOfData);
+  EXPECT_EQ(state->data_set.input_class[kClassFiltered], 1);
+  EXPECT_EQ(ReflectionStatus(*state, scan.seq_no + 1), kEndOfData);
 }
 
 TEST(XscansReader, PositioningRequestsFindTheirReflection) {
@@ -306,73 +310,81 @@ TEST(XscansReader, PositioningRequestsFindTheirReflection) {
   const simulate::DataSet data = SimulatedSet(200);
   auto state = OpenWritten(data, "xscans_positioning");
   ScanReflection& scan = state->scan;
-  ASSERT_EQ(ReadNextReflection(*state, 1), 0);
-  ASSERT_EQ(ReadNextReflection(*state, 2), 0);
-  ASSERT_EQ(ReadNextReflection(*state, 3), 0);
-  ASSERT_EQ(ReadNextReflection(*state, 4), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 2), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 3), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 4), 0);
 
-  ASSERT_EQ(ReadNextReflection(*state, scan.seq_no - 1), 0);
+  ASSERT_EQ(ReflectionStatus(*state, scan.seq_no - 1), 0);
   EXPECT_EQ(scan.seq_no, 3);
   EXPECT_EQ(scan.hkl, data.reflections[2].hkl);
   EXPECT_EQ(scan.counts[199], static_cast<float>(data.reflections[2].counts[199]));
 
-  ASSERT_EQ(ReadNextReflection(*state, 6), 0);  // forward, skipping 4 and 5
+  ASSERT_EQ(ReflectionStatus(*state, 6), 0);  // forward, skipping 4 and 5
   EXPECT_EQ(scan.seq_no, 6);
-  ASSERT_EQ(ReadNextReflection(*state, 2), 0);  // back further: from the start
+  ASSERT_EQ(ReflectionStatus(*state, 2), 0);  // back further: from the start
   EXPECT_EQ(scan.seq_no, 2);
-  ASSERT_EQ(ReadNextReflection(*state, 0, data.reflections[5].hkl), 0);  // by indices
+  ASSERT_EQ(ReflectionStatus(*state, 0, data.reflections[5].hkl), 0);  // by indices
   EXPECT_EQ(scan.seq_no, 6);
-  ASSERT_EQ(ReadNextReflection(*state, 6), 0);  // forward requests go at least to seq_no + 1
+  ASSERT_EQ(ReflectionStatus(*state, 6), 0);  // forward requests go at least to seq_no + 1
   EXPECT_EQ(scan.seq_no, 7);
-  ASSERT_EQ(ReadNextReflection(*state, 4), 0);
+  ASSERT_EQ(ReflectionStatus(*state, 4), 0);
   EXPECT_EQ(scan.seq_no, 4);
-  EXPECT_EQ(ReadNextReflection(*state, 0, {9, 9, 9}), kEndOfData);
+  EXPECT_EQ(ReflectionStatus(*state, 0, {9, 9, 9}), kEndOfData);
 }
 
 // ---- broken files ---------------------------------------------------------------
 
+// A file that cannot be read: the reader's message and the true number of
+// the line it names.
 struct BrokenFile {
   const char* name;
   std::string text;
   const char* message;
+  int line;
 };
 
-TEST(XscansReader, BrokenFilesEndTheProgramWithTheirMessage) {
+TEST(XscansReader, BrokenHeadersGiveTheirMessageAndLine) {
   const std::string good_line = Line(1, {1, 1, 1});
   const BrokenFile files[] = {
-      {"no CHECKR line", "TITLE x\nDATA\n" + good_line + "\n1234\n", "ERROR READING DATAFILE HEADER at line 2"},
-      {"one step", CheckLine(0, 1) + "\nDATA\n", "ERROR READING DATAFILE HEADER at line 1"},
-      {"201 steps", CheckLine(0, 201) + "\nDATA\n", "More than 200 steps per scan at line 1"},
-      {"eleven standards", CheckLine(11, 96) + "\nDATA\n", "More than 10 standards at line 1"},
+      // The CHECKR line: missing, or out of the record's bounds.
+      {"no CHECKR line", "TITLE x\nDATA\n" + good_line + "\n1234\n", "ERROR READING DATAFILE HEADER at line 2", 2},
+      {"one step", CheckLine(0, 1) + "\nDATA\n", "ERROR READING DATAFILE HEADER at line 1", 1},
+      {"201 steps", CheckLine(0, 201) + "\nDATA\n", "More than 200 steps per scan at line 1", 1},
+      {"eleven standards", CheckLine(11, 96) + "\nDATA\n", "More than 10 standards at line 1", 1},
       {"standard number 11", CheckLine(1, 96) + "\n" + StandardLine(11, {1, 0, 0}) + "\nDATA\n",
-       "More than 10 standards at line 2"},
-      {"short CHECKR", "CHECKR   1\nDATA\n", "UNEXPECTED EOF IN DATAFILE HEADER at line 1"},
-      {"short SOURCE", "SOURCE                  0.70930\nDATA\n", "UNEXPECTED EOF IN DATAFILE HEADER at line 1"},
+       "More than 10 standards at line 2", 2},
+      // Keyword lines cut short, a field that does not convert.
+      {"short CHECKR", "CHECKR   1\nDATA\n", "UNEXPECTED EOF IN DATAFILE HEADER at line 1", 1},
+      {"short SOURCE", "SOURCE                  0.70930\nDATA\n", "UNEXPECTED EOF IN DATAFILE HEADER at line 1", 1},
       {"letters in a step count", CheckLine(1, 96).replace(40, 1, "x") + "\nDATA\n",
-       "ERROR READING DATAFILE HEADER at line 1"},
-      {"no DATA line", CheckLine(0, 96) + "\nTITLE x\n",
-       "UNEXPECTED EOF IN DATAFILE HEADER at line 2"},
+       "ERROR READING DATAFILE HEADER at line 1", 1},
+      // The file ends before its DATA line.
+      {"no DATA line", CheckLine(0, 96) + "\nTITLE x\n", "UNEXPECTED EOF IN DATAFILE HEADER at line 2", 2},
   };
   for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(f.text);
-    EXPECT_EXIT(ReadScanHeader(*state), ::testing::ExitedWithCode(1), std::string("WinKalvex: ") + f.message);
+    EXPECT_TRUE(FailedWith(ReadXscansHeader(PartsOf(*state)), f.message, f.line));
   }
+  EXPECT_TRUE(script::Boxes().empty());  // the reader shows nothing
+}
 
-  const BrokenFile reflections[] = {
-      {"unknown standard", std::string(kHeader) + Line(-1, {5, 5, 5}) +
-                               "\n1234\n",
-       "Unidentified Standard Refln at line 9"},
-      {"letters in an angle", std::string(kHeader) + "other\n" +
-                                  Line(1, {1, 1, 1}).replace(31, 1, "x") + "\n1234\n",
-       "READ ERROR ON SCAN FILE at line 10"},
+TEST(XscansReader, BrokenReflectionsGiveTheirMessageAndLine) {
+  // The header takes lines 1-8.
+  const BrokenFile files[] = {
+      {"unknown standard", std::string(kHeader) + Line(-1, {5, 5, 5}) + "\n1234\n",
+       "Unidentified Standard Refln at line 9", 9},
+      {"letters in an angle", std::string(kHeader) + "other\n" + Line(1, {1, 1, 1}).replace(31, 1, "x") + "\n1234\n",
+       "READ ERROR ON SCAN FILE at line 10", 10},
   };
-  for (const BrokenFile& f : reflections) {
+  for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(f.text);
-    ReadScanHeader(*state);
-    EXPECT_EXIT(ReadNextReflection(*state, 1), ::testing::ExitedWithCode(1), std::string("WinKalvex: ") + f.message);
+    ASSERT_EQ(HeaderStatus(*state), kReadOk);
+    EXPECT_TRUE(FailedWith(ReadXscansReflection(PartsOf(*state), 1, {0, 0, 0}), f.message, f.line));
   }
+  EXPECT_TRUE(script::Boxes().empty());
 }
 
 TEST(XscansReader, ErrorsNameTheTrueLineAfterSteppingBack) {
@@ -382,12 +394,11 @@ TEST(XscansReader, ErrorsNameTheTrueLineAfterSteppingBack) {
                            Line(3, {1, 1, 3}) + "\n1234\n" +
                            Line(4, {1, 1, 4}).replace(50, 1, "x") + "\n1234\n";
   auto state = StateWith(text);
-  ReadScanHeader(*state);
-  ASSERT_EQ(ReadNextReflection(*state, 3), 0);
-  ASSERT_EQ(ReadNextReflection(*state, 2), 0);
+  ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  ASSERT_EQ(ReflectionStatus(*state, 3), kReadOk);
+  ASSERT_EQ(ReflectionStatus(*state, 2), kReadOk);
   EXPECT_EQ(state->scan.hkl, (Hkl{1, 1, 2}));
-  EXPECT_EXIT(ReadNextReflection(*state, 4), ::testing::ExitedWithCode(1),
-              "WinKalvex: READ ERROR ON SCAN FILE at line 15");
+  EXPECT_TRUE(FailedWith(ReadXscansReflection(PartsOf(*state), 4, {0, 0, 0}), "READ ERROR ON SCAN FILE at line 15", 15));
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "shell/program_state.h"
-#include "shell/user_interface.h"
+#include "state/program_state.h"
+#include "ui/user_interface.h"
 #include "toolkit/script/script.h"
 #include "toolkit/toolkit.h"
 

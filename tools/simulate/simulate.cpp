@@ -185,7 +185,7 @@ long long Random::Poisson(double mean) {
 
 DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const ScanSettings& scan,
                     const FitSettings& fit, const std::vector<Standard>& standards,
-                    const std::vector<ReflectionSpec>& specs, std::uint32_t seed) {
+                    const std::vector<ReflectionRecipe>& recipes, std::uint32_t seed) {
   DataSet data;
   data.crystal = crystal;
   data.instrument = instrument;
@@ -195,46 +195,46 @@ DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const 
   const Matrix3 ub = UBMatrix(crystal);
   Random random(seed);
 
-  for (const ReflectionSpec& spec : specs) {
+  for (const ReflectionRecipe& recipe : recipes) {
     SimReflection r;
-    if (!BisectingAngles(ub, spec.hkl, instrument.lambda1, r.angles)) continue;
+    if (!BisectingAngles(ub, recipe.hkl, instrument.lambda1, r.angles)) continue;
     r.seq = static_cast<int>(data.reflections.size()) + 1;
-    r.hkl = spec.hkl;
-    r.cls = spec.cls;
-    r.standard_index = spec.standard_index;
+    r.hkl = recipe.hkl;
+    r.cls = recipe.cls;
+    r.standard_index = recipe.standard_index;
     const double theta = r.angles.two_theta / 2.0;
     const double tan_theta = std::tan(theta * kDeg);
 
     // The peak lies where omega zero and the offsets put it; the instrument
     // centres its scan on omega 0 of its own setting, give or take its error.
     r.truth.position = OmegaCorrection(instrument, r.angles);
-    r.omega_centre = spec.centring_error;
+    r.omega_centre = recipe.centring_error;
     r.angles.omega = r.omega_centre;
 
     r.scan_width = scan.width_a + scan.width_b * tan_theta;
-    const bool standard = spec.standard_index > 0 && spec.standard_index <= static_cast<int>(standards.size());
+    const bool standard = recipe.standard_index > 0 && recipe.standard_index <= static_cast<int>(standards.size());
     if (standard) {
-      const Standard& s = standards[spec.standard_index - 1];
+      const Standard& s = standards[recipe.standard_index - 1];
       r.step_count = s.step_count;
       r.step_time = s.step_time;
       r.speed_factor = 1.0;
       r.count_scale = r.scan_width / scan.scan_speed / (s.step_count * s.step_time);
     } else {
       r.step_count = scan.steps;
-      r.speed_factor = SpeedFactor(spec.cls);
+      r.speed_factor = SpeedFactor(recipe.cls);
       r.step_time = r.scan_width / scan.scan_speed / r.speed_factor / r.step_count;
       r.count_scale = r.speed_factor;
-      if (spec.cls == ReflectionClass::kFiltered) r.count_scale *= instrument.atten;
+      if (recipe.cls == ReflectionClass::kFiltered) r.count_scale *= instrument.atten;
     }
     r.step_width = r.scan_width / r.step_count;
 
     r.truth.fwhm = fit.fwhm_a + fit.fwhm_b * tan_theta;
     r.truth.eta = fit.eta;
-    r.truth.background = spec.background_rate * r.step_time;
-    r.truth.intensity = spec.intensity;
+    r.truth.background = recipe.background_rate * r.step_time;
+    r.truth.intensity = recipe.intensity;
     r.doublet_shift = DoubletShift(instrument, r.angles.two_theta);
 
-    const double raw_intensity = spec.intensity / r.count_scale;
+    const double raw_intensity = recipe.intensity / r.count_scale;
     const double ratio = IsDoublet(instrument) ? instrument.iratio : 0.0;
     r.counts.resize(r.step_count);
     for (int i = 0; i < r.step_count; ++i) {
@@ -288,69 +288,69 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
     return intensity / SpeedFactor(ReflectionClass::kStrong) * PseudoVoigt(0.0, fwhm, fit.eta);
   };
   auto ordinary = [&](const Candidate& c) {
-    ReflectionSpec spec;
-    spec.hkl = c.hkl;
+    ReflectionRecipe recipe;
+    recipe.hkl = c.hkl;
     const double u = random.Uniform();
     if (u < options.weak_fraction) {
-      spec.intensity = random.Uniform() * kWeakBelow;
+      recipe.intensity = random.Uniform() * kWeakBelow;
     } else if (u < options.weak_fraction + options.attenuated_fraction) {
       // Twice the threshold: at the strong speed factor 2 the peak step then
       // exceeds it for any FWHM below 1 degree.
-      spec.intensity = 2.0 * kAttenuateAbovePeakCounts * (1.0 + random.Uniform());
+      recipe.intensity = 2.0 * kAttenuateAbovePeakCounts * (1.0 + random.Uniform());
     } else {
-      spec.intensity = -options.mean_intensity * std::log(random.Uniform());
+      recipe.intensity = -options.mean_intensity * std::log(random.Uniform());
     }
-    if (spec.intensity < kLessThanBelow) {
-      spec.cls = ReflectionClass::kLessThan;
-    } else if (spec.intensity < kWeakBelow) {
-      spec.cls = ReflectionClass::kWeak;
-    } else if (peak_counts(spec.intensity, c.two_theta) > kAttenuateAbovePeakCounts) {
-      spec.cls = ReflectionClass::kFiltered;
-    } else if (spec.intensity > kStrongAbove) {
-      spec.cls = ReflectionClass::kStrong;
+    if (recipe.intensity < kLessThanBelow) {
+      recipe.cls = ReflectionClass::kLessThan;
+    } else if (recipe.intensity < kWeakBelow) {
+      recipe.cls = ReflectionClass::kWeak;
+    } else if (peak_counts(recipe.intensity, c.two_theta) > kAttenuateAbovePeakCounts) {
+      recipe.cls = ReflectionClass::kFiltered;
+    } else if (recipe.intensity > kStrongAbove) {
+      recipe.cls = ReflectionClass::kStrong;
     } else {
-      spec.cls = ReflectionClass::kNormal;
+      recipe.cls = ReflectionClass::kNormal;
     }
-    spec.background_rate = options.background_rate;
-    spec.centring_error = options.centring_error * random.Normal();
-    return spec;
+    recipe.background_rate = options.background_rate;
+    recipe.centring_error = options.centring_error * random.Normal();
+    return recipe;
   };
 
   // Standards: the first reflections above 10 degrees 2theta, measured at a
   // steady strong intensity.
   std::vector<Standard> standards;
-  std::vector<ReflectionSpec> standard_specs;
+  std::vector<ReflectionRecipe> standard_specs;
   for (const Candidate& c : all) {
     if (static_cast<int>(standards.size()) >= options.standards) break;
     if (c.two_theta < 10.0) continue;
     standards.push_back({c.hkl, scan.standard_steps, scan.standard_step_time});
-    ReflectionSpec spec;
-    spec.hkl = c.hkl;
-    spec.cls = ReflectionClass::kStandard;
-    spec.standard_index = static_cast<int>(standards.size());
-    spec.intensity = 3.0 * options.mean_intensity;
-    spec.background_rate = options.background_rate;
-    standard_specs.push_back(spec);
+    ReflectionRecipe recipe;
+    recipe.hkl = c.hkl;
+    recipe.cls = ReflectionClass::kStandard;
+    recipe.standard_index = static_cast<int>(standards.size());
+    recipe.intensity = 3.0 * options.mean_intensity;
+    recipe.background_rate = options.background_rate;
+    standard_specs.push_back(recipe);
   }
-  auto add_standards = [&](std::vector<ReflectionSpec>& specs) {
-    for (ReflectionSpec spec : standard_specs) {
-      spec.centring_error = options.centring_error * random.Normal();
-      specs.push_back(spec);
+  auto add_standards = [&](std::vector<ReflectionRecipe>& recipes) {
+    for (ReflectionRecipe recipe : standard_specs) {
+      recipe.centring_error = options.centring_error * random.Normal();
+      recipes.push_back(recipe);
     }
   };
 
   // The requested number of reflections spread evenly over the 2theta range.
-  std::vector<ReflectionSpec> specs;
+  std::vector<ReflectionRecipe> recipes;
   const int wanted = std::min<int>(options.reflections, static_cast<int>(all.size()));
-  add_standards(specs);
+  add_standards(recipes);
   for (int i = 0; i < wanted; ++i) {
     const std::size_t index = static_cast<std::size_t>(i) * all.size() / static_cast<std::size_t>(wanted);
-    specs.push_back(ordinary(all[index]));
-    if (options.standards_every > 0 && (i + 1) % options.standards_every == 0 && i + 1 < wanted) add_standards(specs);
+    recipes.push_back(ordinary(all[index]));
+    if (options.standards_every > 0 && (i + 1) % options.standards_every == 0 && i + 1 < wanted) add_standards(recipes);
   }
-  add_standards(specs);
+  add_standards(recipes);
 
-  DataSet data = MakeDataSet(crystal, instrument, scan, fit, standards, specs, options.seed + 1);
+  DataSet data = MakeDataSet(crystal, instrument, scan, fit, standards, recipes, options.seed + 1);
   data.title = options.title;
   return data;
 }

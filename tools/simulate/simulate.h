@@ -108,7 +108,7 @@ struct Profile {
 };
 
 // What the caller asks for one reflection; MakeDataSet derives the rest.
-struct ReflectionSpec {
+struct ReflectionRecipe {
   Hkl hkl{};
   ReflectionClass cls = ReflectionClass::kNormal;
   int standard_index = 0;  // 1-based entry of DataSet::standards, 0 ordinary
@@ -159,7 +159,7 @@ double DoubletShift(const Instrument& instrument, double two_theta);
 // The omega correction that omega zero and crystal offsets give (degrees).
 double OmegaCorrection(const Instrument& instrument, const SettingAngles& angles);
 
-// Builds every reflection of `specs` in order: angles, scan, class scale,
+// Builds every reflection of `recipes` in order: angles, scan, class scale,
 // true profile, and Poisson counts drawn from `seed`. Reflections that
 // cannot diffract are dropped. Counts per step are
 //   background + (intensity / count_scale) * [V(x; p) + iratio V(x; p + shift)]
@@ -167,7 +167,7 @@ double OmegaCorrection(const Instrument& instrument, const SettingAngles& angles
 // model the program fits, so a fit recovers the truth within counting noise.
 DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const ScanSettings& scan,
                     const FitSettings& fit, const std::vector<Standard>& standards,
-                    const std::vector<ReflectionSpec>& specs, std::uint32_t seed);
+                    const std::vector<ReflectionRecipe>& recipes, std::uint32_t seed);
 
 // What Generate makes: hkl up to the resolution, random intensities,
 // weak and attenuated reflections, standards repeated every N reflections.

@@ -1,0 +1,34 @@
+// What "Auto profile fit", "Manual profile fit" and "Preprocess" share: the
+// start values from the fitting controls, the fit with its retry and
+// counters, and writing the integrated reflection.
+#pragma once
+
+#include "state/program_state.h"
+
+namespace kalvex {
+
+// Reads the fitting controls and sets the start values by their rules,
+// showing what the rules set. Returns the controls of the fit.
+FitControls SeedParameters(ProgramState& state);
+
+// "Reset to Defaults": every start value from its default rule, shown.
+void ResetParameters(ProgramState& state);
+
+// What a fitting run starts from: the defaults while no start value has been
+// set (all are zero), then shown in "Fitting Controls & Results".
+void ShowStartValues(ProgramState& state);
+
+// Seeds and fits the current reflection, retrying a rejected fit with the
+// predicted Position once "Calc UB" has run; counts the outcome.
+void FitWithRetry(ProgramState& state);
+
+// Where the refined orientation puts the current reflection's peak: the
+// predicted omega plus the offsets' omega correction.
+float PredictedPosition(ProgramState& state);
+
+// Writes the current reflection to the open intensity file (nothing when
+// none is open). A write that fails ends the run: the command loop stops
+// the program with the message.
+void WriteIntegrated(ProgramState& state);
+
+}  // namespace kalvex

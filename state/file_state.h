@@ -1,0 +1,29 @@
+// The files of the run: data file (read), output file (append), parameter
+// file (read) and the log (write), each on its own stream for the whole run.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "common/read_error.h"
+#include "common/text_files.h"
+
+namespace kalvex {
+
+struct FileState {
+  std::string data_file_name;  // bare name; opened relative to the current directory
+  std::string browse_dir;      // empty (not blank) until a data-file browse succeeds
+  bool data_open = false;
+  std::string output_file_name;
+  bool output_open = false;
+  std::string parameter_file_name;
+  // Why the data file was last closed by a read error; cleared when one opens.
+  std::optional<ReadError> read_error;
+
+  textfile::LineSource data;
+  textfile::LineSource parameters;
+  textfile::RecordWriter output;  // the intensity file, appended
+  textfile::RecordWriter log;     // the run log, carriage-control records
+};
+
+}  // namespace kalvex

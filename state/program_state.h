@@ -1,0 +1,74 @@
+// The single record of the run: every group the program's commands share.
+// main owns the one instance; routines take it by reference so that every
+// test can start from a fresh state.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "state/data_set.h"
+#include "state/file_state.h"
+#include "state/fit_state.h"
+#include "state/orientation_state.h"
+#include "state/preprocessed_list.h"
+#include "state/run_parameters.h"
+#include "state/scan_reflection.h"
+#include "state/widgets.h"
+
+namespace kalvex {
+
+// Where the scan plot scales to; replaced after each drawing by the frame's
+// enquired bounds.
+struct PlotGeometry {
+  float bottom = 20.0f;
+  float width = 300.0f;
+  float top = 200.0f;
+  float left = 0.0f;
+  float x_scale = 0.0f;
+  float y_scale = 0.0f;
+};
+
+// Fitting modes.
+constexpr int kManualFitting = 1;
+constexpr int kAutomaticFitting = 2;
+
+struct ProgramState {
+  RunParameters params;
+  FileState files;
+  Widgets widgets;
+  int preprocessed = 0;
+  int current_action = 0;
+  // Which required parameter-file keywords have been read during the run
+  // (PKPAR, FITLIM, ATTEN, WAVEL, RFLAGS, TFLAGS, PARITY, MONO); never cleared.
+  std::array<bool, 8> parameter_marks{};
+
+  // The current reflection and the data file it comes from.
+  ScanReflection scan;
+  DataSet data_set;
+
+  FitState fit;
+  // "D" column of the fitting controls: take the start value from the
+  // parameter's default rule ([1..6]).
+  std::array<int, 7> default_flag{};
+  // 1 manual, 2 automatic (integration or preprocessing).
+  int fitting_mode = 0;
+  PlotGeometry plot;
+  PreprocessedList preprocessed_list;
+  OrientationState orientation;
+
+  // Set by a command that met the end of the program (the main window
+  // closed, or a fatal error with its message); the command loop ends the
+  // program once the command has returned.
+  bool end_requested = false;
+  std::string end_message;
+  // The message of the last parameter file that could not be read; empty
+  // once one has been read in full.
+  std::string parameter_error;
+};
+
+// A fresh, zeroed state. The state is large (fixed capacities), so it lives
+// on the heap, owned by main or by a test.
+std::unique_ptr<ProgramState> NewProgramState();
+
+}  // namespace kalvex

@@ -1,0 +1,100 @@
+// Painting the graphics frame: its display list mapped from the frame's
+// scale to pixels, in the pens of the scan plot.
+#include "toolkit/qt/frame.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+#include "toolkit/qt/registry.h"
+#include "toolkit/qt/widgets.h"
+
+namespace pvgui_qt {
+namespace {
+
+// Colour indices of the frame: 1, 2, 5 and 7 are the ones the scan plot
+// uses and must be told apart at a glance.
+QColor Colour(int index) {
+  switch (index) {
+    case 0: return QColor(255, 255, 255);
+    case 1: return QColor(20, 30, 90);
+    case 2: return QColor(210, 30, 30);
+    case 3: return QColor(0, 140, 60);
+    case 4: return QColor(30, 90, 220);
+    case 5: return QColor(20, 170, 60);
+    case 6: return QColor(0, 160, 170);
+    case 7: return QColor(190, 0, 190);
+    case 8: return QColor(230, 130, 0);
+    default: return QColor(90, 90, 90);
+  }
+}
+
+// The pen of a colour index. The scan plot draws the counts in 1 and then
+// the fitted profile over them in 5: the profile is a broad translucent band,
+// so that the counts stay visible inside it and show plainly where they leave it.
+QPen PenOf(int index) {
+  QColor colour = Colour(index);
+  double width = 1.75;
+  if (index == 1) width = 1.5;
+  if (index == 5) {
+    width = 6.0;
+    colour.setAlpha(120);
+  }
+  return QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+}  // namespace
+
+void FrameWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::white);
+  p.setPen(QColor(170, 170, 170));
+  p.drawRect(rect().adjusted(0, 0, -1, -1));
+  p.setRenderHint(QPainter::Antialiasing);
+  // A few pixels of margin keep lines drawn at the bounds fully visible.
+  const QRectF area = QRectF(rect()).adjusted(6, 6, -6, -6);
+  const double sx = scale[2] != scale[0] ? area.width() / (scale[2] - scale[0]) : 1.0;
+  const double sy = scale[3] != scale[1] ? area.height() / (scale[3] - scale[1]) : 1.0;
+  auto map = [&](double x, double y) {
+    return QPointF(area.left() + (x - scale[0]) * sx, area.bottom() - (y - scale[1]) * sy);
+  };
+  QPen pen = PenOf(1);
+  double char_size = 1;
+  QPointF at = map(scale[0], scale[1]);
+  for (const Op& op : ops) {
+    switch (op.kind) {
+      case Op::kMove:
+        at = map(op.x, op.y);
+        break;
+      case Op::kLine: {
+        const QPointF to = map(op.x, op.y);
+        p.setPen(pen);
+        p.drawLine(at, to);
+        at = to;
+        break;
+      }
+      case Op::kPen:
+        pen = PenOf(op.colour);
+        char_size = op.char_size;
+        break;
+      case Op::kText: {
+        // Character size in tenths of a grid row: the plot's 5 gives
+        // half a row, a clear label that stays out of the curves.
+        QFont font = p.font();
+        font.setPixelSize(std::max(9, static_cast<int>(std::lround(char_size * kCellHeight / 10.0))));
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(pen.color());
+        p.drawText(map(op.x, op.y), op.text);
+        break;
+      }
+    }
+  }
+}
+
+FrameWidget* FrameOf(int handle) {
+  Item* it = Find(handle);
+  return it && it->kind == Kind::kFrame ? static_cast<FrameWidget*>(it->widget.data()) : nullptr;
+}
+
+}  // namespace pvgui_qt

@@ -1,0 +1,93 @@
+// The Qt toolkit's state: the item behind every handle, the codes posted by
+// widgets and the timer, and the nested event loop IWinAction waits in.
+#pragma once
+
+#include <QPointer>
+#include <QRect>
+#include <QSplashScreen>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <deque>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "toolkit/qt/pvgui_qt_testing.h"
+
+class QButtonGroup;
+class QEventLoop;
+class QMenu;
+class QMenuBar;
+
+namespace pvgui_qt {
+
+enum class Kind {
+  kMaster,
+  kDialog,
+  kMenuBar,
+  kMenu,
+  kMenuEntry,
+  kButton,
+  kLabel,
+  kField,
+  kValue,
+  kToggle,
+  kRadioBox,
+  kRadio,
+  kListBox,
+  kIcon,
+  kStatusBar,
+  kFrame,
+};
+
+// What a handle stands for: a window, a menu part or a widget.
+struct Item {
+  Kind kind = Kind::kButton;
+  int window = 0;            // the window whose grid places the widget
+  QPointer<QWidget> widget;  // for a window: the top-level window
+  QWidget* grid_area = nullptr;
+  QMenuBar* bar = nullptr;
+  QMenu* menu = nullptr;
+  QAction* action = nullptr;
+  QButtonGroup* group = nullptr;
+  std::vector<int> radios;  // a radio box's toggles
+  std::vector<int> placed;  // a window's grid-placed widgets
+  QRect grid;               // x, y (lower left), w, h in grid units
+  int columns = 0, rows = 0;
+  bool on_screen = false;  // a window moved to its grid place once
+  int status = 1;
+  // A value field keeps the number last set and the text it showed, so that
+  // a field the user did not touch gives back the exact number.
+  double number = 0;
+  QString shown;
+  int decimals = 0;
+};
+
+// Everything kept between calls; WinExit empties the handles and the codes.
+struct Toolkit {
+  bool initialised = false;
+  bool exiting = false;
+  int next_handle = 0;
+  std::map<int, Item> items;
+  std::deque<int> codes;
+  QEventLoop* waiting = nullptr;
+  QPointer<QTimer> timer;
+  int timer_code = 0;
+  std::vector<Box> boxes;
+  std::deque<std::pair<std::string, std::string>> browse_answers;
+  std::vector<BrowseCall> browses;
+  QString browse_title;
+  int screen_columns = 32, screen_rows = 24;
+  QPointer<QSplashScreen> splash;
+};
+
+Toolkit& T();
+Item* Find(int handle);
+// Registers an item under the next handle, also stored in *handle if given.
+int Create(Item item, int* handle);
+// Queues a code for IWinAction and ends the wait it may be in.
+void Post(int code);
+
+}  // namespace pvgui_qt

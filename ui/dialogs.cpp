@@ -1,0 +1,66 @@
+// The modal dialog pattern, the omega-step box, and the switches of the
+// main window's state that several commands share.
+#include "ui/dialogs.h"
+
+#include "toolkit/toolkit.h"
+#include "ui/user_interface.h"
+
+namespace kalvex {
+
+void OpenModal(ProgramState&, int dialog) {
+  tk::WindowDraw(dialog);
+  tk::WindowAction(dialog);
+}
+
+void CloseModal(ProgramState& state, int dialog) {
+  tk::WindowRemove(dialog);
+  tk::WindowAction(state.widgets.main_window);
+}
+
+void AskOmegaStep(ProgramState& state, float& omega_step) {
+  const Widgets& w = state.widgets;
+  OpenModal(state, w.omega_dialog);
+  for (;;) {
+    if (tk::Wait() != kCodeOmegaOk) continue;
+    omega_step = tk::GetNumber(w.omega_value);
+    if (omega_step >= 0.001f) break;
+    tk::ErrorBox("WinKalvex", "  Step size too small");
+    omega_step = 0.001f;
+    tk::SetNumber(w.omega_value, omega_step);
+    tk::WindowDraw(w.omega_dialog);
+  }
+  CloseModal(state, w.omega_dialog);
+}
+
+void SetPreprocessedState(ProgramState& state, int flag) {
+  const Widgets& w = state.widgets;
+  if (flag == 0) {
+    state.preprocessed = 0;
+    tk::WidgetStatus(w.menu_calc_ub, tk::kGreyed);
+    tk::WidgetStatus(w.menu_calc_fwhm, tk::kGreyed);
+  } else {
+    state.preprocessed = 1;
+    tk::WidgetStatus(w.menu_calc_ub, tk::kActive);
+    tk::WidgetStatus(w.menu_calc_background, tk::kActive);
+    tk::WidgetStatus(w.menu_calc_fwhm, tk::kActive);
+  }
+}
+
+void RestoreMainWindow(ProgramState& state) {
+  const Widgets& w = state.widgets;
+  tk::ClearFrame(w.frame);
+  tk::WindowRemove(w.fit_dialog);
+  for (int i = 2; i <= kMainWidgets; ++i) tk::WidgetStatus(w.main[i], tk::kHidden);
+  for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kActive);
+  // A run that ended on a damaged data file has closed it.
+  if (!state.files.data_open) SetDataFileOpen(state, false);
+  tk::WindowDraw(w.main_window);
+}
+
+void SetDataFileOpen(ProgramState& state, bool open) {
+  const Widgets& w = state.widgets;
+  // Without a data file there is nothing to integrate.
+  tk::WidgetStatus(w.menu_titles[1], open ? tk::kActive : tk::kGreyed);
+}
+
+}  // namespace kalvex

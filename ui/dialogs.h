@@ -1,0 +1,26 @@
+// The modal dialog pattern, the omega-step box, and the switches of the
+// main window's state that several commands share.
+#pragma once
+
+#include "state/program_state.h"
+
+namespace kalvex {
+
+// Modal dialog pattern: show `dialog` and make it the active window; and the
+// way back to the main window.
+void OpenModal(ProgramState& state, int dialog);
+void CloseModal(ProgramState& state, int dialog);
+
+// Returns when `omega_step` holds an accepted value (at least 0.001).
+void AskOmegaStep(ProgramState& state, float& omega_step);
+
+// 0 after a data file is opened, 1 after a completed preprocessing pass.
+void SetPreprocessedState(ProgramState& state, int flag);
+
+// Back to the main window at the end of a fitting run.
+void RestoreMainWindow(ProgramState& state);
+
+// The commands that need a data file are offered only while one is open.
+void SetDataFileOpen(ProgramState& state, bool open);
+
+}  // namespace kalvex
