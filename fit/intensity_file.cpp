@@ -6,6 +6,8 @@
 // "   1", F10.5 signed 2theta.
 #include "fit/intensity_file.h"
 
+#include <cmath>
+
 #include "common/fixed_fields.h"
 
 namespace kalvex {
@@ -14,6 +16,10 @@ using fields::FormatInt;
 using fields::FormatReal;
 
 float WrapAngle(float x) {
+  // Far outside a turn, adding 360 no longer changes a float; the remainder
+  // first brings it within reach. Angles not finite stay as they are.
+  if (!std::isfinite(x)) return x;
+  if (std::fabs(x) > 1.0e4f) x = std::fmod(x, 360.0f);
   while (x <= -180.0f) x += 360.0f;
   while (x > 180.0f) x -= 360.0f;
   return x;

@@ -144,6 +144,22 @@ TEST(KalvexCommand, SingleFileAnswersEveryOmegaStepBoxThroughCalcUB) {
   EXPECT_EQ(testing::ReadLines(out / "t.int").size(), testing::ReadLines(out / "t_truth.csv").size() - 1);
 }
 
+// Below half the wavelength no spacing can be measured; the simulator says
+// so rather than search for ever.
+TEST(KalvexCommand, SimulateRefusesAResolutionNoReflectionReaches) {
+  const fs::path out = testing::ScratchDir("simulate_d_min");
+  const std::string simulate = std::string(SIMULATE_COMMAND) + " --format xcalibur --out " + out.string() +
+                               " --name t --d-min 0.3 2>&1";
+  CommandRun run;
+  FILE* pipe = popen(simulate.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::array<char, 4096> buf{};
+  while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
+  const int raw = pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2) << run.out;
+  EXPECT_NE(run.out.find("--d-min must be at least half the wavelength"), std::string::npos) << run.out;
+}
+
 TEST(KalvexCommand, AFatalInputEndsWithOneAndTheMessage) {
   const fs::path dir = ExampleCopy("kalvex_fatal");
   std::ofstream(dir / "broken.par") << "ATTEN   1.2.3\n";

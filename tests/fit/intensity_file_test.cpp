@@ -1,6 +1,9 @@
 // Intensity-file records, column for column.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "fit/intensity_file.h"
 
 namespace kalvex {
@@ -103,6 +106,15 @@ TEST(IntensityFile, WrapAngleBringsIntoHalfOpenRange) {
   EXPECT_FLOAT_EQ(WrapAngle(180.0f), 180.0f);
   EXPECT_FLOAT_EQ(WrapAngle(-540.0f), 180.0f);
   EXPECT_FLOAT_EQ(WrapAngle(725.0f), 5.0f);
+  // Angles a damaged file can carry, where adding 360 changes nothing: the
+  // wrap still ends, inside the range.
+  for (float huge : {1.0e10f, -1.0e10f, 1.0e30f, -3.4e38f}) {
+    const float wrapped = WrapAngle(huge);
+    EXPECT_GT(wrapped, -180.0f) << huge;
+    EXPECT_LE(wrapped, 180.0f) << huge;
+  }
+  EXPECT_TRUE(std::isinf(WrapAngle(std::numeric_limits<float>::infinity())));
+  EXPECT_TRUE(std::isnan(WrapAngle(std::numeric_limits<float>::quiet_NaN())));
 }
 
 }  // namespace

@@ -139,6 +139,11 @@ int main(int argc, char** argv) {
   if (!(value = take("title")).empty()) gen.title = value;
   if (!options.empty()) Fail("unknown option --" + options.begin()->first);
   if (scan.steps < 1 || scan.standard_steps < 1) Fail("step counts must be at least 1");
+  // Spacings below half the wavelength lie beyond 2theta = 180 degrees: no
+  // reflection could be measured there, and none could be chosen.
+  if (!(gen.d_min >= instrument.lambda1 / 2.0)) {
+    Fail("--d-min must be at least half the wavelength (" + std::to_string(instrument.lambda1 / 2.0) + " A)");
+  }
 
   struct Writer {
     bool (*write)(const DataSet&, const std::filesystem::path&, std::string&);
