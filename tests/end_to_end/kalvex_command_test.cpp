@@ -172,6 +172,21 @@ TEST(KalvexCommand, AFatalInputEndsWithOneAndTheMessage) {
                                   (dir / "example.par").string() + " --input-format cad4");
   EXPECT_EQ(wrong.status, 1);
   EXPECT_NE(wrong.out.find("Error reading file header at line 2"), std::string::npos) << wrong.out;
+
+  // Damage in the middle of the file: the reflections before it are written,
+  // then the reader's message ends the run.
+  std::ifstream in(dir / "example.dca");
+  std::ofstream damaged(dir / "damaged.dca");
+  int number = 0;
+  for (std::string line; std::getline(in, line);) damaged << (++number == 105 ? "X" + line.substr(1) : line) << "\n";
+  damaged.close();
+  const CommandRun middle = Kalvex("integrate " + (dir / "damaged.dca").string() + " --par " +
+                                   (dir / "example.par").string() + " --out " + (dir / "damaged.int").string());
+  EXPECT_EQ(middle.status, 1);
+  EXPECT_NE(middle.out.find("ERROR READING FILE: EXPECTED E, GOT X AT LINE    105"), std::string::npos) << middle.out;
+  const auto written = testing::ReadLines(dir / "damaged.int");
+  EXPECT_FALSE(written.empty());
+  EXPECT_LT(written.size(), 321u);
 }
 
 }  // namespace
