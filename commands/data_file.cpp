@@ -15,12 +15,16 @@ ReaderParts PartsOf(ProgramState& state) {
   return {state.files.data, state.data_set, state.params, state.scan};
 }
 
-void DataFileFailed(ProgramState& state, const ReadError& error) {
+void ShowReadError(ProgramState& state, const ReadError& error) {
   tk::ErrorBox("WinKalvex", FatalMessageText(error.message));
   if (state.files.log.IsOpen()) {
     state.files.log.Line(" " + error.message);
     state.files.log.Flush();
   }
+}
+
+void DataFileFailed(ProgramState& state, const ReadError& error) {
+  ShowReadError(state, error);
   state.files.data.Close();
   state.files.data_open = false;
   state.files.read_error = error;
@@ -65,11 +69,14 @@ void WriteClassificationSummary(ProgramState& state) {
   state.files.log.Flush();
 }
 
+std::string ReflectionLabel(const ScanReflection& scan) {
+  std::string label = " REFLECTION " + fields::FormatInt(scan.seq_no, 6) + "  HKL";
+  for (int v : scan.hkl) label += fields::FormatInt(v, 4);
+  return label;
+}
+
 void LogUnreadReflection(ProgramState& state, std::string_view consequence) {
-  const ScanReflection& scan = state.scan;
-  std::string line = " REFLECTION " + fields::FormatInt(scan.seq_no, 6) + "  HKL";
-  for (int v : scan.hkl) line += fields::FormatInt(v, 4);
-  state.files.log.Line(line + "  NOT READ IN FULL: " + std::string(consequence));
+  state.files.log.Line(ReflectionLabel(state.scan) + "  NOT READ IN FULL: " + std::string(consequence));
   state.files.log.Flush();
 }
 

@@ -3,6 +3,7 @@
 // closed, the rest of the session kept).
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "scan/readers.h"
@@ -21,8 +22,11 @@ int ReadReflection(ProgramState& state, int request, const Hkl& wanted = {0, 0, 
 // asks for its omega step again. False after a read error.
 bool RewindDataFile(ProgramState& state);
 
-// Shows the reader's message in the program's box, writes it to the log,
-// closes the data file and greys what needs one. The parameters, the
+// A file that cannot be read: the reader's message in the program's box
+// and in the log.
+void ShowReadError(ProgramState& state, const ReadError& error);
+
+// Shows the read error, closes the data file and greys what needs one. The parameters, the
 // refined orientation and the output file stay.
 void DataFileFailed(ProgramState& state, const ReadError& error);
 
@@ -32,6 +36,9 @@ void ResetRunCounters(ProgramState& state);
 
 // The classification summary, appended to the run log.
 void WriteClassificationSummary(ProgramState& state);
+
+// " REFLECTION nnnnnn  HKL hhhkkklll": how the log names the current reflection.
+std::string ReflectionLabel(const ScanReflection& scan);
 
 // A reflection whose counts were cut short (read status 11) would place a
 // wrong peak: it is named in the log with what is not done with it.

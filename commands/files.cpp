@@ -198,9 +198,7 @@ void OpenParameterFile(ProgramState& state) {
   const ParameterFileResult read = ReadParameterFile(f.parameters, params, marks);
   for (const std::string& line : read.echo) f.log.Line(line);
   if (read.error) {
-    f.log.Line(" " + read.error->message);
-    f.log.Flush();
-    tk::ErrorBox("WinKalvex", FatalMessageText(read.error->message));
+    ShowReadError(state, *read.error);
     state.parameter_error = read.error->message;
     return;
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/data_file.h"
 #include "commands/orientation.h"
 #include "common/fixed_fields.h"
 #include "fit/background.h"
@@ -38,7 +39,7 @@ FitControls SeedParameters(ProgramState& state) {
   }
   controls.start = SeedStartValues(state.scan, state.params, controls, CurrentFixedBackground(state), predicted);
   state.fit.peak.value = controls.start;
-  ShowSeededInputs(state, controls, controls.start);
+  ShowSeededInputs(state, controls);
   return controls;
 }
 
@@ -80,23 +81,19 @@ void FitWithRetry(ProgramState& state) {
   if (fit.refitted) {
     ++state.fit.refitted_count;
     // The retry's held Position is what the controls show.
-    ShowSeededInputs(state, fit.last_controls, fit.last_controls.start);
+    ShowSeededInputs(state, fit.last_controls);
   }
   if (fit.recovered) ++state.fit.recovered_count;
 }
 
 void WriteIntegrated(ProgramState& state) {
-  using fields::FormatInt;
   using fields::FormatReal;
   if (!state.files.output_open) return;
   auto& out = state.files.output;
   const std::vector<std::string> lines = FormatIntegrated(CurrentIntegrated(state), state.params.output_format);
   if (lines.empty()) {
     // Too large for the file's fields: say so rather than lose it silently.
-    const ScanReflection& scan = state.scan;
-    std::string note = " REFLECTION " + FormatInt(scan.seq_no, 6) + "  HKL";
-    for (int v : scan.hkl) note += FormatInt(v, 4);
-    state.files.log.Line(note + "  NOT WRITTEN: I =" + FormatReal(state.fit.i_fit, 14, 1) +
+    state.files.log.Line(ReflectionLabel(state.scan) + "  NOT WRITTEN: I =" + FormatReal(state.fit.i_fit, 14, 1) +
                          "  SIGMA =" + FormatReal(state.fit.sigma_fit, 12, 1) + " TOO LARGE");
     state.files.log.Flush();
     return;

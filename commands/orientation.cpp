@@ -35,12 +35,12 @@ bool CALCB(ProgramState& state) {
   return ok;
 }
 
-float PredictOmega(const ProgramState& state, const Angles& angles, const Hkl& hkl) {
+float PredictOmega(ProgramState& state, const Angles& angles, const Hkl& hkl) {
   float omega = angles[kOmega];
   if (!PredictOmega(state.orientation.ub, angles, state.params.lambda1, hkl, omega)) {
     Notices notices;
     notices.Add(Notice::kLuSingular);
-    ShowNotices(const_cast<ProgramState&>(state), notices);
+    ShowNotices(state, notices);
   }
   return omega;
 }
@@ -50,14 +50,30 @@ Vec3 OffsetCorrection(const ProgramState& state, const Angles& angles) {
   return OffsetCorrection(angles, o.offsets, o.omega_zero, state.params.rs);
 }
 
-void CopyPreprocessedList(const ProgramState& state, ListArrays& out) {
+namespace {
+
+// The preprocessed list's angles and indices as the kernels take them.
+struct ListArrays {
+  int count = 0;
+  std::array<Angles, kMaxPreprocessed> angles{};
+  std::array<Hkl, kMaxPreprocessed> hkl{};
+  std::span<const Angles> Settings() const { return {angles.data(), static_cast<std::size_t>(count)}; }
+  std::span<const Hkl> Indices() const { return {hkl.data(), static_cast<std::size_t>(count)}; }
+};
+
+// On the heap: a thousand entries are too large for the stack's comfort.
+std::unique_ptr<ListArrays> PreprocessedArrays(const ProgramState& state) {
   const PreprocessedList& list = state.preprocessed_list;
-  out.count = std::min(std::max(list.count, 0), kMaxPreprocessed);
-  for (int n = 0; n < out.count; ++n) {
-    out.angles[n] = list.entries[n].angles;
-    out.hkl[n] = list.entries[n].hkl;
+  auto out = std::make_unique<ListArrays>();
+  out->count = std::min(std::max(list.count, 0), kMaxPreprocessed);
+  for (int n = 0; n < out->count; ++n) {
+    out->angles[n] = list.entries[n].angles;
+    out->hkl[n] = list.entries[n].hkl;
   }
+  return out;
 }
+
+}  // namespace
 
 bool LSQ(ProgramState& state, std::span<const Angles> angles, std::span<const Hkl> hkl) {
   Notices notices;
@@ -67,39 +83,32 @@ bool LSQ(ProgramState& state, std::span<const Angles> angles, std::span<const Hk
 }
 
 bool LSQ(ProgramState& state) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
-  return LSQ(state, std::span(list->angles.data(), list->count), std::span(list->hkl.data(), list->count));
+  const auto list = PreprocessedArrays(state);
+  return LSQ(state, list->Settings(), list->Indices());
 }
 
 bool LSVEC(ProgramState& state, int system) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
+  const auto list = PreprocessedArrays(state);
   Notices notices;
-  const bool ok = LSVEC(system, std::span(list->angles.data(), list->count),
-                        std::span(list->hkl.data(), list->count), state.params.lambda1, state.orientation, notices);
+  const bool ok = LSVEC(system, list->Settings(), list->Indices(), state.params.lambda1, state.orientation, notices);
   ShowNotices(state, notices);
   return ok;
 }
 
 int LSQ_OFFSETS(ProgramState& state, int refine_omega_zero) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
+  const auto list = PreprocessedArrays(state);
   Notices notices;
-  const int cycles = LSQ_OFFSETS(refine_omega_zero == 1, std::span(list->angles.data(), list->count),
-                                 std::span(list->hkl.data(), list->count), state.params.lambda1, state.params.rs,
-                                 state.orientation, notices);
+  const int cycles = LSQ_OFFSETS(refine_omega_zero == 1, list->Settings(), list->Indices(), state.params.lambda1,
+                                 state.params.rs, state.orientation, notices);
   ShowNotices(state, notices);
   return cycles;
 }
 
 int RefineOmegaZero(ProgramState& state) {
-  auto list = std::make_unique<ListArrays>();
-  CopyPreprocessedList(state, *list);
+  const auto list = PreprocessedArrays(state);
   Notices notices;
-  const int cycles = RefineOmegaZero(std::span(list->angles.data(), list->count),
-                                     std::span(list->hkl.data(), list->count), state.params.lambda1,
-                                     state.orientation, notices);
+  const int cycles =
+      RefineOmegaZero(list->Settings(), list->Indices(), state.params.lambda1, state.orientation, notices);
   ShowNotices(state, notices);
   return cycles;
 }

@@ -18,7 +18,7 @@ void ShowNotices(ProgramState& state, const Notices& notices);
 
 bool OMTOB(ProgramState& state);
 bool CALCB(ProgramState& state);
-float PredictOmega(const ProgramState& state, const Angles& angles, const Hkl& hkl);
+float PredictOmega(ProgramState& state, const Angles& angles, const Hkl& hkl);
 Vec3 OffsetCorrection(const ProgramState& state, const Angles& angles);
 
 // LSQ on given angles (the offsets cycles pass corrected omegas) or on the
@@ -30,13 +30,5 @@ bool LSVEC(ProgramState& state, int system);
 // The offsets and omega-zero cycles on the preprocessed list.
 int LSQ_OFFSETS(ProgramState& state, int refine_omega_zero);
 int RefineOmegaZero(ProgramState& state);
-
-// The list's angles and indices as arrays (its first `count` entries).
-struct ListArrays {
-  int count = 0;
-  std::array<Angles, kMaxPreprocessed> angles{};
-  std::array<Hkl, kMaxPreprocessed> hkl{};
-};
-void CopyPreprocessedList(const ProgramState& state, ListArrays& out);
 
 }  // namespace kalvex

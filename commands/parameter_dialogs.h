@@ -10,5 +10,4 @@ void ShowDiffractometerConstants(ProgramState& state);  // kCodeDiffractometer
 void EditBackgroundOptions(ProgramState& state);        // kCodeBackgrounds
 void EditOutputFormat(ProgramState& state);             // kCodeOutputFormat
 
-
 }  // namespace kalvex

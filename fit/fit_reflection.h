@@ -74,7 +74,7 @@ RetriedFit FitWithRetry(ScanReflection& scan, const RunParameters& par, const Fi
   FitControls retry = controls;
   retry.refine[kPosition] = 0;
   retry.hold_position = true;
-  retry.start[kPosition] = predict(static_cast<const ScanReflection&>(scan));
+  retry.start[kPosition] = predict(scan);
   fit.last_controls = retry;
   fit.outcome = FitReflection(scan, par, retry);
   scan.class_code[3] = '2';

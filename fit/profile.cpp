@@ -192,11 +192,22 @@ double Dot(const double* a, const double* b, int blocks) {
   return sum;
 }
 
-// The fit itself, writing its results where the old interface kept them.
-void Refine(const float* x, const float* y, int n, const std::array<float, 2>& lambda, float mono_term,
-            float two_theta, ProfileValues& p, const ProfileFlags& flags, float* yc, ProfileValues& e, bool& esd_set,
-            float& rwp, float& chi2, int& status) {
-  n = std::clamp(n, 0, kMaxSteps);
+}  // namespace
+
+ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc) {
+  ProfileFit fit;
+  fit.p = start;
+  const float* x = scan.x;
+  const float* y = scan.y;
+  const std::array<float, 2>& lambda = scan.lambda;
+  const float two_theta = scan.two_theta;
+  const float mono_term = scan.mono_term;
+  ProfileValues& p = fit.p;
+  ProfileValues& e = fit.esd;
+  float& rwp = fit.rwp;
+  float& chi2 = fit.chi2;
+  int& status = fit.status;
+  int n = std::clamp(scan.n, 0, kMaxSteps);
   status = kFitNothingToRefine;
   std::array<int, kProfileParameters> refined{};
   int nr = 0;
@@ -205,7 +216,7 @@ void Refine(const float* x, const float* y, int n, const std::array<float, 2>& l
   }
   if (nr == 0 || nr >= n) {
     std::fill(yc, yc + n, 0.0f);
-    return;
+    return fit;
   }
 
   const bool doublet = lambda[1] >= kMinSecondWavelength;
@@ -239,7 +250,7 @@ void Refine(const float* x, const float* y, int n, const std::array<float, 2>& l
     if (pass > kMaxFitPasses) {
       status = kFitNoConvergence;
       hand_back_profile();
-      return;
+      return fit;
     }
     const float damping = std::min(kDampingStep * static_cast<float>(pass), kMaxDamping);
     const float position = p[kPosition];
@@ -266,7 +277,7 @@ void Refine(const float* x, const float* y, int n, const std::array<float, 2>& l
     chi2 = static_cast<float>(sum_wr2 / (n - nr));
     if (settled) {
       hand_back_profile();
-      return;
+      return fit;
     }
 
     // Invert the normal matrix scaled to a unit diagonal.
@@ -276,7 +287,7 @@ void Refine(const float* x, const float* y, int n, const std::array<float, 2>& l
       if (!(a[m][m] >= kMinDiagonal)) {
         status = kFitSingular;
         hand_back_profile();
-        return;
+        return fit;
       }
       scale[m] = 1.0 / std::sqrt(a[m][m]);
     }
@@ -288,7 +299,7 @@ void Refine(const float* x, const float* y, int n, const std::array<float, 2>& l
     if (GaussJordanInvert(inverse, nr, kPivotTolerance) < nr) {
       status = kFitSingular;
       hand_back_profile();
-      return;
+      return fit;
     }
     double shift[kProfileParameters] = {};
     for (int m = 0; m < nr; ++m) {
@@ -307,7 +318,7 @@ void Refine(const float* x, const float* y, int n, const std::array<float, 2>& l
       if (!(variance > 0.0) || !std::isfinite(variance)) {
         status = kFitSingular;
         hand_back_profile();
-        return;
+        return fit;
       }
       new_esd[k] = static_cast<float>(std::sqrt(variance));
       if (std::fabs(shift[m]) > kConvergedShift * std::sqrt(variance)) settled = false;
@@ -317,18 +328,8 @@ void Refine(const float* x, const float* y, int n, const std::array<float, 2>& l
       if (refines) p[k] = work[k];
       e[k] = refines ? new_esd[k] : 0.0f;
     }
-    esd_set = true;
+    fit.esd_set = true;
   }
-}
-
-}  // namespace
-
-ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc) {
-  ProfileFit fit;
-  fit.p = start;
-  Refine(scan.x, scan.y, scan.n, scan.lambda, scan.mono_term, scan.two_theta, fit.p, flags, yc, fit.esd,
-         fit.esd_set, fit.rwp, fit.chi2, fit.status);
-  return fit;
 }
 
 }  // namespace kalvex

@@ -14,7 +14,7 @@ struct EulerAngles {
 };
 
 // Kappa to Euler for the 50-degree kappa arm. Returns 0, or 11 when the
-// cosine ratio leaves [-1.001, 1.001] (the caller stops the program).
+// cosine ratio leaves [-1.001, 1.001] (the reader fails with "OVERFLOW IN ANGLE_CONVERT").
 int ANGLE_CONVERT(const KappaAngles& kappa, EulerAngles& euler);
 
 }  // namespace kalvex

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string>
 
+#include "common/constants.h"
 #include "common/fixed_fields.h"
 #include "scan/readers.h"
-#include "common/constants.h"
 
 namespace kalvex {
 

@@ -28,8 +28,6 @@
 //   'S' x ceil(N/8)                    counts, 8I9 at 2-73
 // N is the header's default step count ('#') or the standards' one ('R').
 // Lines of any other kind between blocks are passed over.
-#include "scan/xcalibur.h"
-
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -65,7 +63,17 @@ bool IsBlockStart(const std::string& line) { return Kind(line) == 'R' || Kind(li
   reader::Fail(data, message);
 }
 
-// Field readers: a header field that does not convert ends the program with
+// The next line of the data file, cut to 80 columns; false at the end of the
+// file. A line whose first character is not `expected` (a blank accepts any)
+// fails the read.
+bool ReadCheckedLine(textfile::LineSource& data, std::string& line, char expected) {
+  if (!data.Next(line)) return false;
+  if (line.size() > kLineLength) line.resize(kLineLength);
+  if (expected != ' ' && Kind(line) != expected) FailLine(data, std::make_pair(expected, Kind(line)));
+  return true;
+}
+
+// Field readers: a header field that does not convert fails the read with
 // the header message, a field of a reflection block with the line's number.
 int HeaderInt(const textfile::LineSource& data, const std::string& line, int first_col, int width) {
   const auto value = fields::ReadInt(line, first_col, width);
@@ -196,17 +204,6 @@ void ConvertBlock(const XcaliburFormat& format, const StandardsTable& standards,
   }
   scan.omega_centre = omega - scan.two_theta / 2.0f - scan.scan_width / 2.0f;
 }
-
-}  // namespace
-
-bool ReadCheckedLine(textfile::LineSource& data, std::string& line, char expected) {
-  if (!data.Next(line)) return false;
-  if (line.size() > kLineLength) line.resize(kLineLength);
-  if (expected != ' ' && Kind(line) != expected) FailLine(data, std::make_pair(expected, Kind(line)));
-  return true;
-}
-
-namespace {
 
 int ReadHeader(const ReaderParts& p) {
   textfile::LineSource& data = p.data;

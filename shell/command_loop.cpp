@@ -11,6 +11,7 @@
 #include "commands/manual_fit.h"
 #include "commands/parameter_dialogs.h"
 #include "commands/preprocessing.h"
+#include "common/read_error.h"
 #include "toolkit/toolkit.h"
 #include "ui/user_interface.h"
 

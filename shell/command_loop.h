@@ -3,7 +3,6 @@
 
 #include <string_view>
 
-#include "common/read_error.h"
 #include "state/program_state.h"
 #include "ui/codes.h"
 

@@ -13,5 +13,4 @@ float MonoShift(float mono_2theta, int mono_orient, float lambda1, float lambda2
   return static_cast<float>(mono_orient) * (std::asin(r * s) * kDegPerRadScan - mono_2theta / 2.0f);
 }
 
-
 }  // namespace kalvex

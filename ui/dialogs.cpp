@@ -53,7 +53,7 @@ void RestoreMainWindow(ProgramState& state) {
   for (int i = 2; i <= kMainWidgets; ++i) tk::WidgetStatus(w.main[i], tk::kHidden);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kActive);
   // A run that ended on a damaged data file has closed it.
-  if (!state.files.data_open) SetDataFileOpen(state, false);
+  SetDataFileOpen(state, state.files.data_open);
   tk::WindowDraw(w.main_window);
 }
 

@@ -56,7 +56,7 @@ FitControls ReadFitControls(ProgramState& state) {
   return controls;
 }
 
-void ShowSeededInputs(ProgramState& state, const FitControls& controls, const ProfileValues& start) {
+void ShowSeededInputs(ProgramState& state, const FitControls& controls) {
   const Widgets& w = state.widgets;
   const auto shown = [&](int k) {
     switch (k) {
@@ -67,7 +67,7 @@ void ShowSeededInputs(ProgramState& state, const FitControls& controls, const Pr
     }
   };
   for (int k : kParameterRows) {
-    if (shown(k)) tk::SetNumber(w.fit_rows[k].input, start[k]);
+    if (shown(k)) tk::SetNumber(w.fit_rows[k].input, controls.start[k]);
   }
   ShowLimits(w, state.params, false);
   tk::WindowDraw(w.fit_dialog);

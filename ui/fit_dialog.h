@@ -11,10 +11,10 @@ namespace kalvex {
 // Input column; returns them as a fit's controls (start = the Input column).
 FitControls ReadFitControls(ProgramState& state);
 
-// Shows the start values the rules of `controls` set (Background and
+// Shows the start values of `controls` that its rules set (Background and
 // Position always; FWHM, Eta and Iratio when defaulted; Intensity when
 // refined) and the limits' states.
-void ShowSeededInputs(ProgramState& state, const FitControls& controls, const ProfileValues& start);
+void ShowSeededInputs(ProgramState& state, const FitControls& controls);
 
 // The Input column, the R column and the limits from the state.
 void ShowFitInputs(ProgramState& state);

@@ -21,8 +21,6 @@ FLOORS = {
     "shell": 6,
     "app": 7,
 }
-# The toolkit's implementations sit beside its calling side; they are one room.
-SAME_ROOM = {"toolkit"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
 
