@@ -1,11 +1,15 @@
 // The batch run: the window's commands in the order a user gives them.
 #include "app/batch.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 #include "commands/files.h"
 #include "scan/reflection_input.h"
@@ -125,21 +129,55 @@ void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<v
               o.offsets[2]);
 }
 
+// Refuses, before anything is opened, an intensity file the run must not
+// write: one that is an input or the log, one in a directory that does not
+// exist, and an existing one without --append or --replace.
+void CheckOutput(const BatchOptions& opt, const Place& data, const Place& parameters, const Place& output) {
+  const fs::path out = fs::path(output.directory) / output.name;
+  std::error_code ec;
+  const auto same = [&](const fs::path& other) {
+    return fs::equivalent(out, other, ec) || out == fs::absolute(other).lexically_normal();
+  };
+  const fs::path data_path = fs::path(data.directory) / data.name;
+  if (same(data_path) || same(fs::path(parameters.directory) / parameters.name) ||
+      same(fs::path(data.directory) / LogFileName(data.name))) {
+    Fail(out.string() + " is an input or the log of this run: give another --out", 2);
+  }
+  if (!fs::is_directory(output.directory, ec)) {
+    Fail("cannot write " + out.string() + ": " + std::strerror(ENOENT) + " (no directory " + output.directory + ")",
+         1);
+  }
+  if (fs::exists(out, ec) && !opt.append && !opt.replace) {
+    Fail(out.string() + " exists: give --append to add to it or --replace to write it anew", 2);
+  }
+}
+
 }  // namespace
 
 int RunBatch(const BatchOptions& opt) {
   const Place data = Split(opt.data);
   const Place parameters = Split(opt.parameters);
-  const Place output = Split(opt.output.empty() ? fs::path(opt.data).replace_extension(".int").string() : opt.output);
+  Place output = Split(opt.output.empty() ? fs::path(opt.data).replace_extension(".int").string() : opt.output);
+  // The name the program opens: a name without "." gets ".INT".
+  output.name = OutputFileName(output.name);
   const std::string format = opt.input_format.empty() ? FormatName(FormatFromName(data.name)) : opt.input_format;
   if (format.empty()) Fail("cannot tell the format of " + data.name + " from its name: give --input-format", 2);
+  CheckOutput(opt, data, parameters, output);
 
   script::Reset();
   tk::ResetRegistry();
   script::SetBoxObserver([](const script::MessageBox& box) {
-    // A fatal box is reported by the program itself as it ends.
-    if (Stopping() || box.message == "End of input data file") return;
-    std::fprintf(stderr, "kalvex: %s: %s\n", box.title.c_str(), box.message.c_str());
+    // A fatal box is reported by the program itself as it ends; questions
+    // are answered by the options.
+    constexpr std::string_view kEnd = "End of input data file";
+    if (Stopping() || box.question || box.message == kEnd) return;
+    std::string message = box.message;
+    if (message.starts_with(std::string(kEnd) + "\n")) message.erase(0, kEnd.size() + 1);
+    for (std::size_t at = message.find('\n'); at != std::string::npos; at = message.find('\n', at)) {
+      message.replace(at, 1, "\n  ");
+      at += 3;
+    }
+    std::fprintf(stderr, "kalvex: %s: %s\n", box.title.c_str(), message.c_str());
   });
   script::SetIdleHandler([]() -> int {
     Fail("the program waits for an answer this batch run does not give", 1);
@@ -167,13 +205,18 @@ int RunBatch(const BatchOptions& opt) {
   OpenDataFile(state);
   EndOnReadError(state);
   if (!state.files.data_open) Fail("cannot open " + opt.data, 1);
+  if (!state.files.log.IsOpen()) Fail("no log could be written beside " + opt.data + ": nothing was integrated", 1);
 
   script::QueueBrowse(parameters.name, parameters.directory);
   OpenParameterFile(state);
   EndOnReadError(state);
 
   script::QueueBrowse(output.name, output.directory);
+  if (opt.append || opt.replace) script::QueueAnswer(opt.append ? 0 : 1);
   Dispatch(state, kCodeOpenOutput);
+  if (!state.files.output_open) {
+    Fail("no intensity file could be opened: nothing was integrated", 1);
+  }
 
   const int output_toggles[3] = {w.out_rfine, w.out_rfine_extended, w.out_shelx};
   const int output_index = opt.output_format == "rfine-extended" ? 1 : opt.output_format == "shelx" ? 2 : 0;
@@ -229,12 +272,15 @@ int RunBatch(const BatchOptions& opt) {
   progress.End();
   state.files.output.Close();
   state.files.log.Close();
+  // What could not be written at the end has no command left to say it.
+  for (const textfile::RecordWriter* file : {&state.files.output, &state.files.log}) {
+    if (!file->Error().empty()) Fail("cannot write " + file->Error(), 1);
+  }
 
   for (const std::string& line : ClassificationSummary(state.data_set.input_class, state.fit)) {
     std::printf("%s\n", line.c_str());
   }
-  std::printf("\nWrote %s\n      %s\n", (fs::path(output.directory) / output.name).c_str(),
-              (fs::path(data.directory) / LogFileName(data.name)).c_str());
+  std::printf("\nWrote %s\n      %s\n", state.files.output_path.c_str(), state.files.log_path.c_str());
   tk::Exit();
   return 0;
 }

@@ -10,6 +10,10 @@ struct BatchOptions {
   std::string data;
   std::string parameters;
   std::string output;
+  // An existing intensity file is refused unless one of these says what to
+  // do with it.
+  bool append = false;
+  bool replace = false;
   std::string input_format;
   std::string output_format = "rfine";
   float omega_step = 0.0f;

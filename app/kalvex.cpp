@@ -27,7 +27,10 @@ int main(int argc, char** argv) {
       ->required()
       ->check(CLI::ExistingFile);
   integrate->add_option("--out", opt.output,
-                        "intensity file, appended to (default: DATA's name with the extension \"int\")");
+                        "intensity file (default: DATA's name with the extension \"int\"); an existing one "
+                        "needs --append or --replace");
+  auto* append = integrate->add_flag("--append", opt.append, "add to an existing intensity file");
+  integrate->add_flag("--replace", opt.replace, "write an existing intensity file anew")->excludes(append);
   integrate
       ->add_option("--input-format", opt.input_format,
                    "xcalibur|single|cad4|xscans (default: from the extension: .dca xcalibur, .dat cad4, .p4t "
@@ -35,7 +38,17 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"xcalibur", "single", "cad4", "xscans"}));
   integrate->add_option("--output-format", opt.output_format, "rfine|rfine-extended|shelx (default rfine)")
       ->check(CLI::IsMember({"rfine", "rfine-extended", "shelx"}));
-  integrate->add_option("--omega-step", opt.omega_step, "omega step of a Single file, degrees (at least 0.001)");
+  integrate->add_option("--omega-step", opt.omega_step, "omega step of a Single file, degrees (at least 0.001)")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            // The omega-step box's own rule.
+            try {
+              return std::stof(text) >= 0.001f ? std::string() : std::string("Step size too small: at least 0.001");
+            } catch (const std::exception&) {
+              return "not a number";
+            }
+          },
+          "STEP"));
   integrate->add_flag("--skip-weak", opt.skip_weak, "pass over reflections the file marks weak");
   integrate
       ->add_option("--defaults", opt.defaults,

@@ -2,6 +2,10 @@
 // tick, with Go, Stop and Exit acting between two ticks.
 #include "commands/auto_fit.h"
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "commands/data_file.h"
 #include "commands/fitting.h"
 #include "commands/parameter_dialogs.h"
@@ -16,9 +20,28 @@ namespace kalvex {
 namespace {
 
 constexpr int kTickInterval = 50;
+constexpr std::string_view kEndOfDataText = "End of input data file";
+
 
 void SetStatuses(const Widgets& w, std::initializer_list<int> numbers, int status) {
   for (int n : numbers) tk::WidgetStatus(w.main[n], status);
+}
+
+// The end of the data: the box says so, and it and the log name the
+// reflections of the file that are not in the intensity file (a run that
+// began in the middle, reflections cut short or too large).
+void EndOfRun(ProgramState& state) {
+  // A box holds a few lines: its list of ranges is cut there; the log has all.
+  constexpr std::size_t kBoxRoom = 160;
+  const std::vector<int> missing = UnwrittenSequenceNumbers(state);
+  std::string text(kEndOfDataText);
+  if (!missing.empty()) {
+    state.files.log.Empty();
+    state.files.log.Record(UnwrittenNote(missing, state.files.output_file_name));
+    FlushLog(state);
+    text += "\n" + UnwrittenNote(missing, state.files.output_file_name, kBoxRoom);
+  }
+  tk::GeneralMessage("WIN-KALVEX", text, 3, 0);
 }
 
 }  // namespace
@@ -27,6 +50,10 @@ void AutoFit(ProgramState& state) {
   const Widgets& w = state.widgets;
   if (!state.files.data_open) return;
   ResetRunCounters(state);
+  CountReflectionInMemory(state);
+  // The reflection of this run fitted last: "Go" after "Stop" fits it again
+  // only if it has not been.
+  int fitted_seq_no = 0;
   state.fitting_mode = kAutomaticFitting;
   ShowPeakDefaults(state);
   ShowStartValues(state);
@@ -61,12 +88,17 @@ void AutoFit(ProgramState& state) {
         tk::WidgetStatus(w.main[kWGo], tk::kGreyed);
         tk::WidgetStatus(w.main[kWStop], tk::kActive);
         tk::SetCallTime(kTickInterval, kCodeTimer);
+        // The run goes on from the reflection in memory; one already in the
+        // intensity file is not written again, and the timer moves on.
         SeedParameters(state);
-        FitWithRetry(state);
-        WriteIntegrated(state);
+        if (state.scan.seq_no != fitted_seq_no) {
+          FitWithRetry(state);
+          fitted_seq_no = state.scan.seq_no;
+        }
+        if (!AlreadyWritten(state)) WriteIntegrated(state);
         break;
       case kCodeTimer: {
-        const int status = ReadReflection(state, state.scan.seq_no + 1);
+        const int status = ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
         if (status == kReadError) {
           tk::SetCallTime(kTickInterval, 0);
           RestoreMainWindow(state);
@@ -74,6 +106,7 @@ void AutoFit(ProgramState& state) {
         }
         if (status == kEndOfData) {
           tk::SetCallTime(kTickInterval, 0);
+          EndOfRun(state);
           RestoreMainWindow(state);
           WriteClassificationSummary(state);
           return;
@@ -83,7 +116,8 @@ void AutoFit(ProgramState& state) {
           break;
         }
         FitWithRetry(state);
-        WriteIntegrated(state);
+        fitted_seq_no = state.scan.seq_no;
+        if (!AlreadyWritten(state)) WriteIntegrated(state);
         break;
       }
       default:

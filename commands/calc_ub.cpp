@@ -8,6 +8,7 @@
 #include <cmath>
 #include <string>
 
+#include "commands/data_file.h"
 #include "commands/orientation.h"
 #include "common/fixed_fields.h"
 #include "toolkit/toolkit.h"
@@ -128,7 +129,7 @@ void RefineAndReport(ProgramState& state, const RefinementOptions& options) {
   for (float x : o.offsets) offsets += FormatReal(x, 10, 4);
   log.Line(offsets);
   log.Empty();
-  log.Flush();
+  FlushLog(state);
 }
 
 void CalcUB(ProgramState& state) {

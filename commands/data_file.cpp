@@ -2,6 +2,9 @@
 // to a file that cannot be read.
 #include "commands/data_file.h"
 
+#include <algorithm>
+#include <array>
+#include <memory>
 #include <string>
 
 #include "common/fixed_fields.h"
@@ -19,7 +22,7 @@ void ShowReadError(ProgramState& state, const ReadError& error) {
   tk::ErrorBox("WinKalvex", FatalMessageText(error.message));
   if (state.files.log.IsOpen()) {
     state.files.log.Line(" " + error.message);
-    state.files.log.Flush();
+    FlushLog(state);
   }
 }
 
@@ -33,14 +36,98 @@ void DataFileFailed(ProgramState& state, const ReadError& error) {
   SetDataFileOpen(state, false);
 }
 
-int ReadReflection(ProgramState& state, int request, const Hkl& wanted) {
+int ReadReflection(ProgramState& state, int request, const Hkl& wanted, bool announce_end) {
+  const std::array<int, kInputClasses> before = state.data_set.input_class;
   const ReadResult result = ReadNextReflection(PartsOf(state), request, wanted);
   if (result.Failed()) {
     DataFileFailed(state, result.error);
   } else if (result.status == kEndOfData) {
-    tk::GeneralMessage("WIN-KALVEX", "End of input data file", 3, 0);
+    if (announce_end) tk::GeneralMessage("WIN-KALVEX", "End of input data file", 3, 0);
+  } else {
+    state.data_set.counted_class = -1;
+    for (int c = 0; c < kInputClasses; ++c)
+      if (state.data_set.input_class[c] != before[c]) state.data_set.counted_class = c;
   }
   return result.status;
+}
+
+void ReadReflectionAgain(ProgramState& state) {
+  if (!state.files.data_open || state.scan.seq_no <= 0) return;
+  const int seq_no = state.scan.seq_no;
+  const std::array<int, kInputClasses> counts = state.data_set.input_class;
+  // The header is read into a copy: its wavelengths and attenuator factor
+  // must not undo the parameter file's.
+  RunParameters header_params = state.params;
+  state.files.data.Rewind();
+  state.scan.seq_no = 0;
+  ReadResult read = ReadScanHeader({state.files.data, state.data_set, header_params, state.scan},
+                                   state.files.data_file_name);
+  if (!read.Failed()) read = ReadNextReflection(PartsOf(state), seq_no);
+  state.data_set.input_class = counts;
+  if (read.Failed()) DataFileFailed(state, read.error);
+}
+
+std::vector<int> FileSequenceNumbers(ProgramState& state) {
+  std::vector<int> numbers;
+  if (!state.files.data_open) return numbers;
+  // A pass of its own over copies: the run's place in the file, its
+  // counters and its reflection stay as they are.
+  textfile::LineSource data = state.files.data;
+  DataSet set = state.data_set;
+  RunParameters params = state.params;
+  auto scan = std::make_unique<ScanReflection>();
+  const ReaderParts parts{data, set, params, *scan};
+  data.Rewind();
+  if (ReadScanHeader(parts, state.files.data_file_name).Failed()) return numbers;
+  for (;;) {
+    const ReadResult read = ReadNextReflection(parts, scan->seq_no + 1);
+    if (read.status != kReadOk && read.status != kReadFailed) break;
+    numbers.push_back(scan->seq_no);
+  }
+  return numbers;
+}
+
+std::string Ranges(const std::vector<int>& numbers) {
+  std::string text;
+  for (std::size_t i = 0; i < numbers.size();) {
+    std::size_t j = i;
+    while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(numbers[i]);
+    if (j > i) text += "-" + std::to_string(numbers[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+std::vector<int> UnwrittenSequenceNumbers(ProgramState& state) {
+  std::vector<int> missing;
+  if (!state.files.output_open) return missing;
+  for (int seq_no : FileSequenceNumbers(state))
+    if (!state.files.written.count(seq_no)) missing.push_back(seq_no);
+  std::sort(missing.begin(), missing.end());
+  missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
+  return missing;
+}
+
+std::string UnwrittenNote(const std::vector<int>& missing, const std::string& file, std::size_t room) {
+  if (missing.empty()) return {};
+  std::string ranges = Ranges(missing);
+  if (ranges.size() > room) {
+    const std::size_t cut = ranges.rfind(", ", room);
+    ranges = ranges.substr(0, cut == std::string::npos ? room : cut) + ", ...";
+  }
+  return (missing.size() == 1 ? "Reflection " + ranges + " is not in " : "Reflections " + ranges + " are not in ") +
+         file;
+}
+
+void FlushLog(ProgramState& state) {
+  FileState& f = state.files;
+  if (f.log.Flush() || f.log_failed) return;
+  f.log_failed = true;
+  tk::ErrorBox("WinKalvex", "Error writing log file " + f.log.Error());
+  state.end_requested = true;
+  state.end_message = "ERROR WRITING LOG FILE";
 }
 
 bool RewindDataFile(ProgramState& state) {
@@ -62,11 +149,16 @@ void ResetRunCounters(ProgramState& state) {
   state.fit.recovered_count = 0;
 }
 
+void CountReflectionInMemory(ProgramState& state) {
+  const int c = state.data_set.counted_class;
+  if (state.files.data_open && state.scan.seq_no > 0 && c >= 0 && c < kInputClasses) ++state.data_set.input_class[c];
+}
+
 void WriteClassificationSummary(ProgramState& state) {
   for (const std::string& line : ClassificationSummary(state.data_set.input_class, state.fit)) {
     state.files.log.Line(line);
   }
-  state.files.log.Flush();
+  FlushLog(state);
 }
 
 std::string ReflectionLabel(const ScanReflection& scan) {
@@ -76,8 +168,12 @@ std::string ReflectionLabel(const ScanReflection& scan) {
 }
 
 void LogUnreadReflection(ProgramState& state, std::string_view consequence) {
-  state.files.log.Line(ReflectionLabel(state.scan) + "  NOT READ IN FULL: " + std::string(consequence));
-  state.files.log.Flush();
+  const std::string text = ReflectionLabel(state.scan) + "  NOT READ IN FULL: " + std::string(consequence);
+  state.files.log.Line(text);
+  FlushLog(state);
+  // The file ends inside this reflection: a user must hear of it, not only
+  // the log.
+  tk::ErrorBox("WinKalvex", fields::TrimRight(text.substr(1)));
 }
 
 }  // namespace kalvex

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "scan/readers.h"
 #include "state/program_state.h"
@@ -14,9 +15,35 @@ namespace kalvex {
 ReaderParts PartsOf(ProgramState& state);
 
 // Reads for `request`. At the end of the data shows "End of input data
-// file". After a read error (kReadError) the data file is closed: see
-// DataFileFailed.
-int ReadReflection(ProgramState& state, int request, const Hkl& wanted = {0, 0, 0});
+// file" (unless `announce_end` is false: the caller says more). After a read
+// error (kReadError) the data file is closed: see DataFileFailed. A
+// reflection cut short (kReadFailed) is named in the log and in a box.
+int ReadReflection(ProgramState& state, int request, const Hkl& wanted = {0, 0, 0}, bool announce_end = true);
+
+// Reads the reflection in memory again with the run parameters as they now
+// stand (after a parameter file: the attenuator factor), without counting
+// it again and without the header's values undoing the parameter file's.
+void ReadReflectionAgain(ProgramState& state);
+
+// The sequence numbers of the open data file, in file order, as a pass over
+// it reads them (reflections the pass would skip are not among them). The
+// file's place and the reflection in memory are left as they are.
+std::vector<int> FileSequenceNumbers(ProgramState& state);
+
+// "1-13, 20, 25-30": sorted numbers as ranges.
+std::string Ranges(const std::vector<int>& numbers);
+
+// The sequence numbers of the data file not written to the open intensity
+// file in this session, sorted.
+std::vector<int> UnwrittenSequenceNumbers(ProgramState& state);
+// "Reflections 1-13 are not in example.int" for `missing`, the ranges cut to
+// `room` characters ("..." after the last that fits); empty when none.
+std::string UnwrittenNote(const std::vector<int>& missing, const std::string& file,
+                          std::size_t room = std::string::npos);
+
+// Writes the log's pending lines; a log that cannot be written ends the
+// program with the file and the system's reason named.
+void FlushLog(ProgramState& state);
 
 // Rewinds to the first reflection and reads the header again; a Single file
 // asks for its omega step again. False after a read error.
@@ -33,6 +60,9 @@ void DataFileFailed(ProgramState& state, const ReadError& error);
 // Zeroes the input-class counters, the outcome counters and the refitted and
 // recovered counters.
 void ResetRunCounters(ProgramState& state);
+// Counts the reflection in memory again after ResetRunCounters: a run that
+// starts with it integrates it, and every reflection of a run counts once.
+void CountReflectionInMemory(ProgramState& state);
 
 // The classification summary, appended to the run log.
 void WriteClassificationSummary(ProgramState& state);

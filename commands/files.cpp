@@ -4,6 +4,8 @@
 
 #include <cctype>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "commands/data_file.h"
 #include "common/fixed_fields.h"
@@ -13,6 +15,8 @@
 #include "ui/user_interface.h"
 
 namespace kalvex {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,18 +37,57 @@ std::string StartDirectory(const FileState& files) {
 // A name shown in a 12-column record field keeps at least its 12 columns.
 std::string NameField(const std::string& name) { return name.size() < 12 ? fields::Fixed(name, 12) : name; }
 
+std::string AbsolutePath(const std::string& name) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(name, ec);
+  const fs::path path = fs::weakly_canonical(absolute, ec);
+  return (ec ? absolute.lexically_normal() : path).string();
+}
+
+// Whether `name` is the file at `path` (an absolute path; empty for a file
+// the run has not opened).
+bool SameFile(const std::string& name, const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  return fs::equivalent(name, path, ec) || AbsolutePath(name) == path;
+}
+
+bool IsRunFile(const FileState& f, const std::string& name) {
+  return SameFile(name, f.data_path) || SameFile(name, f.parameter_path) || SameFile(name, f.output_path) ||
+         SameFile(name, f.log_path);
+}
+
 void StartLog(ProgramState& state, const std::string& data_name) {
-  auto& log = state.files.log;
-  if (!log.Open(LogFileName(data_name), false)) {
-    tk::ErrorBox("WinKalvex", "Error opening log file");
+  FileState& f = state.files;
+  auto& log = f.log;
+  log.Close();
+  f.log_path.clear();
+  f.data_path = AbsolutePath(data_name);
+  // The log never overwrites a file of the run (a data file named
+  // "scan.log", say): it is then named after the whole data-file name.
+  std::string name = LogFileName(data_name);
+  if (IsRunFile(f, name)) {
+    const std::string other = data_name + ".log";
+    if (IsRunFile(f, other)) {
+      tk::ErrorBox("WinKalvex", "Error opening log file\n" + name + " and " + other + " are files of this run");
+      return;
+    }
+    tk::GeneralMessage("WinKalvex", "The log is " + other + ": " + name + " is one of this run's files", 3, 0);
+    name = other;
+  }
+  if (!log.Open(name, false)) {
+    tk::ErrorBox("WinKalvex", "Error opening log file\n" + log.Error());
     return;
   }
+  f.log_file_name = name;
+  f.log_path = AbsolutePath(name);
+  f.log_failed = false;
   log.Empty(2);
   log.Line("   LOG FILE CREATED BY WIN-KALVEX V3.3 ON " + LogTimestamp());
   log.Empty();
   log.Line("   INPUT DATA FILE WAS: " + NameField(data_name));
   log.Empty(2);
-  log.Flush();
+  FlushLog(state);
 }
 
 }  // namespace
@@ -108,7 +151,7 @@ void OpenDataFile(ProgramState& state) {
 }
 
 int FormatFromName(std::string_view name) {
-  const auto dot = name.find('.');
+  const auto dot = name.rfind('.');
   std::string ext(dot == std::string_view::npos ? name.substr(0, 3) : name.substr(dot + 1, 3));
   for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (ext == "DCA") return kFormatXcalibur;
@@ -153,20 +196,35 @@ void OpenOutputFile(ProgramState& state) {
     tk::WidgetStatus(w.output_label, tk::kHidden);
     tk::WidgetStatus(w.output_file_field, tk::kHidden);
   }
+  f.output_path.clear();
   tk::SetBrowseTitle("Open Output File");
   std::string name;
   for (;;) {
     const tk::BrowseResult chosen = tk::Browse(proposed, start, kOutputFilter);
     if (chosen.name.empty()) return;
     name = OutputFileName(chosen.name);
-    if (f.output.Open(name, true)) break;
-    tk::ErrorBox("ERROR", kTryAgain);
     proposed.clear();
+    if (IsRunFile(f, name)) {
+      tk::ErrorBox("ERROR", name + " is an input or the log of this run: choose another intensity file");
+      continue;
+    }
+    // An existing file is touched only after the user has chosen.
+    bool append = true;
+    std::error_code ec;
+    if (fs::exists(name, ec)) {
+      const int choice = tk::AskChoice("WinKalvex", name + " exists: Append / Replace / Cancel", "Append|Replace|Cancel");
+      if (choice == 2) return;
+      append = choice == 0;
+    }
+    if (f.output.Open(name, append)) break;
+    tk::ErrorBox("ERROR", std::string(kTryAgain) + "\n" + f.output.Error());
   }
   f.log.Empty(2);
   f.log.Line("  INTEGRATED DATA FILE OPENED: " + NameField(name));
-  f.log.Flush();
+  FlushLog(state);
   f.output_file_name = name;
+  f.output_path = AbsolutePath(name);
+  f.written.clear();
   f.output_open = true;
   tk::SetString(w.output_file_field, name);
   tk::WidgetStatus(w.output_label, tk::kActive);
@@ -205,10 +263,14 @@ void OpenParameterFile(ProgramState& state) {
   state.params = params;
   state.parameter_marks = marks;
   state.parameter_error.clear();
+  f.parameter_path = AbsolutePath(name);
   f.log.Empty();
   f.log.Line(" ****************END OF PARAMETER FILE***************");
   f.log.Empty(2);
-  f.log.Flush();
+  FlushLog(state);
+  // The reflection read when the data file opened was scaled before the
+  // parameter file gave the attenuator factor.
+  ReadReflectionAgain(state);
 }
 
 }  // namespace kalvex

@@ -15,7 +15,7 @@ void OpenOutputFile(ProgramState& state);     // 314
 void ChooseInputFormat(ProgramState& state);
 
 // The input format the format dialog preselects for a data-file name, from
-// the three characters after its first "." (.dca Xcalibur, .dat CAD4, .p4t
+// the three characters after its last "." (.dca Xcalibur, .dat CAD4, .p4t
 // Xscans, in any case); 0 when the extension names none. Single is never
 // preselected.
 int FormatFromName(std::string_view data_file_name);

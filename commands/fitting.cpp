@@ -12,6 +12,7 @@
 #include "fit/background.h"
 #include "fit/fit_reflection.h"
 #include "fit/intensity_file.h"
+#include "toolkit/toolkit.h"
 #include "ui/fit_dialog.h"
 
 namespace kalvex {
@@ -86,23 +87,32 @@ void FitWithRetry(ProgramState& state) {
   if (fit.recovered) ++state.fit.recovered_count;
 }
 
-void WriteIntegrated(ProgramState& state) {
+bool WriteIntegrated(ProgramState& state) {
   using fields::FormatReal;
-  if (!state.files.output_open) return;
-  auto& out = state.files.output;
+  FileState& f = state.files;
+  if (!f.output_open) return false;
   const std::vector<std::string> lines = FormatIntegrated(CurrentIntegrated(state), state.params.output_format);
   if (lines.empty()) {
     // Too large for the file's fields: say so rather than lose it silently.
-    state.files.log.Line(ReflectionLabel(state.scan) + "  NOT WRITTEN: I =" + FormatReal(state.fit.i_fit, 14, 1) +
-                         "  SIGMA =" + FormatReal(state.fit.sigma_fit, 12, 1) + " TOO LARGE");
-    state.files.log.Flush();
-    return;
+    f.log.Line(ReflectionLabel(state.scan) + "  NOT WRITTEN: I =" + FormatReal(state.fit.i_fit, 14, 1) +
+               "  SIGMA =" + FormatReal(state.fit.sigma_fit, 12, 1) + " TOO LARGE");
+    FlushLog(state);
+    return false;
   }
-  for (const std::string& line : lines) out.Line(line);
-  if (!out.Flush()) {
+  // The reflection's lines go out as one whole: all of them or none.
+  for (const std::string& line : lines) f.output.Line(line);
+  if (!f.output.Flush()) {
+    tk::ErrorBox("WinKalvex", "Error writing integrated data file " + f.output.Error());
+    f.log.Line(" ERROR WRITING INTEGRATED DATA FILE " + f.output.Error());
+    FlushLog(state);
     state.end_requested = true;
     state.end_message = "ERROR WRITING INTEGRATED DATA FILE";
+    return false;
   }
+  f.written.insert(state.scan.seq_no);
+  return true;
 }
+
+bool AlreadyWritten(const ProgramState& state) { return state.files.written.count(state.scan.seq_no) != 0; }
 
 }  // namespace kalvex

@@ -27,8 +27,11 @@ void FitWithRetry(ProgramState& state);
 float PredictedPosition(ProgramState& state);
 
 // Writes the current reflection to the open intensity file (nothing when
-// none is open). A write that fails ends the run: the command loop stops
-// the program with the message.
-void WriteIntegrated(ProgramState& state);
+// none is open) and notes its sequence number as written; true when it was.
+// A write that fails leaves the file at its last whole record and ends the
+// run: the command loop stops the program with the message.
+bool WriteIntegrated(ProgramState& state);
+// The reflection in memory is in the open intensity file already.
+bool AlreadyWritten(const ProgramState& state);
 
 }  // namespace kalvex

@@ -62,6 +62,15 @@ bool ReadAndFit(ProgramState& state, int request, const Hkl& wanted = {0, 0, 0})
   return true;
 }
 
+// Accept on a reflection the intensity file already holds (after
+// "Previous") writes it again only if the user says so.
+bool ConfirmRewrite(ProgramState& state) {
+  if (!AlreadyWritten(state)) return true;
+  const std::string question = "Reflection " + std::to_string(state.scan.seq_no) + " is already in " +
+                               state.files.output_file_name + ". Write it again?";
+  return tk::AskChoice("WinKalvex", question, "Yes|No") == 0;
+}
+
 }  // namespace
 
 void ManualFit(ProgramState& state) {
@@ -99,10 +108,12 @@ void ManualFit(ProgramState& state) {
     } else if (code == kCodeSeqGo) {
       more = ReadAndFit(state, static_cast<int>(std::trunc(tk::GetNumber(w.main[kWSeqEntry]))));
     } else if (code == kCodeAccept && can_write) {
-      state.scan.class_code[1] = 'F';
-      state.scan.class_code[2] = ' ';
-      WriteIntegrated(state);
-      more = ReadAndFit(state, state.scan.seq_no + 1);
+      if (ConfirmRewrite(state)) {
+        state.scan.class_code[1] = 'F';
+        state.scan.class_code[2] = ' ';
+        WriteIntegrated(state);
+        more = ReadAndFit(state, state.scan.seq_no + 1);
+      }
     }
     if (!more || state.end_requested) {
       RestoreMainWindow(state);

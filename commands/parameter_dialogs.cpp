@@ -30,14 +30,23 @@ void ShowPeakDefaults(ProgramState& state) {
     const int code = tk::Wait();
     if (code == kCodePeakQuit) break;
     if (code != kCodePeakSave) continue;
-    p.pdef[kFwhm][kCoefA] = tk::GetNumber(w.peak_fwhm_a);
-    p.pdef[kFwhm][kCoefB] = tk::GetNumber(w.peak_fwhm_b);
-    p.pdef[kEta][kCoefA] = tk::GetNumber(w.peak_eta);
-    p.iratio = tk::GetNumber(w.peak_iratio);
+    const auto v = CheckedNumbers({{w.peak_fwhm_a, "FWHM a"},
+                                   {w.peak_fwhm_b, "FWHM b"},
+                                   {w.peak_eta, "Eta"},
+                                   {w.peak_iratio, "Iratio"},
+                                   {w.peak_lambda1, "Wavelength 1"},
+                                   {w.peak_lambda2, "Wavelength 2"}},
+                                  {p.pdef[kFwhm][kCoefA], p.pdef[kFwhm][kCoefB], p.pdef[kEta][kCoefA],
+                                   p.pdef[kIratio][kCoefA], p.lambda1, p.lambda2});
+    if (!v) continue;
+    p.pdef[kFwhm][kCoefA] = (*v)[0];
+    p.pdef[kFwhm][kCoefB] = (*v)[1];
+    p.pdef[kEta][kCoefA] = (*v)[2];
+    p.iratio = (*v)[3];
     p.pdef[kIratio][kCoefA] = p.iratio;
-    p.lambda1 = tk::GetNumber(w.peak_lambda1);
+    p.lambda1 = (*v)[4];
     // A ratio this small means no second line: its wavelength is not taken.
-    if (p.iratio > 0.01f) p.lambda2 = tk::GetNumber(w.peak_lambda2);
+    if (p.iratio > 0.01f) p.lambda2 = (*v)[5];
     break;
   }
   CloseModal(state, w.peak_dialog);
@@ -120,11 +129,15 @@ void EditBackgroundOptions(ProgramState& state) {
       p.bg_type = kBgFromScan;
     }
     if (p.bg_type == kBgExp) {
-      p.pdef[kBackground][kCoefA] = tk::GetNumber(w.bg_a);
-      p.pdef[kBackground][kCoefB] = tk::GetNumber(w.bg_b);
-      p.pdef[kBackground][kCoefC] = tk::GetNumber(w.bg_c);
+      const auto v = CheckedNumbers({{w.bg_a, "Background a"}, {w.bg_b, "Background b"}, {w.bg_c, "Background c"}},
+                                    {p.pdef[kBackground][kCoefA], p.pdef[kBackground][kCoefB],
+                                     p.pdef[kBackground][kCoefC]});
+      if (!v) continue;
+      for (int c = 0; c < 3; ++c) p.pdef[kBackground][kCoefA + c] = (*v)[c];
     } else if (p.bg_type == kBgFromScan) {
-      p.nstep_bg = static_cast<int>(std::trunc(tk::GetNumber(w.bg_nstep)));
+      const auto v = CheckedNumbers({{w.bg_nstep, "Steps"}}, {static_cast<float>(p.nstep_bg)});
+      if (!v) continue;
+      p.nstep_bg = static_cast<int>(std::trunc((*v)[0]));
     }
     break;
   }

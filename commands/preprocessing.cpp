@@ -187,8 +187,10 @@ void CalcFwhmLine(ProgramState& state) {
     if (code == kCodeClosed) state.end_requested = true;
     if (code == kCodeClosed || code == kCodeFwhmQuit) break;
     if (code == kCodeFwhmSave) {
-      state.params.pdef[kFwhm][kCoefA] = tk::GetNumber(w.fwhm_a);
-      state.params.pdef[kFwhm][kCoefB] = tk::GetNumber(w.fwhm_b);
+      const auto v = CheckedNumbers({{w.fwhm_a, "FWHM a"}, {w.fwhm_b, "FWHM b"}}, {line.a, line.b});
+      if (!v) continue;
+      state.params.pdef[kFwhm][kCoefA] = (*v)[0];
+      state.params.pdef[kFwhm][kCoefB] = (*v)[1];
       break;
     }
   }

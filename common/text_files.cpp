@@ -54,37 +54,4 @@ bool LineSource::Back() {
   return true;
 }
 
-bool RecordWriter::Open(const std::string& path, bool append) {
-  Close();
-  file_ = std::fopen(path.c_str(), append ? "a" : "w");
-  return file_ != nullptr;
-}
-
-void RecordWriter::Close() {
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
-}
-
-void RecordWriter::Record(std::string_view text) {
-  if (!file_) return;
-  std::fputc(' ', file_);
-  std::fwrite(text.data(), 1, text.size(), file_);
-  std::fputc('\n', file_);
-}
-
-void RecordWriter::Line(std::string_view text) {
-  if (!file_) return;
-  std::fwrite(text.data(), 1, text.size(), file_);
-  std::fputc('\n', file_);
-}
-
-void RecordWriter::Empty(int count) {
-  for (int i = 0; i < count; ++i) Record("");
-}
-
-bool RecordWriter::Flush() {
-  if (!file_) return true;
-  return std::fflush(file_) == 0 && !std::ferror(file_);
-}
-
 }  // namespace textfile

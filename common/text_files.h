@@ -1,6 +1,6 @@
-// Text files as the program uses them: a data file read line by line with
-// rewind and "back one line", and record files whose every record begins
-// with one carriage-control character (always a blank: start a new line).
+// Text files as the program reads them: a data file read line by line with
+// rewind and "back one line". Record files are written by RecordWriter
+// (common/record_writer.h).
 #pragma once
 
 #include <cstdio>
@@ -38,32 +38,6 @@ class LineSource {
   std::vector<std::string> lines_;
   std::size_t pos_ = 0;
   bool open_ = false;
-};
-
-// A record file written with ASA carriage control: each record is written
-// as one line beginning with a blank.
-class RecordWriter {
- public:
-  RecordWriter() = default;
-  ~RecordWriter() { Close(); }
-  RecordWriter(const RecordWriter&) = delete;
-  RecordWriter& operator=(const RecordWriter&) = delete;
-
-  // Creates or overwrites (append false) or appends (append true).
-  bool Open(const std::string& path, bool append);
-  void Close();
-  bool IsOpen() const { return file_ != nullptr; }
-
-  // Writes `text` as one record behind the blank control character.
-  void Record(std::string_view text);
-  // Writes `text` exactly as one line (it already holds its control character).
-  void Line(std::string_view text);
-  void Empty(int count = 1);
-  // False when anything written since opening failed to reach the file.
-  bool Flush();
-
- private:
-  std::FILE* file_ = nullptr;
 };
 
 }  // namespace textfile

@@ -38,6 +38,9 @@ struct DataSet {
   StandardsTable standards;
   std::string title;  // data set title, up to 60 characters
   std::array<int, kInputClasses> input_class{};
+  // The counter the reflection in memory was counted in when it was read;
+  // -1 when none was.
+  int counted_class = -1;
   int skip_weak = 0;         // "Skip weak reflns": readers pass weak ones over
   float omega_step = 0.02f;  // step width of Single files, asked of the user
   Cad4Format cad4;

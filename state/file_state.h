@@ -3,9 +3,11 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "common/read_error.h"
+#include "common/record_writer.h"
 #include "common/text_files.h"
 
 namespace kalvex {
@@ -17,6 +19,17 @@ struct FileState {
   std::string output_file_name;
   bool output_open = false;
   std::string parameter_file_name;
+  // The log's name: the data file's up to its first "." and "log", or the
+  // whole data-file name and ".log" when that would be one of the run's
+  // files.
+  std::string log_file_name;
+  // Where each of the run's files is, as an absolute path, so that no file
+  // of the run is opened for writing as another of them.
+  std::string data_path, parameter_path, output_path, log_path;
+  // Sequence numbers written to the open intensity file in this session.
+  std::set<int> written;
+  // The log could not be written; said once.
+  bool log_failed = false;
   // Why the data file was last closed by a read error; cleared when one opens.
   std::optional<ReadError> read_error;
 

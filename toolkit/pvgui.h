@@ -77,6 +77,9 @@ int GraphicsFrame(int window, int x, int y, int w, int h, int* handle);
 /* values */
 void SetNumber(int widget, float value);
 float GetNumber(int widget);
+/* 1 when a value field holds a number (stored in *value), 0 when its text
+ * is not one (*value untouched). */
+int GetCheckedNumber(int widget, float* value);
 void SetString(int widget, const char* text, int text_len);
 void GetString(int widget, char* text, int text_len);
 void SetToggle(int widget, int state);
@@ -93,6 +96,10 @@ void SetCallTime(int interval, int code);
 void ErrorBox(const char* title, int title_len, const char* message, int message_len);
 int GeneralMessage(const char* title, int title_len, const char* message, int message_len, int style,
                    int default_reply);
+/* A question with the answers given as "First|Second|...": returns the
+ * 0-based index of the answer chosen; closing the box gives the last one. */
+int AskChoice(const char* title, int title_len, const char* message, int message_len, const char* choices,
+              int choices_len);
 void RegTitleString(const char* title, int title_len);
 /* Proposed name and start directory in, chosen bare name (blank when
  * cancelled) and its directory out; the directory is made current. */

@@ -252,6 +252,11 @@ void SetNumber(int widget, float value) {
 float GetNumber(int widget) {
   return Check("GetNumber", widget, kNumberFields) ? ::GetNumber(widget) : 0.0f;
 }
+std::optional<float> GetCheckedNumber(int widget) {
+  float value = 0.0f;
+  if (!Check("GetCheckedNumber", widget, kNumberFields) || !::GetCheckedNumber(widget, &value)) return std::nullopt;
+  return value;
+}
 void SetString(int widget, std::string_view text) {
   if (Check("SetString", widget, kTextWidgets)) ::SetString(widget, text.data(), Len(text));
 }
@@ -289,6 +294,10 @@ void ErrorBox(std::string_view title, std::string_view message) {
 
 void GeneralMessage(std::string_view title, std::string_view message, int style, int default_reply) {
   ::GeneralMessage(title.data(), Len(title), message.data(), Len(message), style, default_reply);
+}
+
+int AskChoice(std::string_view title, std::string_view message, std::string_view choices) {
+  return ::AskChoice(title.data(), Len(title), message.data(), Len(message), choices.data(), Len(choices));
 }
 
 void SetBrowseTitle(std::string_view title) {

@@ -5,6 +5,7 @@
 // pointer + length and come back blank-trimmed.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -76,6 +77,8 @@ int AddFrame(int window, Box box);
 
 void SetNumber(int widget, float value);
 float GetNumber(int widget);
+// The number a value field holds, or nothing when its text is not a number.
+std::optional<float> GetCheckedNumber(int widget);
 void SetString(int widget, std::string_view text);
 std::string GetString(int widget, int max_len = 255);
 void SetToggle(int widget, int state);
@@ -88,6 +91,9 @@ void SetCallTime(int interval, int code);
 
 void ErrorBox(std::string_view title, std::string_view message);
 void GeneralMessage(std::string_view title, std::string_view message, int style = 3, int default_reply = 0);
+// Asks `message` with the answers `choices` ("Append|Replace|Cancel"); the
+// 0-based index of the one chosen. Closing the box chooses the last.
+int AskChoice(std::string_view title, std::string_view message, std::string_view choices);
 
 struct BrowseResult {
   std::string name;       // bare name, empty when cancelled

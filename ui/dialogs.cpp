@@ -2,6 +2,8 @@
 // main window's state that several commands share.
 #include "ui/dialogs.h"
 
+#include <string>
+
 #include "toolkit/toolkit.h"
 #include "ui/user_interface.h"
 
@@ -30,6 +32,23 @@ void AskOmegaStep(ProgramState& state, float& omega_step) {
     tk::WindowDraw(w.omega_dialog);
   }
   CloseModal(state, w.omega_dialog);
+}
+
+std::optional<std::vector<float>> CheckedNumbers(std::initializer_list<NamedField> fields,
+                                                 std::initializer_list<float> previous) {
+  std::vector<float> numbers;
+  auto before = previous.begin();
+  for (const NamedField& field : fields) {
+    const std::optional<float> number = tk::GetCheckedNumber(field.widget);
+    if (!number) {
+      tk::ErrorBox("WinKalvex", std::string(field.name) + " is not a number: it keeps its value");
+      if (before != previous.end()) tk::SetNumber(field.widget, *before);
+      return std::nullopt;
+    }
+    numbers.push_back(*number);
+    if (before != previous.end()) ++before;
+  }
+  return numbers;
 }
 
 void SetPreprocessedState(ProgramState& state, int flag) {

@@ -2,6 +2,10 @@
 // main window's state that several commands share.
 #pragma once
 
+#include <initializer_list>
+#include <optional>
+#include <vector>
+
 #include "state/program_state.h"
 
 namespace kalvex {
@@ -13,6 +17,18 @@ void CloseModal(ProgramState& state, int dialog);
 
 // Returns when `omega_step` holds an accepted value (at least 0.001).
 void AskOmegaStep(ProgramState& state, float& omega_step);
+
+// A value field of a dialog with the name a box gives it.
+struct NamedField {
+  int widget;
+  const char* name;
+};
+// The numbers the fields hold, in order, when every one holds a number.
+// Otherwise a box names the first that does not, that field shows again the
+// value it had (`previous`, in the same order), and the result is empty: the
+// dialog stays open and nothing is stored.
+std::optional<std::vector<float>> CheckedNumbers(std::initializer_list<NamedField> fields,
+                                                 std::initializer_list<float> previous);
 
 // 0 after a data file is opened, 1 after a completed preprocessing pass.
 void SetPreprocessedState(ProgramState& state, int flag);

@@ -41,6 +41,40 @@ TEST(ParameterDialogs, PeakDefaultsKeepTheSecondWavelengthBelowARatioOf0_01) {
   EXPECT_EQ(script::ActiveWindow(), w.main_window);
 }
 
+// A value field that holds no number is named, shows its value again, and
+// the dialog waits on with nothing stored; in every dialog that stores.
+TEST(ParameterDialogs, AFieldThatIsNotANumberIsRefusedAndKeepsItsValue) {
+  auto state = FreshState();
+  auto& p = state->params;
+  const auto& w = state->widgets;
+  p.pdef[kFwhm][kCoefA] = 0.3f;
+  p.pdef[kEta][kCoefA] = 0.4f;
+  script::QueueNumber(w.peak_eta, 0.6f);
+  script::QueueText(w.peak_fwhm_a, "abc");
+  script::QueueClick(kCodePeakSave);
+  script::QueueCall([&] {
+    ASSERT_FALSE(script::Boxes().empty());
+    EXPECT_EQ(script::Boxes().back().message, "FWHM a is not a number: it keeps its value");
+    EXPECT_TRUE(script::Shown(w.peak_dialog));
+    EXPECT_FLOAT_EQ(script::Number(w.peak_fwhm_a), 0.3f);
+    EXPECT_FLOAT_EQ(p.pdef[kEta][kCoefA], 0.4f);
+  });
+  script::QueueClick(kCodePeakSave);
+  ShowPeakDefaults(*state);
+  EXPECT_FLOAT_EQ(p.pdef[kFwhm][kCoefA], 0.3f);
+  EXPECT_FLOAT_EQ(p.pdef[kEta][kCoefA], 0.6f);
+
+  p.bg_type = kBgExp;
+  p.pdef[kBackground][kCoefB] = 2.0f;
+  script::QueueText(w.bg_b, "1,5");
+  script::QueueClick(kCodeBgSave);
+  script::QueueCall([&] { EXPECT_EQ(script::Boxes().back().message, "Background b is not a number: it keeps its value"); });
+  script::QueueText(w.bg_b, "1.5");
+  script::QueueClick(kCodeBgSave);
+  EditBackgroundOptions(*state);
+  EXPECT_FLOAT_EQ(p.pdef[kBackground][kCoefB], 1.5f);
+}
+
 TEST(ParameterDialogs, PeakDefaultsQuitStoresNothingAndOneWavelengthShowsNoSecond) {
   auto state = FreshState();
   auto& p = state->params;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "common/fixed_fields.h"
 #include "commands/auto_fit.h"
@@ -96,31 +97,142 @@ TEST(AutoFit, IntegratesTheWholeFileAndRecoversTheTrueIntensities) {
   EXPECT_EQ(log.back(), "         0 REFLECTIONS REFITTED,     0 RECOVERED");
 }
 
-TEST(AutoFit, StopThenGoFitsAndWritesTheReflectionInMemoryAgain) {
-  const auto files = MakeXcaliburSet(TestName(), Small(30));
+// The first reflection is read when the data file opens, before the
+// parameter file gives the attenuator factor; it integrates as any other.
+TEST(AutoFit, AFirstReflectionBehindTheAttenuatorIntegratesAsAnyOther) {
+  simulate::GeneratorOptions options = Small(6);
+  options.weak_fraction = 0;
+  options.attenuated_fraction = 1;
+  options.standards = 0;
+  const auto files = MakeXcaliburSet(TestName(), options);
+  ASSERT_EQ(files.set.reflections[0].cls, simulate::ReflectionClass::kFiltered);
   auto state = FreshState();
   OpenSimulated(*state, files);
+  RunToTheEnd(*state);
+  const auto lines = ReadLines(files.dir / "set.int");
+  ASSERT_EQ(lines.size(), files.set.reflections.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Record r = ParseRfine(lines[i]);
+    EXPECT_GT(r.sigma, 0) << i;
+    EXPECT_NEAR(r.intensity, files.set.reflections[i].truth.intensity, 5 * r.sigma) << i;
+  }
+}
+
+// The sequence numbers of the records, in file order.
+std::vector<int> RecordSeqs(const std::filesystem::path& file) {
+  std::vector<int> seqs;
+  for (const auto& line : ReadLines(file)) seqs.push_back(ParseRfine(line).seq);
+  return seqs;
+}
+
+int Total(const std::filesystem::path& log) {
+  const auto lines = ReadLines(log);
+  const auto at = std::find_if(lines.rbegin(), lines.rend(),
+                               [](const std::string& l) { return l.starts_with("  TOTAL NUMBER OF REFLECTIONS:"); });
+  return at == lines.rend() ? -1 : *fields::ReadInt(*at, 32, 5);
+}
+
+bool BoxShown(const std::string& text) {
+  for (const auto& box : script::Boxes())
+    if (box.message == text) return true;
+  return false;
+}
+
+// Every way back into a run writes each reflection once, unless the user
+// asks for a second copy: Stop then Go, automatic after manual, Accept after
+// Previous, and an existing file appended to or replaced.
+TEST(IntensityFile, EachReflectionIsWrittenOnce) {
+  const auto files = MakeXcaliburSet(TestName(), Small(30));
+  const int n = static_cast<int>(files.set.reflections.size());
+  const auto seq = [&](int i) { return files.set.reflections[static_cast<std::size_t>(i)].seq; };
+  auto state = FreshState();
+  OpenSimulated(*state, files);
+
+  // Go, four ticks, Stop, Go (the reflection in memory is written already),
+  // two ticks, Exit.
   script::QueueClick(kCodePeakQuit);
   script::QueueClick(kCodeGo);
-  script::QueueClick(kCodeStop, 4);  // after four ticks
-  script::QueueCall([&] {
-    EXPECT_EQ(script::TimerCode(), 0);
-    EXPECT_EQ(script::Status(state->widgets.main[kWGo]), tk::kActive);
-    EXPECT_EQ(script::Status(state->widgets.main[kWStop]), tk::kGreyed);
-  });
+  script::QueueClick(kCodeStop, 4);
   script::QueueClick(kCodeGo);
   script::QueueClick(kCodeExit, 2);
   DispatchCommand(*state, kCodeAutoFit);
+  EXPECT_EQ(RecordSeqs(files.dir / "set.int"), (std::vector<int>{seq(0), seq(1), seq(2), seq(3), seq(4), seq(5), seq(6)}));
 
-  const auto lines = ReadLines(files.dir / "set.int");
-  // Go, four ticks, Go (the fifth reflection again), two ticks.
-  ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[4], lines[5]);
-  EXPECT_EQ(ParseRfine(lines[7]).seq, files.set.reflections[6].seq);
-  // Exit: no summary, no timer left running.
-  EXPECT_EQ(script::TimerCode(), 0);
-  const auto log = ReadLines(files.dir / "set.log");
-  EXPECT_EQ(std::find(log.begin(), log.end(), " REFLECTIONS AS CLASSIFIED BY INTEGRATION:"), log.end());
+  // Manual: Previous, Accept asks, No keeps the file as it is; Accept again,
+  // Yes writes the second copy asked for; then the reflection after it.
+  script::QueueClick(kCodePrevious);
+  script::QueueClick(kCodeAccept);
+  script::QueueAnswer(1);
+  script::QueueClick(kCodeAccept);
+  script::QueueAnswer(0);
+  script::QueueClick(kCodeExit);
+  script::ClearBoxes();
+  DispatchCommand(*state, kCodeManualFit);
+  EXPECT_TRUE(BoxShown("Reflection " + std::to_string(seq(5)) + " is already in set.int. Write it again?"));
+  EXPECT_EQ(RecordSeqs(files.dir / "set.int").size(), 8u);
+  EXPECT_EQ(state->scan.seq_no, seq(6));
+
+  // Automatic after manual goes on from the reflection in memory (written)
+  // to the end; every reflection of the pass counts once.
+  script::ClearBoxes();
+  RunToTheEnd(*state);
+  const auto seqs = RecordSeqs(files.dir / "set.int");
+  EXPECT_EQ(seqs.size(), static_cast<std::size_t>(n) + 1);
+  EXPECT_EQ(std::set<int>(seqs.begin(), seqs.end()).size(), static_cast<std::size_t>(n));
+  EXPECT_EQ(Total(files.dir / "set.log"), n - 6);
+  EXPECT_TRUE(BoxShown("End of input data file"));
+
+  // A fresh session that starts in the middle names what it left out, and
+  // a whole pass counts every reflection (none before the first).
+  {
+    auto again = FreshState();
+    script::QueueBrowse(files.data, files.dir.string());
+    script::QueueClick(470);
+    OpenDataFile(*again);
+    script::QueueBrowse(files.parameters, files.dir.string());
+    OpenParameterFile(*again);
+    script::QueueBrowse("part.int", files.dir.string());
+    OpenOutputFile(*again);
+    script::QueueNumber(again->widgets.main[kWSeqEntry], static_cast<float>(seq(4)));
+    script::QueueClick(kCodeSeqGo);
+    script::QueueClick(kCodeExit);
+    DispatchCommand(*again, kCodeManualFit);
+    script::ClearBoxes();
+    RunToTheEnd(*again);
+    EXPECT_EQ(RecordSeqs(files.dir / "part.int").size(), static_cast<std::size_t>(n - 4));
+    const std::string note = "Reflections " + std::to_string(seq(0)) + "-" + std::to_string(seq(3)) +
+                             " are not in part.int";
+    EXPECT_TRUE(BoxShown("End of input data file\n" + note));
+    const auto log = ReadLines(files.dir / "set.log");
+    EXPECT_NE(std::find(log.begin(), log.end(), " " + note), log.end());
+  }
+  {
+    auto whole = FreshState();
+    OpenSimulated(*whole, files, "whole.int");
+    RunToTheEnd(*whole);
+    EXPECT_EQ(RecordSeqs(files.dir / "whole.int").size(), static_cast<std::size_t>(n));
+    EXPECT_EQ(Total(files.dir / "set.log"), n);
+  }
+
+  // An existing file: Cancel leaves it closed and as it was, Append adds,
+  // Replace empties it only once chosen.
+  const auto reopen = [&](int answer) {
+    script::QueueBrowse("whole.int", files.dir.string());
+    script::QueueAnswer(answer);
+    OpenOutputFile(*state);
+  };
+  script::ClearBoxes();
+  reopen(2);
+  EXPECT_TRUE(BoxShown("whole.int exists: Append / Replace / Cancel"));
+  EXPECT_FALSE(state->files.output_open);
+  EXPECT_EQ(ReadLines(files.dir / "whole.int").size(), static_cast<std::size_t>(n));
+  reopen(0);
+  ASSERT_TRUE(state->files.output_open);
+  ASSERT_TRUE(WriteIntegrated(*state));
+  EXPECT_EQ(ReadLines(files.dir / "whole.int").size(), static_cast<std::size_t>(n) + 1);
+  reopen(1);
+  EXPECT_TRUE(state->files.output_open);
+  EXPECT_TRUE(ReadLines(files.dir / "whole.int").empty());
 }
 
 TEST(AutoFit, WritesEveryOutputFormat) {

@@ -98,7 +98,10 @@ TEST(OpenFiles, OutputFileIsAppendedAndItsNameShown) {
   const auto files = MakeXcaliburSet(TestName(), Tiny());
   std::ofstream(files.dir / "run5.INT") << "earlier line\n";
   auto state = FreshState();
-  OpenSimulated(*state, files, "run5");
+  OpenSimulated(*state, files, "");
+  script::QueueBrowse("run5", files.dir.string());
+  script::QueueAnswer(0);  // "run5.INT exists": Append
+  OpenOutputFile(*state);
   EXPECT_TRUE(state->files.output_open);
   EXPECT_EQ(state->files.output_file_name, "run5.INT");
   EXPECT_EQ(script::Text(state->widgets.output_file_field), "run5.INT");

@@ -79,12 +79,65 @@ TEST(KalvexCommand, IntegratesTheBundledExample) {
   EXPECT_NE(std::find(log.begin(), log.end(), " RESULTS OF LEAST SQUARES REFINEMENT OF CELL PARAMETERS"), log.end());
   EXPECT_NE(std::find(log.begin(), log.end(), " REFLECTIONS AS CLASSIFIED IN INPUT FILE:"), log.end());
 
-  // A second run appends to the same intensity file.
-  ASSERT_EQ(Kalvex("integrate " + (dir / "example.dca").string() + " --par " + (dir / "example.par").string() +
-                   " --quiet --output-format shelx")
-                .status,
-            0);
+  // A second run is refused an existing intensity file unless told what to
+  // do with it; it then appends or writes it anew.
+  const std::string again = "integrate " + (dir / "example.dca").string() + " --par " + (dir / "example.par").string() +
+                            " --quiet --output-format shelx";
+  const CommandRun refused = Kalvex(again);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.out.find("--append"), std::string::npos);
+  EXPECT_NE(refused.out.find("--replace"), std::string::npos);
+  EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 321u);
+  ASSERT_EQ(Kalvex(again + " --append").status, 0);
   EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 642u);
+  ASSERT_EQ(Kalvex(again + " --replace").status, 0);
+  EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 321u);
+}
+
+// Results that cannot be written are an error that names the file and the
+// reason; no file of the run is written over by another.
+TEST(KalvexCommand, FilesItCannotWriteOrMustNotTouch) {
+  const fs::path dir = ExampleCopy("kalvex_files");
+  const std::string data = (dir / "example.dca").string();
+  const std::string par = " --par " + (dir / "example.par").string() + " --quiet";
+
+  const CommandRun nowhere = Kalvex("integrate " + data + par + " --out " + (dir / "missing" / "x.int").string());
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_NE(nowhere.out.find("No such file or directory"), std::string::npos) << nowhere.out;
+  EXPECT_EQ(nowhere.out.find("Wrote"), std::string::npos);
+  fs::create_directory(dir / "taken.int");
+  const CommandRun directory = Kalvex("integrate " + data + par + " --replace --out " + (dir / "taken.int").string());
+  EXPECT_EQ(directory.status, 1);
+  EXPECT_NE(directory.out.find("taken.int: Is a directory"), std::string::npos) << directory.out;
+
+  for (const char* input : {"example.dca", "example.par", "example.log"}) {
+    const CommandRun refused = Kalvex("integrate " + data + par + " --replace --out " + (dir / input).string());
+    EXPECT_EQ(refused.status, 2) << input;
+  }
+  const std::string before = testing::ReadLines(dir / "example.par").front();
+  EXPECT_FALSE(before.empty());
+
+  // A data file named like its own log keeps its contents; the log takes
+  // the whole name, and the run says so.
+  fs::copy_file(dir / "example.dca", dir / "scan.log");
+  const CommandRun log_named = Kalvex("integrate " + (dir / "scan.log").string() + par + " --input-format xcalibur");
+  ASSERT_EQ(log_named.status, 0) << log_named.out;
+  EXPECT_NE(log_named.out.find("The log is scan.log.log"), std::string::npos) << log_named.out;
+  EXPECT_EQ(testing::ReadLines(dir / "scan.log"), testing::ReadLines(dir / "example.dca"));
+  EXPECT_FALSE(testing::ReadLines(dir / "scan.log.log").empty());
+
+  // The format comes from the last extension; "Wrote" names the file as
+  // written, ".INT" added to a name without one.
+  fs::copy_file(dir / "example.dca", dir / "my.data.dca");
+  const CommandRun dotted = Kalvex("integrate " + (dir / "my.data.dca").string() + par + " --out " +
+                                   (dir / "plain").string());
+  ASSERT_EQ(dotted.status, 0) << dotted.out;
+  EXPECT_NE(dotted.out.find("plain.INT"), std::string::npos) << dotted.out;
+  EXPECT_EQ(testing::ReadLines(dir / "plain.INT").size(), 321u);
+
+  const CommandRun tiny = Kalvex("integrate " + data + par + " --input-format single --omega-step 0.0005");
+  EXPECT_EQ(tiny.status, 2);
+  EXPECT_NE(tiny.out.find("Step size too small"), std::string::npos) << tiny.out;
 }
 
 TEST(KalvexCommand, CalcBackgroundFirstStillIntegratesTheWholeFile) {

@@ -179,7 +179,8 @@ void ExpectTextsFit(QWidget* window) {
 
 int Boxes(const QString& message) {
   int n = 0;
-  for (const auto& box : pvgui_qt::LastBoxes()) n += box.message == message;
+  // A box may say more below its first line.
+  for (const auto& box : pvgui_qt::LastBoxes()) n += box.message.split('\n').first() == message;
   return n;
 }
 
@@ -417,12 +418,11 @@ TEST(RealWindowSession, ExampleFromStartUpToTheRefinedCell) {
   for (const auto& box : pvgui_qt::LastBoxes()) EXPECT_FALSE(box.error) << box.message.toStdString();
 
   // The intensity file: the two accepted reflections, then one record per
-  // automatic fit: 44 (in memory at Go) up to the Stop, that one again after
-  // the second Go, and on to the last scan.
+  // automatic fit from 44 (in memory at Go) to the last scan, the one in
+  // memory at the second Go not again.
   const auto records = ReadLines(dir / "example.int");
   std::vector<int> expected = {2, 42};
-  for (int seq = 44; seq <= stopped_at; ++seq) expected.push_back(seq);
-  for (int seq = stopped_at; seq <= kExampleScans; ++seq) expected.push_back(seq);
+  for (int seq = 44; seq <= kExampleScans; ++seq) expected.push_back(seq);
   EXPECT_EQ(Seqs(records), expected);
   for (const auto& line : records) EXPECT_EQ(line.size(), 79u) << line;
   EXPECT_EQ(ParseRfine(records[0]).code.substr(1, 1), "F");  // accepted: written as fitted

@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QSplashScreen>
 #include <QStringList>
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "toolkit/pvwinerr/pvwinerr.h"
 #include "toolkit/qt/registry.h"
@@ -43,6 +46,32 @@ void ShowBox(const QString& title, const QString& message, bool error) {
                   BoxParent());
   box.exec();
 }
+
+int AskChoice(const QString& title, const QString& message, const QStringList& choices) {
+  T().boxes.push_back({title, message, false});
+  const int last = static_cast<int>(choices.size()) - 1;
+  if (!T().question_answers.empty()) {
+    const int chosen = T().question_answers.front();
+    T().question_answers.pop_front();
+    return chosen >= 0 && chosen <= last ? chosen : last;
+  }
+  if (AutoDismiss() || !qApp) return last;
+  QMessageBox box(QMessageBox::Question, title, message, QMessageBox::NoButton, BoxParent());
+  std::vector<QAbstractButton*> buttons;
+  for (const QString& choice : choices) {
+    // The last answer leaves things as they are: it is what Escape gives.
+    const auto role = buttons.size() == static_cast<std::size_t>(last) ? QMessageBox::RejectRole
+                                                                     : QMessageBox::AcceptRole;
+    buttons.push_back(box.addButton(choice, role));
+  }
+  box.setEscapeButton(buttons.back());
+  box.setDefaultButton(static_cast<QPushButton*>(buttons.back()));
+  box.exec();
+  const auto pressed = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+  return pressed == buttons.end() ? last : static_cast<int>(pressed - buttons.begin());
+}
+
+void AnswerNextQuestion(int choice) { T().question_answers.push_back(choice); }
 
 void ShowTitle(const QString& text) {
   if (!T().splash) {

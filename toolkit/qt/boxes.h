@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -13,6 +14,9 @@ QWidget* BoxParent();
 // Recorded for a test either way; shown unless KALVEX_AUTO_DISMISS_BOXES=1,
 // and written to the console before WinInit.
 void ShowBox(const QString& title, const QString& message, bool error);
+// Asks `message` with `choices` as buttons; the index of the one pressed,
+// the last when the box is closed. Recorded like a box.
+int AskChoice(const QString& title, const QString& message, const QStringList& choices);
 // The title screen with the program's mark, shown while the program starts.
 void ShowTitle(const QString& text);
 void HideTitle();

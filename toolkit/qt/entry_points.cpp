@@ -479,14 +479,24 @@ void SetNumber(int widget, float value) {
   field->setText(it->shown);
 }
 
-float GetNumber(int widget) {
+int GetCheckedNumber(int widget, float* value) {
   Item* it = Find(widget);
-  if (!it || it->kind != Kind::kValue) return 0.0f;
+  if (!it || it->kind != Kind::kValue) return 0;
   const QString typed = static_cast<QLineEdit*>(it->widget.data())->text().trimmed();
-  if (typed == it->shown) return static_cast<float>(it->number);
+  if (typed == it->shown) {
+    *value = static_cast<float>(it->number);
+    return 1;
+  }
   bool ok = false;
-  const double value = typed.toDouble(&ok);
-  return ok ? static_cast<float>(value) : 0.0f;
+  const double number = typed.toDouble(&ok);
+  if (!ok) return 0;
+  *value = static_cast<float>(number);
+  return 1;
+}
+
+float GetNumber(int widget) {
+  float value = 0.0f;
+  return GetCheckedNumber(widget, &value) ? value : 0.0f;
 }
 
 void SetString(int widget, const char* text, int text_len) {
@@ -593,6 +603,13 @@ int GeneralMessage(const char* title, int title_len, const char* message, int me
   // The program asks only for a plain notice: its one answer is the default.
   pvgui_qt::ShowBox(Text(title, title_len, PVGUI_MAX_LABEL), Text(message, message_len, PVGUI_MAX_LABEL), false);
   return default_reply;
+}
+
+int AskChoice(const char* title, int title_len, const char* message, int message_len, const char* choices,
+              int choices_len) {
+  const QStringList answers = Text(choices, choices_len, PVGUI_MAX_LABEL).split('|');
+  return pvgui_qt::AskChoice(Text(title, title_len, PVGUI_MAX_LABEL), Text(message, message_len, PVGUI_MAX_LABEL),
+                             answers);
 }
 
 void RegTitleString(const char* title, int title_len) { T().browse_title = Text(title, title_len, PVGUI_MAX_LABEL); }

@@ -41,6 +41,10 @@ void ClearBoxes();
 // The next OpenBrowse takes this answer instead of showing a dialog: a bare
 // name (empty = the user cancelled) and its directory.
 void AnswerNextBrowse(const std::string& name, const std::string& directory);
+// The next AskChoice takes this answer (0-based) instead of asking; with
+// boxes auto-dismissed and no answer given, it takes its last answer.
+void AnswerNextQuestion(int choice);
+
 struct BrowseCall {
   QString title, proposed_name, start_directory, filter;  // filter in Qt's form
 };

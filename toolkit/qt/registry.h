@@ -77,6 +77,7 @@ struct Toolkit {
   int timer_code = 0;
   std::vector<Box> boxes;
   std::deque<std::pair<std::string, std::string>> browse_answers;
+  std::deque<int> question_answers;
   std::vector<BrowseCall> browses;
   QString browse_title;
   int screen_columns = 32, screen_rows = 24;

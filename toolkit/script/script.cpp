@@ -21,6 +21,7 @@ struct Widget {
   std::string title;  // window title, caption or label text
   std::string text;   // field contents
   float number = 0;
+  bool typed = false;  // a value field's text was typed over its number
   int toggle = 0;
   int status = 1;
   int code = 0;
@@ -35,7 +36,7 @@ struct Widget {
 };
 
 struct Step {
-  enum Kind { kClick, kNumber, kText, kToggle, kList, kBrowse, kCall } kind = kClick;
+  enum Kind { kClick, kNumber, kText, kToggle, kList, kBrowse, kCall, kAnswer } kind = kClick;
   int code_or_widget = 0;
   float number = 0;
   int state = 0;
@@ -91,8 +92,8 @@ int Create(Widget w, int* handle) {
   return h;
 }
 
-void Record(const std::string& title, const std::string& message, bool error) {
-  MessageBox box{title, message, error};
+void Record(const std::string& title, const std::string& message, bool error, bool question = false) {
+  MessageBox box{title, message, error, question};
   T().boxes.push_back(box);
   if (T().box_observer) T().box_observer(box);
 }
@@ -101,10 +102,16 @@ void Apply(const Step& s) {
   Widget* w = Find(s.code_or_widget);
   switch (s.kind) {
     case Step::kNumber:
-      if (w) w->number = s.number;
+      if (w) {
+        w->number = s.number;
+        w->typed = false;
+      }
       break;
     case Step::kText:
-      if (w) w->text = s.text;
+      if (w) {
+        w->text = s.text;
+        w->typed = true;
+      }
       break;
     case Step::kToggle:
       if (w) {
@@ -165,6 +172,12 @@ void QueueText(int widget, const std::string& text) {
   s.kind = Step::kText;
   s.code_or_widget = widget;
   s.text = text;
+  T().steps.push_back(std::move(s));
+}
+void QueueAnswer(int choice) {
+  Step s;
+  s.kind = Step::kAnswer;
+  s.state = choice;
   T().steps.push_back(std::move(s));
 }
 void QueueToggle(int widget, int state) {
@@ -414,11 +427,28 @@ int GraphicsFrame(int window, int, int, int, int, int* handle) {
 }
 
 void SetNumber(int widget, float value) {
-  if (Widget* w = Find(widget)) w->number = value;
+  if (Widget* w = Find(widget)) {
+    w->number = value;
+    w->typed = false;
+  }
+}
+int GetCheckedNumber(int widget, float* value) {
+  const Widget* w = Find(widget);
+  if (!w) return 0;
+  if (!w->typed) {
+    *value = w->number;
+    return 1;
+  }
+  // What a person typed counts only when all of it is a number.
+  char* end = nullptr;
+  const float typed = std::strtof(w->text.c_str(), &end);
+  if (w->text.empty() || end == w->text.c_str() || *end != '\0') return 0;
+  *value = typed;
+  return 1;
 }
 float GetNumber(int widget) {
-  const Widget* w = Find(widget);
-  return w ? w->number : 0.0f;
+  float value = 0.0f;
+  return GetCheckedNumber(widget, &value) ? value : 0.0f;
 }
 void SetString(int widget, const char* text, int text_len) {
   if (Widget* w = Find(widget)) w->text = Arg(text, text_len, PVGUI_MAX_FIELD);
@@ -489,6 +519,25 @@ void ErrorBox(const char* title, int title_len, const char* message, int message
 int GeneralMessage(const char* title, int title_len, const char* message, int message_len, int, int default_reply) {
   script::Record(Arg(title, title_len, PVGUI_MAX_LABEL), Arg(message, message_len, PVGUI_MAX_LABEL), false);
   return default_reply;
+}
+int AskChoice(const char* title, int title_len, const char* message, int message_len, const char* choices,
+              int choices_len) {
+  auto& t = T();
+  const std::string answers = Arg(choices, choices_len, PVGUI_MAX_LABEL);
+  const int last = static_cast<int>(std::count(answers.begin(), answers.end(), '|'));
+  script::Record(Arg(title, title_len, PVGUI_MAX_LABEL), Arg(message, message_len, PVGUI_MAX_LABEL), false, true);
+  // Value steps queued before the answer are applied first; without a
+  // queued answer the box is closed, which is its last answer.
+  while (!t.steps.empty() && t.steps.front().kind != script::Step::kAnswer &&
+         t.steps.front().kind != script::Step::kBrowse && t.steps.front().kind != script::Step::kClick) {
+    script::Step step = std::move(t.steps.front());
+    t.steps.pop_front();
+    script::Apply(step);
+  }
+  if (t.steps.empty() || t.steps.front().kind != script::Step::kAnswer) return last;
+  const int chosen = t.steps.front().state;
+  t.steps.pop_front();
+  return chosen >= 0 && chosen <= last ? chosen : last;
 }
 void RegTitleString(const char* title, int title_len) { T().browse_title = Arg(title, title_len, PVGUI_MAX_LABEL); }
 

@@ -22,6 +22,9 @@ void QueueNumber(int widget, float value);
 void QueueText(int widget, const std::string& text);
 void QueueToggle(int widget, int state);
 void QueueListSelect(int list, int entry);
+// The answer (0-based) to the next question box; without one it is closed,
+// which chooses its last answer.
+void QueueAnswer(int choice);
 // The answer to the next OpenBrowse: a bare name (empty = cancel) and its
 // directory (made current, as the real browser does).
 void QueueBrowse(const std::string& name, const std::string& directory);
@@ -43,6 +46,7 @@ struct MessageBox {
   std::string title;
   std::string message;
   bool error = false;
+  bool question = false;  // asked with AskChoice
 };
 const std::vector<MessageBox>& Boxes();
 void ClearBoxes();
