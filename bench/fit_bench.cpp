@@ -1,12 +1,21 @@
 // Fits per second of RefineProfile and FitReflection on simulated omega scans
 // of 96 and 200 steps, weak (intensity below 3 ESDs on 20 counts a step) and strong
-// (~10^5 counts at the top).
+// (~10^5 counts at the top); and, with --scans FILE, of FitReflection over a
+// fixed set of scans on each vector unit the processor has (--dump FILE
+// writes each scan's letters, I and sigma, to check agreement as well).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <memory>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "fit/fit_reflection.h"
 #include "fit/profile.h"
@@ -111,7 +120,119 @@ void BM_FitReflection(benchmark::State& bench) {
 BENCHMARK(BM_RefineProfile)->ArgsProduct({{96, 200}, {0, 1}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FitReflection)->ArgsProduct({{96, 200}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
+// One scan of the fixed set, ready for FitReflection as automatic
+// integration hands it over.
+struct SetScan {
+  std::string id;
+  ScanReflection scan{};
+  RunParameters par{};
+  FitControls controls{};
+};
+
+// Blocks of "SCAN id mode N 2theta lambda1 lambda2 mono_term mono_2theta
+// mono_orient count_scale omega_centre", then x, y, six start values, six
+// refine and seven check flags, six low/high pairs and rwp_max.
+std::vector<SetScan> ReadScanSet(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  for (std::string line; std::getline(in, line);)
+    if (!line.starts_with("#")) text << line << '\n';
+  std::vector<SetScan> scans;
+  std::string word;
+  while (text >> word) {
+    if (word != "SCAN") break;
+    auto set = std::make_unique<SetScan>();
+    ScanReflection& s = set->scan;
+    RunParameters& par = set->par;
+    int mode = 0;
+    float mono_term = 0;
+    text >> set->id >> mode >> s.step_count >> s.two_theta >> par.lambda1 >> par.lambda2 >> mono_term >>
+        par.mono_2theta >> par.mono_orient >> s.count_scale >> s.omega_centre;
+    s.step_count = std::clamp(s.step_count, 1, kMaxSteps);
+    for (int i = 0; i < s.step_count; ++i) text >> s.step_position[i];
+    for (int i = 0; i < s.step_count; ++i) text >> s.counts[i];
+    for (int k = 1; k <= kProfileParameters; ++k) text >> set->controls.start[k];
+    for (int k = 1; k <= kProfileParameters; ++k) text >> par.refine_flag[k];
+    for (int k = 1; k <= kProfileParameters + 1; ++k) text >> par.check_flag[k];
+    for (int k = 1; k <= kProfileParameters; ++k) text >> par.low[k] >> par.high[k];
+    text >> par.rwp_max;
+    if (!text) break;
+    s.mono_term = mono_term;
+    par.n_wavelengths = par.lambda2 > 0.0f ? 2 : 1;
+    set->controls.refine = par.refine_flag;
+    scans.push_back(std::move(*set));
+  }
+  return scans;
+}
+
+struct SetOptions {
+  std::string scans;
+  std::string dump;
+};
+SetOptions& Options() {
+  static SetOptions options;
+  return options;
+}
+
+void BM_Scans2000(benchmark::State& bench, VectorUnit unit) {
+  static const std::vector<SetScan> scans = ReadScanSet(Options().scans);
+  if (scans.empty()) {
+    bench.SkipWithError("no scans read");
+    return;
+  }
+  UseVectorUnit(unit);
+  std::vector<SetScan> work = scans;
+  long long fits = 0;
+  for (auto _ : bench) {
+    for (std::size_t i = 0; i < scans.size(); ++i) {
+      work[i].scan = scans[i].scan;
+      const FitOutcome out = FitReflection(work[i].scan, work[i].par, work[i].controls);
+      benchmark::DoNotOptimize(out.i_fit);
+    }
+    fits += static_cast<long long>(scans.size());
+  }
+  bench.SetItemsProcessed(fits);
+  if (!Options().dump.empty()) {
+    std::ofstream dump(Options().dump + "." + VectorUnitName(unit));
+    for (const SetScan& s : scans) {
+      ScanReflection scan = s.scan;
+      const FitOutcome out = FitReflection(scan, s.par, s.controls);
+      dump << s.id << ' ' << scan.class_code[1] << (scan.class_code[2] == ' ' ? '-' : scan.class_code[2]) << ' '
+           << out.i_fit << ' ' << out.sigma_fit << '\n';
+    }
+  }
+  UseVectorUnit(SupportedVectorUnits().back());
+}
+
 }  // namespace
 }  // namespace kalvex
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  using namespace kalvex;
+  // Our own options first; the rest are Google Benchmark's.
+  std::vector<char*> rest;
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--scans" || arg == "--dump") && i + 1 < argc) {
+      (arg == "--scans" ? Options().scans : Options().dump) = argv[++i];
+    } else if (arg.starts_with("--scans=")) {
+      Options().scans = arg.substr(8);
+    } else if (arg.starts_with("--dump=")) {
+      Options().dump = arg.substr(7);
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  if (!Options().scans.empty()) {
+    for (VectorUnit unit : SupportedVectorUnits()) {
+      benchmark::RegisterBenchmark((std::string("BM_Scans2000/") + VectorUnitName(unit)).c_str(), BM_Scans2000, unit)
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  int count = static_cast<int>(rest.size());
+  benchmark::Initialize(&count, rest.data());
+  if (benchmark::ReportUnrecognizedArguments(count, rest.data())) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -192,9 +192,10 @@ double Dot(const double* a, const double* b, int blocks) {
   return sum;
 }
 
-}  // namespace
-
-ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc) {
+// The whole fit of one scan; compiled once for each vector unit below, into
+// which it and the step loops are inlined.
+inline ProfileFit RefineProfileBody(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags,
+                                    float* yc) {
   ProfileFit fit;
   fit.p = start;
   const float* x = scan.x;
@@ -330,6 +331,86 @@ ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, co
     }
     fit.esd_set = true;
   }
+}
+
+// One copy of the fit per vector unit. The arithmetic is the same in each:
+// no contraction into fused multiply-adds, and eight lanes of partial sums
+// whatever the register width, so the choice changes the speed only.
+[[gnu::flatten]] ProfileFit RefineSse2(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags,
+                                       float* yc) {
+  return RefineProfileBody(scan, start, flags, yc);
+}
+[[gnu::target("avx2,fma"), gnu::flatten]] ProfileFit RefineAvx2(const ProfileScan& scan, const ProfileValues& start,
+                                                               const ProfileFlags& flags, float* yc) {
+  return RefineProfileBody(scan, start, flags, yc);
+}
+[[gnu::target("avx512f,avx512vl,avx512dq,avx512bw,avx2,fma"), gnu::flatten]] ProfileFit RefineAvx512(
+    const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc) {
+  return RefineProfileBody(scan, start, flags, yc);
+}
+
+using RefineFunction = ProfileFit (*)(const ProfileScan&, const ProfileValues&, const ProfileFlags&, float*);
+
+bool Supports(VectorUnit unit) {
+  __builtin_cpu_init();
+  switch (unit) {
+    case VectorUnit::kSse2: return true;
+    case VectorUnit::kAvx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    case VectorUnit::kAvx512:
+      return Supports(VectorUnit::kAvx2) && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+             __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+  }
+  return false;
+}
+
+RefineFunction FunctionOf(VectorUnit unit) {
+  switch (unit) {
+    case VectorUnit::kAvx2: return RefineAvx2;
+    case VectorUnit::kAvx512: return RefineAvx512;
+    default: return RefineSse2;
+  }
+}
+
+struct Dispatch {
+  VectorUnit unit;
+  RefineFunction refine;
+};
+
+Dispatch& Active() {
+  static Dispatch active = [] {
+    const VectorUnit widest = SupportedVectorUnits().back();
+    return Dispatch{widest, FunctionOf(widest)};
+  }();
+  return active;
+}
+
+}  // namespace
+
+ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc) {
+  return Active().refine(scan, start, flags, yc);
+}
+
+const char* VectorUnitName(VectorUnit unit) {
+  switch (unit) {
+    case VectorUnit::kAvx2: return "AVX2";
+    case VectorUnit::kAvx512: return "AVX-512";
+    default: return "SSE2";
+  }
+}
+
+std::vector<VectorUnit> SupportedVectorUnits() {
+  std::vector<VectorUnit> units;
+  for (VectorUnit unit : {VectorUnit::kSse2, VectorUnit::kAvx2, VectorUnit::kAvx512})
+    if (Supports(unit)) units.push_back(unit);
+  return units;
+}
+
+VectorUnit ActiveVectorUnit() { return Active().unit; }
+
+bool UseVectorUnit(VectorUnit unit) {
+  if (!Supports(unit)) return false;
+  Active() = {unit, FunctionOf(unit)};
+  return true;
 }
 
 }  // namespace kalvex

@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <vector>
 
 #include "state/fit_state.h"
 
@@ -119,6 +120,18 @@ struct ProfileFit {
 // Fits background + Intensity x [V(x; Position) + Iratio V(x; Position + offset)]
 // to the scan from `start`, refining the parameters whose flag is 1; yc
 // receives the calculated profile per step.
+// The step loops run on the widest vector unit the processor has, chosen
+// once at start-up; every unit gives the same numbers (the loops keep eight
+// lanes and the order of every sum whatever the register width).
 ProfileFit RefineProfile(const ProfileScan& scan, const ProfileValues& start, const ProfileFlags& flags, float* yc);
+
+enum class VectorUnit { kSse2, kAvx2, kAvx512 };
+const char* VectorUnitName(VectorUnit unit);
+// The units this processor runs, narrowest first.
+std::vector<VectorUnit> SupportedVectorUnits();
+VectorUnit ActiveVectorUnit();
+// Makes RefineProfile use `unit` (tests and benchmarks); false, and no
+// change, when the processor lacks it.
+bool UseVectorUnit(VectorUnit unit);
 
 }  // namespace kalvex

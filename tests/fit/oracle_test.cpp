@@ -129,7 +129,22 @@ bool Compare(const ProfileOutcome& fast, const ProfileOutcome& slow, int steps, 
   return c.Same();
 }
 
-TEST(FastFitAgainstOracle, RefineProfileGivesTheSameStatusParametersAndProfile) {
+// Every vector unit the processor has runs the whole comparison.
+class FastFitAgainstOracle : public ::testing::TestWithParam<VectorUnit> {
+ protected:
+  void SetUp() override {
+    if (!UseVectorUnit(GetParam())) GTEST_SKIP() << VectorUnitName(GetParam()) << " is not on this processor";
+  }
+  void TearDown() override { UseVectorUnit(SupportedVectorUnits().back()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(, FastFitAgainstOracle,
+                         ::testing::Values(VectorUnit::kSse2, VectorUnit::kAvx2, VectorUnit::kAvx512),
+                         [](const auto& info) { return std::string(info.param == VectorUnit::kSse2   ? "Sse2"
+                                                                   : info.param == VectorUnit::kAvx2 ? "Avx2"
+                                                                                                     : "Avx512"); });
+
+TEST_P(FastFitAgainstOracle, RefineProfileGivesTheSameStatusParametersAndProfile) {
   int statuses[4] = {};
   int knife_edges = 0;
   for (int index = 0; index < kCases; ++index) {
@@ -193,7 +208,7 @@ bool Compare(const Integration& fast, const Integration& slow, bool report) {
   return c.Same();
 }
 
-TEST(FastFitAgainstOracle, FitReflectionGivesTheSameLettersAndResults) {
+TEST_P(FastFitAgainstOracle, FitReflectionGivesTheSameLettersAndResults) {
   auto state = NewProgramState();
   std::string letters;
   int knife_edges = 0;
