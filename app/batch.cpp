@@ -187,6 +187,7 @@ int RunBatch(const BatchOptions& opt) {
   ProgramState& state = *owned;
   const Widgets& w = state.widgets;
   state.params.output_format = kOutputRfine;
+  state.plot.drawn = false;  // no one sees the plot of a batch run
   if (!BuildUserInterface(state)) Fail("cannot start the headless toolkit", 1);
 
   // A Single file's omega step is asked whenever the file is opened or

@@ -27,6 +27,7 @@ struct PlotGeometry {
   float left = 0.0f;
   float x_scale = 0.0f;
   float y_scale = 0.0f;
+  bool drawn = true;  // false where no one sees the plot (a batch run)
 };
 
 // Fitting modes.

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "toolkit/pvgui.h"
 
@@ -16,7 +16,12 @@ namespace {
 struct Registry {
   bool initialised = false;
   int windows = 0;
-  std::unordered_map<int, Kind> kinds;
+  std::vector<Kind> kinds;  // by handle; kNone where none was made
+
+  Kind KindOf(int handle) const {
+    return handle > 0 && handle < static_cast<int>(kinds.size()) ? kinds[static_cast<std::size_t>(handle)]
+                                                                 : Kind::kNone;
+  }
 };
 
 Registry& Reg() {
@@ -63,19 +68,21 @@ bool Ready(const char* operation) {
 // True when `handle` names a widget of one of the `expected` kinds.
 bool Check(const char* operation, int handle, std::initializer_list<Kind> expected) {
   if (!Ready(operation)) return false;
-  auto it = Reg().kinds.find(handle);
-  if (it == Reg().kinds.end()) {
+  const Kind kind = Reg().KindOf(handle);
+  if (kind == Kind::kNone) {
     Misuse(operation, "handle " + std::to_string(handle) + " names no widget");
     return false;
   }
-  if (expected.size() == 0 || std::find(expected.begin(), expected.end(), it->second) != expected.end()) return true;
-  Misuse(operation, "handle " + std::to_string(handle) + " is a " + KindName(it->second));
+  if (expected.size() == 0 || std::find(expected.begin(), expected.end(), kind) != expected.end()) return true;
+  Misuse(operation, "handle " + std::to_string(handle) + " is a " + KindName(kind));
   return false;
 }
 
 int Remember(int handle, Kind kind) {
   if (handle > 0) {
-    Reg().kinds[handle] = kind;
+    auto& kinds = Reg().kinds;
+    if (static_cast<std::size_t>(handle) >= kinds.size()) kinds.resize(static_cast<std::size_t>(handle) + 1, Kind::kNone);
+    kinds[static_cast<std::size_t>(handle)] = kind;
     if (kind == Kind::kMaster || kind == Kind::kDialog) ++Reg().windows;
   }
   return handle;

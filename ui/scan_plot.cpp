@@ -29,6 +29,7 @@ void PlotSeries(ProgramState& state, const float* x, const float* v, int n, int 
 void PlotScan(ProgramState& state) {
   const ScanReflection& scan = state.scan;
   PlotGeometry& g = state.plot;
+  if (!g.drawn) return;
   const int frame = state.widgets.frame;
   const int n = std::clamp(scan.step_count, 0, kMaxSteps);
   const float* x = scan.step_position.data();

@@ -47,8 +47,9 @@ struct Step {
 
 struct Toolkit {
   bool initialised = false;
-  int next_handle = 0;
-  std::map<int, Widget> widgets;
+  // Widget of handle h at h - 1: handles are given in order and never
+  // taken back, and a deque keeps every widget where it is as more come.
+  std::deque<Widget> widgets;
   std::deque<Step> steps;
   std::vector<MessageBox> boxes;
   std::vector<BrowseCall> browses;
@@ -81,13 +82,14 @@ void CopyBack(const std::string& s, char* p, int len) {
 }
 
 Widget* Find(int handle) {
-  auto it = T().widgets.find(handle);
-  return it == T().widgets.end() ? nullptr : &it->second;
+  auto& widgets = T().widgets;
+  if (handle < 1 || handle > static_cast<int>(widgets.size())) return nullptr;
+  return &widgets[static_cast<std::size_t>(handle - 1)];
 }
 
 int Create(Widget w, int* handle) {
-  const int h = ++T().next_handle;
-  T().widgets[h] = std::move(w);
+  T().widgets.push_back(std::move(w));
+  const int h = static_cast<int>(T().widgets.size());
   if (handle) *handle = h;
   return h;
 }
@@ -116,7 +118,7 @@ void Apply(const Step& s) {
     case Step::kToggle:
       if (w) {
         if (w->radio_box && s.state) {
-          for (auto& [h, other] : T().widgets)
+          for (auto& other : T().widgets)
             if (other.radio_box == w->radio_box) other.toggle = 0;
         }
         w->toggle = s.state;
@@ -285,7 +287,7 @@ void GetGridArea(int* columns, int* rows) {
 }
 void WinExit(void) {
   T().initialised = false;
-  for (auto& [h, w] : T().widgets) w.shown = false;
+  for (auto& w : T().widgets) w.shown = false;
 }
 
 int OpenMaster(const char* title, int title_len, int, int, int, int, int, int* handle) {
@@ -461,7 +463,7 @@ void SetToggle(int widget, int state) {
   Widget* w = Find(widget);
   if (!w) return;
   if (w->radio_box && state) {
-    for (auto& [h, other] : T().widgets)
+    for (auto& other : T().widgets)
       if (other.radio_box == w->radio_box) other.toggle = 0;
   }
   w->toggle = state ? 1 : 0;
