@@ -188,6 +188,7 @@ int RunBatch(const BatchOptions& opt) {
   const Widgets& w = state.widgets;
   state.params.output_format = kOutputRfine;
   state.plot.drawn = false;  // no one sees the plot of a batch run
+  state.tick_budget_ms = 0;  // one reflection a tick: the progress counts ticks
   if (!BuildUserInterface(state)) Fail("cannot start the headless toolkit", 1);
 
   // A Single file's omega step is asked whenever the file is opened or

@@ -2,6 +2,7 @@
 // tick, with Go, Stop and Exit acting between two ticks.
 #include "commands/auto_fit.h"
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,26 +99,32 @@ void AutoFit(ProgramState& state) {
         if (!AlreadyWritten(state)) WriteIntegrated(state);
         break;
       case kCodeTimer: {
-        const int status = ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
-        if (status == kReadError) {
-          tk::SetCallTime(kTickInterval, 0);
-          RestoreMainWindow(state);
-          return;
-        }
-        if (status == kEndOfData) {
-          tk::SetCallTime(kTickInterval, 0);
-          EndOfRun(state);
-          RestoreMainWindow(state);
-          WriteClassificationSummary(state);
-          return;
-        }
-        if (status == kReadFailed) {
-          LogUnreadReflection(state, "NOT FITTED, NOT WRITTEN");
-          break;
-        }
-        FitWithRetry(state);
-        fitted_seq_no = state.scan.seq_no;
-        if (!AlreadyWritten(state)) WriteIntegrated(state);
+        // As many reflections as fit in the tick's time, then one picture
+        // of the last: the window keeps the screen's pace, and Stop and
+        // Exit wait no longer than a tick.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(state.tick_budget_ms);
+        do {
+          const int status = ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
+          if (status == kReadError) {
+            tk::SetCallTime(kTickInterval, 0);
+            RestoreMainWindow(state);
+            return;
+          }
+          if (status == kEndOfData) {
+            tk::SetCallTime(kTickInterval, 0);
+            EndOfRun(state);
+            RestoreMainWindow(state);
+            WriteClassificationSummary(state);
+            return;
+          }
+          if (status == kReadFailed) {
+            LogUnreadReflection(state, "NOT FITTED, NOT WRITTEN");
+            continue;
+          }
+          FitWithRetry(state);
+          fitted_seq_no = state.scan.seq_no;
+          if (!AlreadyWritten(state)) WriteIntegrated(state);
+        } while (!state.end_requested && state.tick_budget_ms > 0 && std::chrono::steady_clock::now() < until);
         break;
       }
       default:

@@ -55,6 +55,9 @@ struct ProgramState {
   // 1 manual, 2 automatic (integration or preprocessing).
   int fitting_mode = 0;
   PlotGeometry plot;
+  // Fitting time one timer tick of an automatic run may take, in ms; 0 fits
+  // one reflection a tick (the headless runs, whose steps count ticks).
+  int tick_budget_ms = 5;
   PreprocessedList preprocessed_list;
   OrientationState orientation;
 
