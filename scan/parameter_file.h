@@ -17,7 +17,7 @@ namespace kalvex {
 using ParameterMarks = std::array<bool, 8>;
 
 struct ParameterFileResult {
-  std::vector<std::string> echo;  // the lines read, as log records (control character first)
+  std::vector<std::string> echo;  // the lines read, each whole, as log records (control character first)
   std::optional<ReadError> error;
 };
 

@@ -218,7 +218,7 @@ TEST(KalvexCommand, AFatalInputEndsWithOneAndTheMessage) {
   std::ofstream(dir / "broken.par") << "ATTEN   1.2.3\n";
   const CommandRun run = Kalvex("integrate " + (dir / "example.dca").string() + " --par " + (dir / "broken.par").string());
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("ERROR READING PARAMETER FILE"), std::string::npos);
+  EXPECT_NE(run.out.find("ERROR READING PARAMETER FILE: ATTEN at line 1"), std::string::npos) << run.out;
 
   // A data file read as the wrong format: the reader's message, status 1.
   const CommandRun wrong = Kalvex("integrate " + (dir / "example.dca").string() + " --par " +

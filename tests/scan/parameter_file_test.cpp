@@ -8,7 +8,6 @@
 #include <fstream>
 
 #include "commands/files.h"
-#include "common/fixed_fields.h"
 #include "scan/parameter_file.h"
 #include "state/run_parameters.h"
 #include "tests/support/headless.h"
@@ -152,15 +151,16 @@ TEST_F(ParameterFileTest, ASecondFileMayLeaveOutWhatTheFirstGave) {
   EXPECT_FLOAT_EQ(state_->params.lambda1, 0.70930f);
 }
 
-TEST_F(ParameterFileTest, EchoHoldsEveryLineAsALogRecord) {
-  const ParameterFileResult read = Read(kComplete);
+// Each line as it stands, however long: the FITLIM line's fields run to
+// column 136.
+TEST_F(ParameterFileTest, EchoHoldsEveryLineWhole) {
+  const std::string note = "Remark " + std::string(140, '=');
+  const ParameterFileResult read = Read(kComplete + note + "\n");
   ASSERT_FALSE(read.error);
-  ASSERT_EQ(read.echo.size(), 9u);
-  EXPECT_EQ(read.echo[0], " " + fields::Fixed("Test crystal, parameter file for the tests", 80));
-  // As written, keyword case included, in the record's 80 columns.
-  EXPECT_EQ(read.echo[1], " " + fields::Fixed(Line("PKPAR", {{"0.25", 10}, {"0.1", 10}, {"0.5", 10}}), 80));
-  EXPECT_EQ(read.echo[2].size(), 81u);  // FITLIM runs past column 80
-  EXPECT_EQ(read.echo[8], " " + fields::Fixed(Line("MONO", {{"1", 5}, {"12.16", 10}, {"90", 10}, {"1", 5}}), 80));
+  ASSERT_EQ(read.echo.size(), 10u);
+  EXPECT_EQ(read.echo[0], " Test crystal, parameter file for the tests");
+  EXPECT_EQ(read.echo[2], " " + kComplete.substr(kComplete.find("FITLIM"), 136));
+  EXPECT_EQ(read.echo[9], " " + note);
 }
 
 TEST_F(ParameterFileTest, EveryLineIsEchoedToTheLog) {
@@ -173,9 +173,9 @@ TEST_F(ParameterFileTest, EveryLineIsEchoedToTheLog) {
   EXPECT_EQ(lines[2], "  INSTRUMENT PARAMETER FILE OPENED: run.par     ");
   EXPECT_EQ(lines[3], "  CONTENTS ARE:");
   EXPECT_EQ(lines[4], " ");
-  EXPECT_EQ(lines[5], " " + fields::Fixed("Test crystal, parameter file for the tests", 80));
-  // The FITLIM echo keeps the record's 80 columns.
-  EXPECT_EQ(lines[7].size(), 81u);
+  EXPECT_EQ(lines[5], " Test crystal, parameter file for the tests");
+  // The FITLIM line reaches the log whole.
+  EXPECT_EQ(lines[7], " " + kComplete.substr(kComplete.find("FITLIM"), 136));
   EXPECT_EQ(lines[lines.size() - 4], " ");
   EXPECT_EQ(lines[lines.size() - 3], " ****************END OF PARAMETER FILE***************");
   EXPECT_EQ(lines[lines.size() - 1], " ");
@@ -189,26 +189,54 @@ TEST_F(ParameterFileTest, MissingRequiredKeywordIsAnError) {
   text.erase(text.find("PARITY"));  // seven lines left, MONO gone with PARITY
   const ParameterFileResult read = Read(text);
   ASSERT_TRUE(read.error);
-  EXPECT_EQ(read.error->message, "MISSING DATA FROM PARAMETER FILE");
+  EXPECT_EQ(read.error->message, "MISSING DATA FROM PARAMETER FILE: PARITY");  // the first missing
   EXPECT_EQ(read.error->line, 7);
   EXPECT_EQ(read.echo.size(), 7u);
 }
 
-TEST_F(ParameterFileTest, FieldsThatDoNotConvertAreErrors) {
-  for (const std::string& bad : {Line("ATTEN", {{"1.2.3", 10}}), Line("RFLAGS", {{"x", 5}}),
-                                 Line("BACKGR", {{"2", 5}, {"abc", 10}}), Line("RCRS", {{"1", 10}, {"--", 10}})}) {
-    SCOPED_TRACE(bad);
+// Fields that do not convert, and values the run cannot use, each named by
+// keyword and line.
+TEST_F(ParameterFileTest, FieldsThatDoNotConvertOrCannotBeUsedAreErrors) {
+  const std::string fitlim_cut = kComplete.substr(kComplete.find("FITLIM"), 126);  // no rwp_max
+  const struct {
+    std::string keyword, line;
+  } rows[] = {
+      {"ATTEN", Line("ATTEN", {{"1.2.3", 10}})},
+      {"RFLAGS", Line("RFLAGS", {{"x", 5}})},
+      {"BACKGR", Line("BACKGR", {{"2", 5}, {"abc", 10}})},
+      {"RCRS", Line("RCRSab", {{"1", 10}, {"--", 10}})},
+      {"ATTEN", Line("atten", {{"0", 10}})},
+      {"ATTEN", Line("ATTEN", {{"-15.4", 10}})},
+      {"WAVEL", Line("WAVEL", {{"2", 5}, {"0", 10}, {"0.71359", 10}, {"0.5", 10}})},
+      {"WAVEL", Line("WAVEL", {{"2", 5}, {"0.70930", 10}, {"", 10}, {"0.5", 10}})},
+      {"WAVEL", Line("WAVEL", {{"1", 5}, {"1.5406", 10}, {"-1", 10}})},
+      {"PKPAR", Line("PKPAR", {{"0", 10}, {"0.1", 10}, {"0.5", 10}})},
+      {"PKPAR", Line("PKPAR", {{"0.25", 10}, {"-0.1", 10}, {"0.5", 10}})},
+      {"FITLIM", fitlim_cut},
+      {"FITLIM", fitlim_cut + std::string(10, ' ')},  // blanks are no field
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
     // After the nine lines of the complete file, and before it.
-    const ParameterFileResult after = Read(kComplete + bad + "\n");
+    const ParameterFileResult after = Read(kComplete + row.line + "\n");
     ASSERT_TRUE(after.error);
-    EXPECT_EQ(after.error->message, "ERROR READING PARAMETER FILE");
+    EXPECT_EQ(after.error->message, "ERROR READING PARAMETER FILE: " + row.keyword + " at line 10");
     EXPECT_EQ(after.error->line, 10);
-    const ParameterFileResult before = Read("title\n" + bad + "\n" + kComplete);
+    const ParameterFileResult before = Read("title\n" + row.line + "\n" + kComplete);
     ASSERT_TRUE(before.error);
-    EXPECT_EQ(before.error->message, "ERROR READING PARAMETER FILE");
+    EXPECT_EQ(before.error->message, "ERROR READING PARAMETER FILE: " + row.keyword + " at line 2");
     EXPECT_EQ(before.error->line, 2);
     EXPECT_EQ(before.echo.size(), 2u);  // nothing after the line that failed
   }
+  // Zeros that mean something stay readable: a constant width (no tangent
+  // term), a pure Gaussian, no second wavelength with one wavelength; and a
+  // FITLIM line of blank (zero) fields that reaches into its last field.
+  ReadGood(kComplete + Line("PKPAR", {{"0.25", 10}, {"0", 10}, {"0", 10}}) + "\n" +
+           Line("WAVEL", {{"1", 5}, {"1.54060", 10}, {"0", 10}}) + "\n" + Line("FITLIM", {{"", 120}}) + "0.25\n");
+  EXPECT_FLOAT_EQ(state_->params.pdef[kFwhm][kCoefB], 0.0f);
+  EXPECT_FLOAT_EQ(state_->params.lambda2, 0.0f);
+  EXPECT_FLOAT_EQ(state_->params.high[kBackground], 0.0f);
+  EXPECT_FLOAT_EQ(state_->params.rwp_max, 0.25f);
 }
 
 // A file that cannot be read leaves the run's parameters as they were: the
@@ -223,13 +251,14 @@ TEST_F(ParameterFileTest, AFileThatCannotBeReadKeepsTheParametersBefore) {
   EXPECT_FLOAT_EQ(state_->params.atten, before.atten);
   EXPECT_FLOAT_EQ(state_->params.atten, 15.4f);
   EXPECT_EQ(state_->params.refine_flag, before.refine_flag);
-  EXPECT_EQ(state_->parameter_error, "ERROR READING PARAMETER FILE");
+  const std::string message = "ERROR READING PARAMETER FILE: RFLAGS at line 10";
+  EXPECT_EQ(state_->parameter_error, message);
   ASSERT_EQ(script::Boxes().size(), 1u);
   EXPECT_EQ(script::Boxes()[0].title, "WinKalvex");
-  EXPECT_EQ(script::Boxes()[0].message, "ERROR READING PARAMETER FILE");
+  EXPECT_EQ(script::Boxes()[0].message, message);
   const std::vector<std::string> lines = LogLines();
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), " ERROR READING PARAMETER FILE");
+  EXPECT_EQ(lines.back(), " " + message);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), " ****************END OF PARAMETER FILE***************"), 1);
 
   // A file read in full clears the error.
