@@ -2,8 +2,10 @@
 // the log and the intensity-file writer.
 #include "common/fixed_fields.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace fields {
@@ -20,43 +22,76 @@ std::string Column(std::string_view line, int first_col, int width) {
 
 namespace {
 
-// The field with its blanks taken out (the Fortran BN rule).
-std::string Squeeze(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') out.push_back(c);
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The field with its blanks taken out (the Fortran BN rule), kept on the
+// stack for a field of ordinary width: every reflection reads dozens.
+class Squeezed {
+ public:
+  explicit Squeezed(std::string_view text) {
+    std::size_t n = 0;
+    for (char c : text) n += !IsBlank(c);
+    char* out = small_;
+    if (n > sizeof small_) {
+      large_.resize(n);
+      out = large_.data();
+    }
+    for (char c : text)
+      if (!IsBlank(c)) *out++ = c;
+    view_ = std::string_view(n > sizeof small_ ? large_.data() : small_, n);
   }
-  return out;
-}
+  std::string_view View() const { return view_; }
+
+ private:
+  char small_[64];
+  std::string large_;
+  std::string_view view_;
+};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Columns first_col .. first_col+width-1 of the line as far as it has them;
+// the columns beyond its end are blanks, which reading ignores.
+std::string_view ColumnsPresent(std::string_view line, int first_col, int width) {
+  const long long start = std::max(static_cast<long long>(first_col) - 1, 0LL);
+  const long long end = std::min(static_cast<long long>(first_col) - 1 + width, static_cast<long long>(line.size()));
+  if (end <= start) return {};
+  return line.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+}
 
 }  // namespace
 
 std::optional<int> ParseInt(std::string_view text) {
-  const std::string s = Squeeze(text);
-  if (s.empty()) return 0;
-  std::size_t i = 0;
-  bool negative = false;
-  if (s[0] == '+' || s[0] == '-') {
-    negative = s[0] == '-';
-    i = 1;
-  }
-  if (i == s.size()) return std::nullopt;
+  // One pass over the field, blanks skipped where they stand: counts are
+  // read by the hundred for every reflection.
   long long value = 0;
-  for (; i < s.size(); ++i) {
-    if (!IsDigit(s[i])) return std::nullopt;
-    value = value * 10 + (s[i] - '0');
+  bool started = false;
+  bool digits = false;
+  bool negative = false;
+  for (char c : text) {
+    if (IsBlank(c)) continue;
+    if (!started) {
+      started = true;
+      if (c == '+' || c == '-') {
+        negative = c == '-';
+        continue;
+      }
+    }
+    if (!IsDigit(c)) return std::nullopt;
+    digits = true;
+    value = value * 10 + (c - '0');
     if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1) return std::nullopt;
   }
+  if (!started) return 0;
+  if (!digits) return std::nullopt;
   if (negative) value = -value;
   if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min()) return std::nullopt;
   return static_cast<int>(value);
 }
 
 std::optional<double> ParseReal(std::string_view text, int decimals) {
-  const std::string s = Squeeze(text);
+  const Squeezed squeezed(text);
+  const std::string_view s = squeezed.View();
   if (s.empty()) return 0.0;
   std::size_t i = 0;
   bool negative = false;
@@ -85,22 +120,29 @@ std::optional<double> ParseReal(std::string_view text, int decimals) {
   if (i < s.size()) {
     const char c = s[i];
     if (c != 'E' && c != 'e' && c != 'D' && c != 'd') return std::nullopt;
-    const auto e = ParseInt(std::string_view(s).substr(i + 1));
+    const auto e = ParseInt(s.substr(i + 1));
     if (!e || i + 1 == s.size()) return std::nullopt;
     exponent = *e;
   }
-  const int scale = point ? -after_point : -decimals;
-  double value = mantissa * std::pow(10.0, scale + exponent);
-  if (!std::isfinite(value)) return std::nullopt;
+  // The power of ten in 64 bits: an exponent field may hold any 32-bit
+  // value, and the sum with the scale must not wrap. Beyond the doubles it
+  // comes out as 0 or infinity, which the range test below sorts out.
+  const long long scale = point ? -static_cast<long long>(after_point) : -static_cast<long long>(decimals);
+  const double power = static_cast<double>(scale + exponent);
+  if (mantissa == 0.0) return negative ? -0.0 : 0.0;
+  const double value = mantissa * std::pow(10.0, power);
+  // Every field lands in a single-precision real: one beyond its range
+  // cannot be held and does not convert.
+  if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max()) return std::nullopt;
   return negative ? -value : value;
 }
 
 std::optional<int> ReadInt(std::string_view line, int first_col, int width) {
-  return ParseInt(Column(line, first_col, width));
+  return ParseInt(ColumnsPresent(line, first_col, width));
 }
 
 std::optional<double> ReadReal(std::string_view line, int first_col, int width, int decimals) {
-  return ParseReal(Column(line, first_col, width), decimals);
+  return ParseReal(ColumnsPresent(line, first_col, width), decimals);
 }
 
 std::string FormatInt(long long value, int width) {
@@ -111,48 +153,63 @@ std::string FormatInt(long long value, int width) {
 
 namespace {
 
-// |value| rounded half away from zero to `decimals` places, as digits with a
-// decimal point: glibc prints the exact binary value, so ties are real ties.
-std::string RoundedMagnitude(double magnitude, int decimals) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals + 40, magnitude);
-  std::string s = buf;
-  const std::size_t point = s.find('.');
-  std::string digits = s.substr(0, point) + s.substr(point + 1, decimals);
-  const bool up = s[point + 1 + decimals] >= '5';
-  if (up) {
-    int i = static_cast<int>(digits.size()) - 1;
-    for (; i >= 0; --i) {
-      if (digits[i] == '9') {
-        digits[i] = '0';
-      } else {
-        ++digits[i];
-        break;
-      }
-    }
-    if (i < 0) digits.insert(digits.begin(), '1');
+// |value| rounded half away from zero to `decimals` places, written into
+// `out` as digits with a decimal point; returns the length. The digits come
+// exact to 40 places beyond the last kept (the binary value's own digits,
+// as printf gives them), so ties are real ties.
+int RoundedMagnitude(double magnitude, int decimals, char* out) {
+  char buf[320];
+  const auto printed = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed, decimals + 40);
+  const char* point = std::find(buf, printed.ptr, '.');
+  const int whole = static_cast<int>(point - buf);
+  // The integer digits and the kept decimals behind one place for a carry.
+  char digits[200];
+  digits[0] = '0';
+  std::copy(static_cast<const char*>(buf), point, digits + 1);
+  std::copy(point + 1, point + 1 + decimals, digits + 1 + whole);
+  const int last = whole + decimals;
+  if (point[1 + decimals] >= '5') {
+    int i = last;
+    for (; digits[i] == '9'; --i) digits[i] = '0';
+    ++digits[i];
   }
-  const std::size_t int_digits = digits.size() - decimals;
-  return digits.substr(0, int_digits) + "." + digits.substr(int_digits);
+  const int first = digits[0] == '0' ? 1 : 0;
+  char* o = std::copy(digits + first, digits + 1 + whole, out);
+  *o++ = '.';
+  o = std::copy(digits + 1 + whole, digits + 1 + last, o);
+  return static_cast<int>(o - out);
 }
 
 }  // namespace
 
 std::string FormatReal(double value, int width, int decimals) {
   // Nothing that large fits a record field.
-  if (!std::isfinite(value) || std::fabs(value) >= 1e100 || decimals > 60) return std::string(width, '*');
-  std::string s = RoundedMagnitude(std::fabs(value), decimals);
+  if (!std::isfinite(value) || std::fabs(value) >= 1e100 || decimals < 0 || decimals > 60) {
+    return std::string(width > 0 ? width : 0, '*');
+  }
+  char text[256];
+  char* s = text + 1;  // room for a sign in front
+  int n = RoundedMagnitude(std::fabs(value), decimals, s);
   // No "-0.00": a value that rounds to zero has no sign.
-  if (value < 0 && s.find_first_of("123456789") != std::string::npos) s.insert(0, "-");
-  if (static_cast<int>(s.size()) > width) {
-    if (s.rfind("0.", 0) == 0) {
-      s.erase(0, 1);
-    } else if (s.rfind("-0.", 0) == 0) {
-      s.erase(1, 1);
+  if (value < 0 && std::find_if(s, s + n, [](char c) { return c >= '1' && c <= '9'; }) != s + n) {
+    *--s = '-';
+    ++n;
+  }
+  if (n > width) {
+    // The leading zero goes when only that makes it fit.
+    if (n >= 2 && s[0] == '0' && s[1] == '.') {
+      ++s;
+      --n;
+    } else if (n >= 3 && s[0] == '-' && s[1] == '0' && s[2] == '.') {
+      s[1] = '-';
+      ++s;
+      --n;
     }
   }
-  if (static_cast<int>(s.size()) > width) return std::string(width, '*');
-  return std::string(width - s.size(), ' ') + s;
+  if (n > width) return std::string(width > 0 ? width : 0, '*');
+  std::string field(static_cast<std::size_t>(width - n), ' ');
+  field.append(s, static_cast<std::size_t>(n));
+  return field;
 }
 
 std::string Fixed(std::string_view text, int width) {

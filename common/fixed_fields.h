@@ -21,7 +21,9 @@ std::optional<int> ReadInt(std::string_view line, int first_col, int width);
 // A real field read like Fortran's Fw.d: blanks are ignored and an all-blank
 // field is zero; a field with a decimal point is read as written; one
 // without takes `decimals` implied decimals ("123456" with d = 4 is 12.3456),
-// also in front of an exponent (E, D, e or d). Does not convert: nullopt.
+// also in front of an exponent (E, D, e or d). Does not convert: nullopt;
+// nor does a value beyond the range of a single-precision real. One too
+// small for a double reads as zero.
 std::optional<double> ReadReal(std::string_view line, int first_col, int width, int decimals);
 
 // The same conversions on a whole piece of text.

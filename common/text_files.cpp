@@ -7,20 +7,42 @@
 namespace textfile {
 
 namespace {
+
 void StripEnd(std::string& line) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
 }
+
+// What editors on other systems put around a text: a UTF-8 byte-order mark
+// in front of the first line, and the end-of-file character (^Z) after the
+// last, alone on a line of its own or at the end of the last line. Neither
+// belongs to the first or last record.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr char kEndOfFileMark = '\x1A';
+
+std::vector<std::string> SplitLines(std::istream& in) {
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    StripEnd(line);
+    lines.push_back(std::move(line));
+  }
+  if (!lines.empty() && lines.front().starts_with(kByteOrderMark)) lines.front().erase(0, kByteOrderMark.size());
+  if (!lines.empty() && lines.back().ends_with(kEndOfFileMark)) {
+    std::string& last = lines.back();
+    while (!last.empty() && last.back() == kEndOfFileMark) last.pop_back();
+    StripEnd(last);
+    if (last.empty()) lines.pop_back();
+  }
+  return lines;
+}
+
 }  // namespace
 
 bool LineSource::Open(const std::string& path) {
   Close();
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
-    StripEnd(line);
-    lines_.push_back(std::move(line));
-  }
+  lines_ = SplitLines(in);
   open_ = true;
   return true;
 }
@@ -28,11 +50,7 @@ bool LineSource::Open(const std::string& path) {
 void LineSource::SetText(std::string_view text) {
   Close();
   std::istringstream in{std::string(text)};
-  std::string line;
-  while (std::getline(in, line)) {
-    StripEnd(line);
-    lines_.push_back(std::move(line));
-  }
+  lines_ = SplitLines(in);
   open_ = true;
 }
 

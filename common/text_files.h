@@ -17,9 +17,11 @@ class LineSource {
  public:
   LineSource() = default;
 
-  // Reads the whole file; false if it cannot be opened.
+  // Reads the whole file; false if it cannot be opened. A byte-order mark
+  // at the start and an end-of-file character (^Z) at the end are not part
+  // of the lines.
   bool Open(const std::string& path);
-  // Lines from literal text (tests).
+  // Lines from literal text, taken as Open takes a file's.
   void SetText(std::string_view text);
   void Close();
   bool IsOpen() const { return open_; }
@@ -29,6 +31,9 @@ class LineSource {
   // Moves back by one line; false (and no move) at the start.
   bool Back();
   void Rewind() { pos_ = 0; }
+  // The reading position, to come back to after a look ahead.
+  std::size_t Position() const { return pos_; }
+  void SetPosition(std::size_t position) { pos_ = position < lines_.size() ? position : lines_.size(); }
   bool AtEnd() const { return pos_ >= lines_.size(); }
 
   // Number (1-based) of the line returned last by Next; 0 before any.

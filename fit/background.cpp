@@ -18,6 +18,10 @@ constexpr float kFlatFrom = 45.0f;
 
 int Bin(float two_theta) { return static_cast<int>(std::lround(two_theta)); }
 
+// Whether |2theta| = t falls in a whole degree 1..90 of the table; false for
+// NaN, so that only angles that are numbers are ever binned.
+bool InTable(float t) { return t >= 0.5f && t < static_cast<float>(kBgTableSize) + 0.5f; }
+
 }  // namespace
 
 float EndBackground(const ScanReflection& scan) {
@@ -36,6 +40,8 @@ float EndStepsBackground(const float* counts, int n, int nstep) {
 
 float BackgroundTableValue(const BackgroundTable& table, float two_theta) {
   const float t = std::fabs(two_theta);
+  // A 2theta that is no number has no place in the table, and no background.
+  if (std::isnan(t)) return 0.0f;
   if (t >= static_cast<float>(kBgTableSize)) return table[kBgTableSize];
   const int j = static_cast<int>(t);
   const float f = t - static_cast<float>(j);
@@ -67,7 +73,7 @@ void BuildBackgroundTable(BackgroundPoint* points, int count, BackgroundTable& t
   int m = 0;
   for (int i = 0; i < count; ++i) {
     const float t = std::fabs(points[i].two_theta);
-    if (Bin(t) >= 1 && Bin(t) <= kBgTableSize) points[m++] = {t, points[i].end_background};
+    if (InTable(t)) points[m++] = {t, points[i].end_background};
   }
   if (m == 0) return;
   std::sort(points, points + m,

@@ -33,7 +33,7 @@ float EndBackground(const ScanReflection& scan);
 
 // The table at |two_theta|, linearly interpolated between whole degrees, on
 // the data set's scale. Below 1 degree it falls linearly to 0 at 0 degrees;
-// from 90 degrees on it is the 90-degree entry.
+// from 90 degrees on it is the 90-degree entry. A NaN 2theta gives 0.
 float BackgroundTableValue(const BackgroundTable& table, float two_theta);
 
 // Mean of the first and last `nstep` counts (clamped to 1..n).

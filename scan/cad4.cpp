@@ -27,6 +27,9 @@
 //   - a count line whose fields do not convert drops its block only (the
 //     rest of the block is still read, to stay in step with the file);
 //   - a weak block skipped for "Skip weak reflns" has already been counted.
+// A block cut short by the end of the file (lines missing, or its last line
+// ending before its last field) gives status 11 with the sequence number and
+// indices as far as they were read.
 #include "scan/cad4.h"
 
 #include <cmath>
@@ -45,6 +48,12 @@ namespace {
 constexpr int kCad4Steps = 96;
 constexpr int kBlockLines = 10;
 constexpr int kCountsPerLine = 12;
+// Last columns of the fields of block lines 1, 2 and 3-10.
+constexpr int kFirstLineEnd = 42;
+constexpr int kAngleLineEnd = 51;
+constexpr int kCountLineEnd = 61;
+// Widest scan the instrument can make (degrees).
+constexpr double kMaxScanWidth = 360.0;
 // The instrument's speed-code constant: the step time is n * step / 16.48 / 60
 // and the weak speed code 16.48 / m.
 constexpr float kSpeedRate = 16.48f;
@@ -136,6 +145,9 @@ std::optional<AngleLine> ParseAngleLine(const std::string& line, int seq_no) {
   if (!type || *type != 2 || !seq || *seq != seq_no || !theta || !phi || !omega || !kappa || !width) {
     return std::nullopt;
   }
+  // Kappa turns within the limits of the Euler circles.
+  if (!reader::PossibleSetting(2.0 * *theta, *omega, *kappa, *phi)) return std::nullopt;
+  if (!(*width >= 0.0 && *width <= kMaxScanWidth)) return std::nullopt;
   AngleLine angles;
   angles.kappa = {static_cast<float>(*theta), static_cast<float>(*phi), static_cast<float>(*omega),
                   static_cast<float>(*kappa)};
@@ -143,7 +155,7 @@ std::optional<AngleLine> ParseAngleLine(const std::string& line, int seq_no) {
   return angles;
 }
 
-enum class CountLines { kRead, kDamaged, kEndOfFile };
+enum class CountLines { kRead, kDamaged, kCut };
 
 // Lines 3-10 of the block into the counts.
 CountLines ReadCountLines(const ReaderParts& p, int seq_no) {
@@ -151,7 +163,7 @@ CountLines ReadCountLines(const ReaderParts& p, int seq_no) {
   bool damaged = false;
   std::string line;
   for (int position = 3; position <= kBlockLines; ++position) {
-    if (!data.Next(line)) return CountLines::kEndOfFile;
+    if (!data.Next(line) || reader::CutShort(data, line, kCountLineEnd)) return CountLines::kCut;
     const auto type = RecordType(line);
     const auto seq = fields::ReadInt(line, 4, 6);
     std::array<float, kCountsPerLine> values{};
@@ -173,6 +185,7 @@ CountLines ReadCountLines(const ReaderParts& p, int seq_no) {
 
 // Weak speed code: the speed at which a scan of this width takes the
 // maximum scan time. Without a maximum scan time nothing is weak by speed.
+// The width is within 0..360 degrees, so m is a small whole number.
 int WeakSpeedCode(float scan_width, int max_scan_time) {
   if (max_scan_time <= 0) return 0;
   const int m = static_cast<int>(scan_width / static_cast<float>(max_scan_time) / 60.0f) + 1;
@@ -230,6 +243,17 @@ void ConvertBlock(const ReaderParts& p, const FirstLine& first, const AngleLine&
 
 bool Accepted(int request, const Hkl& wanted, int target, const FirstLine& first) {
   return request == 0 ? first.hkl == wanted : first.seq_no >= target;
+}
+
+// Status 11 for a block whose first line the file cuts: what of its number
+// and indices converts goes to the record, so the caller can name it.
+int CutFirstLine(const ReaderParts& p, const std::string& line) {
+  const auto type = RecordType(line);
+  const auto seq = fields::ReadInt(line, 4, 6);
+  if (type != 1 || !seq) reader::FailAtLine(p.data, "READ ERROR ON SCAN FILE");
+  p.scan.seq_no = *seq;
+  for (int i = 0; i < 3; ++i) p.scan.hkl[i] = fields::ReadInt(line, 10 + 5 * i, 5).value_or(0);
+  return kReadFailed;
 }
 
 void SkipLines(textfile::LineSource& data, int count) {
@@ -305,6 +329,7 @@ int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
   std::string line;
   for (;;) {
     if (!data.Next(line)) return kEndOfData;
+    if (reader::CutShort(data, line, kFirstLineEnd)) return CutFirstLine(p, line);
     auto first = ParseFirstLine(line);
     if (!first) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
     first->line_number = data.LineNumber();
@@ -320,12 +345,12 @@ int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
     }
     // A speed code of 0 would give an infinite count scale.
     if (first->speed_code == 0) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
-    if (!data.Next(line)) return kEndOfData;
+    if (!data.Next(line) || reader::CutShort(data, line, kAngleLineEnd)) return kReadFailed;
     auto angles = ParseAngleLine(line, first->seq_no);
     if (!angles) reader::FailAtLine(data, "READ ERROR ON SCAN FILE");
     angles->line_number = data.LineNumber();
     const CountLines counts = ReadCountLines(p, first->seq_no);
-    if (counts == CountLines::kEndOfFile) return kEndOfData;
+    if (counts == CountLines::kCut) return kReadFailed;
     if (counts == CountLines::kDamaged) continue;
     ConvertBlock(p, *first, *angles);
     Classify(p, *first, angles->scan_width);

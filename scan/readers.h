@@ -72,6 +72,18 @@ struct Failure {
 [[noreturn]] void FailAtLine(const textfile::LineSource& data, const std::string& message);
 [[noreturn]] void FailAtLine(int line_number, const std::string& message);
 
+// Whether setting angles read from a file are ones a diffractometer can
+// stand at: 2theta within 180 degrees either side (its sign is the side of
+// the detector), omega, chi and phi within one full turn either way.
+// Anything else, infinities and NaN included, is damage: such an angle
+// would only hang or poison what comes after.
+bool PossibleSetting(double two_theta, double omega, double chi, double phi);
+
+// Whether `line`, just read, is the last of the file and ends before
+// `last_column`: the file was cut inside it. Blank fields read as zeros,
+// so the part cut away would otherwise read as counts or angles of 0.
+bool CutShort(const textfile::LineSource& data, const std::string& line, int last_column);
+
 // Runs one read, turning a Failure into a kReadError result.
 template <class Read>
 ReadResult Guarded(Read&& read) {

@@ -40,6 +40,18 @@ void FailAtLine(int line_number, const std::string& message) {
   throw Failure{ReadError{message + " at line " + std::to_string(line_number), line_number}};
 }
 
+bool PossibleSetting(double two_theta, double omega, double chi, double phi) {
+  // Written so that NaN fails every comparison and is refused with the rest.
+  constexpr double kTurn = 360.0;
+  constexpr double kHalfTurn = 180.0;
+  return std::fabs(two_theta) <= kHalfTurn && std::fabs(omega) <= kTurn && std::fabs(chi) <= kTurn &&
+         std::fabs(phi) <= kTurn;
+}
+
+bool CutShort(const textfile::LineSource& data, const std::string& line, int last_column) {
+  return data.AtEnd() && static_cast<int>(line.size()) < last_column;
+}
+
 }  // namespace reader
 
 void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, float mono_shift) {

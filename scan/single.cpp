@@ -20,6 +20,10 @@
 //   - the format classifies nothing: class_code and the class counters stay;
 //   - the standard number is the file's digit, not a standards-table entry;
 //   - the second angle is stored unchanged as omega_centre.
+// A block cut short by the end of the file (lines missing, or its last line
+// ending before its last field) gives status 11; its sequence number and
+// indices are those of its angle line as far as read, 0 before it.
+#include <algorithm>
 #include <string>
 
 #include "common/fixed_fields.h"
@@ -30,6 +34,13 @@ namespace kalvex {
 namespace {
 
 constexpr int kCountsPerLine = 21;
+constexpr int kCountWidth = 6;
+// Last columns of an angle line's angles and of its step time.
+constexpr int kAnglesEnd = 47;
+constexpr int kStepTimeEnd = 93;
+
+// The end of the file inside a block.
+struct Cut {};
 
 [[noreturn]] void FailRead(const textfile::LineSource& data) { reader::FailAtLine(data, "Error reading datafile"); }
 
@@ -45,13 +56,25 @@ bool StoreCounts(const std::string& line, int first_step, ScanReflection& scan) 
   return true;
 }
 
+// The next count line of a block, `counts` of whose fields belong to the scan.
+std::string CountLine(textfile::LineSource& data, int counts) {
+  std::string line;
+  if (!data.Next(line) || reader::CutShort(data, line, 6 + kCountWidth * std::min(counts, kCountsPerLine))) throw Cut{};
+  return line;
+}
+
 // One angle line into the record, with the step time, the reference time
 // and the scale; returns whether the line was marked '*' (passed over).
 bool ReadAngleLine(const ReaderParts& p, int line_time, int step_count) {
   textfile::LineSource& data = p.data;
   ScanReflection& scan = p.scan;
   std::string line;
-  if (!data.Next(line)) FailRead(data);
+  if (!data.Next(line)) throw Cut{};
+  if (reader::CutShort(data, line, line_time != 0 ? kAnglesEnd : kStepTimeEnd)) {
+    scan.seq_no = fields::ReadInt(line, 2, 4).value_or(0);
+    for (int i = 0; i < 3; ++i) scan.hkl[i] = fields::ReadInt(line, 7 + 3 * i, 3).value_or(0);
+    throw Cut{};
+  }
   const auto seq = fields::ReadInt(line, 2, 4);
   const auto standard = fields::ReadInt(line, 6, 1);
   if (!seq || !standard) FailRead(data);
@@ -68,6 +91,8 @@ bool ReadAngleLine(const ReaderParts& p, int line_time, int step_count) {
   }
   const auto time = fields::ReadReal(line, 84, 10, 3);
   if (!time) FailRead(data);
+  // The second angle stands for omega (omega - theta, within a turn as well).
+  if (!reader::PossibleSetting(*angle[0], *angle[1], *angle[2], *angle[3])) FailRead(data);
 
   scan.seq_no = *seq;
   scan.standard_index = *standard;
@@ -90,7 +115,7 @@ bool ReadAngleLine(const ReaderParts& p, int line_time, int step_count) {
   return line[0] == '*';
 }
 
-enum class Block { kRead, kEndOfFile };
+enum class Block { kRead, kEndOfFile, kCut };
 
 // The count line, its continuation lines and the angle line(s) of a block.
 Block ReadBlock(const ReaderParts& p) {
@@ -100,12 +125,21 @@ Block ReadBlock(const ReaderParts& p) {
   const auto step_count = fields::ReadInt(line, 2, 3);
   const auto line_time = fields::ReadInt(line, 5, 2);
   if (line.empty() || line[0] != '*' || !step_count || *step_count < 1 || !line_time) FailRead(data);
-  if (!StoreCounts(line, 1, p.scan)) FailRead(data);
-  const int continuation_lines = (*step_count - 1) / kCountsPerLine;
-  for (int j = 1; j <= continuation_lines; ++j) {
-    if (!data.Next(line) || !StoreCounts(line, kCountsPerLine * j + 1, p.scan)) FailRead(data);
-  }
-  while (ReadAngleLine(p, *line_time, *step_count)) {
+  try {
+    // Nothing of the block's number and indices is known before its angle line.
+    p.scan.seq_no = 0;
+    p.scan.hkl = {0, 0, 0};
+    if (reader::CutShort(data, line, 6 + kCountWidth * std::min(*step_count, kCountsPerLine))) throw Cut{};
+    if (!StoreCounts(line, 1, p.scan)) FailRead(data);
+    const int continuation_lines = (*step_count - 1) / kCountsPerLine;
+    for (int j = 1; j <= continuation_lines; ++j) {
+      line = CountLine(data, *step_count - kCountsPerLine * j);
+      if (!StoreCounts(line, kCountsPerLine * j + 1, p.scan)) FailRead(data);
+    }
+    while (ReadAngleLine(p, *line_time, *step_count)) {
+    }
+  } catch (const Cut&) {
+    return Block::kCut;
   }
   if (*step_count > kMaxSteps) {
     reader::FailAtLine(data, "Reflection " + std::to_string(p.scan.seq_no) + " has more than 200 steps");
@@ -128,7 +162,9 @@ ReadResult ReadSingleReflection(const ReaderParts& p, int request, const Hkl& wa
     if (request == 0 || request <= scan.seq_no - 1) p.data.Rewind();
     const int target = request;
     for (;;) {
-      if (ReadBlock(p) == Block::kEndOfFile) return kEndOfData;
+      const Block block = ReadBlock(p);
+      if (block == Block::kEndOfFile) return kEndOfData;
+      if (block == Block::kCut) return kReadFailed;
       const bool accepted = request == 0 ? scan.hkl == wanted : scan.seq_no >= target;
       if (accepted) return kReadOk;
     }

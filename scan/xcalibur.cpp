@@ -27,7 +27,11 @@
 //   'Y'                                not used
 //   'S' x ceil(N/8)                    counts, 8I9 at 2-73
 // N is the header's default step count ('#') or the standards' one ('R').
-// Lines of any other kind between blocks are passed over.
+// Lines of any other kind between blocks are passed over. A block cut short
+// by the end of the file (lines missing, or its last line ending before its
+// last field) gives status 11 with the sequence number and indices as far
+// as they were read.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -43,6 +47,12 @@ namespace {
 
 constexpr int kLineLength = 80;
 constexpr int kCountsPerLine = 8;
+// Last columns of the fields of a standard's 'R' line, an ordinary '#'
+// line and the 'E' line; a count of an 'S' line ends at 1 + 9 k.
+constexpr int kStandardLineEnd = 39;
+constexpr int kOrdinaryLineEnd = 69;
+constexpr int kAngleLineEnd = 41;
+constexpr int kCountWidth = 9;
 
 constexpr const char* kHeaderEof = "UNEXPECTED EOF IN DATAFILE HEADER";
 constexpr const char* kHeaderField = "ERROR READING DATAFILE HEADER";
@@ -180,14 +190,19 @@ void Classify(const ReaderParts& p, bool standard, const std::string& code) {
   }
 }
 
-// 2theta correction, scan width, step width, time and scale of the block
-// just read; `speed_factor` is F of a '#' line.
+// 2theta of the file with sin(theta) divided by the header's C; NaN when
+// the quotient leaves [-1, 1].
+float DividedTwoTheta(const XcaliburFormat& format, float two_theta) {
+  if (std::abs(format.divisor - 1.0f) <= 0.00001f) return two_theta;
+  const float theta = two_theta / 2.0f;
+  return 2.0f * std::asin(std::sin(theta * kRadPerDeg) / format.divisor) / kRadPerDeg;
+}
+
+// Scan width, step width, time and scale of the block just read, its 2theta
+// corrected; `speed_factor` is F of a '#' line.
 void ConvertBlock(const XcaliburFormat& format, const StandardsTable& standards, float omega, float speed_factor,
                   ScanReflection& scan) {
-  if (std::abs(format.divisor - 1.0f) > 0.00001f) {
-    const float theta = scan.two_theta / 2.0f;
-    scan.two_theta = 2.0f * std::asin(std::sin(theta * kRadPerDeg) / format.divisor) / kRadPerDeg;
-  }
+  scan.two_theta = DividedTwoTheta(format, scan.two_theta);
   const float theta = scan.two_theta / 2.0f;
   const int n = scan.step_count;
   scan.scan_width = format.width_a + format.width_b * std::tan(theta * kRadPerDeg);
@@ -273,19 +288,29 @@ int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
     if (!ReadCheckedLine(data, line, ' ')) return kEndOfData;
     if (!IsBlockStart(line)) continue;
     const bool standard = Kind(line) == 'R';
+    if (reader::CutShort(data, line, standard ? kStandardLineEnd : kOrdinaryLineEnd)) {
+      scan.seq_no = std::abs(fields::ReadInt(line, 2, 5).value_or(0));
+      for (int i = 0; i < 3; ++i) scan.hkl[i] = fields::ReadInt(line, 10 + 5 * i, 5).value_or(0);
+      return kReadFailed;
+    }
     scan.seq_no = SequenceNumber(data, line);
     scan.hkl = {BlockInt(data, line, 10, 5), BlockInt(data, line, 15, 5), BlockInt(data, line, 20, 5)};
     const std::string code = fields::Column(line, 38, 2);
     const float speed_factor = standard ? 0.0f : BlockReal(data, line, 64, 6, 4);
     if (request == 0 ? scan.hkl != wanted : scan.seq_no < target) continue;
 
-    if (!ReadCheckedLine(data, line, 'Z') || !ReadCheckedLine(data, line, 'Z')) return kEndOfData;
-    if (!ReadCheckedLine(data, line, 'E')) return kEndOfData;
+    if (!ReadCheckedLine(data, line, 'Z') || !ReadCheckedLine(data, line, 'Z')) return kReadFailed;
+    if (!ReadCheckedLine(data, line, 'E') || reader::CutShort(data, line, kAngleLineEnd)) return kReadFailed;
     const float omega = BlockReal(data, line, 2, 10, 0);
     scan.two_theta = BlockReal(data, line, 12, 10, 0);
     scan.chi = BlockReal(data, line, 22, 10, 0);
     scan.phi = BlockReal(data, line, 32, 10, 0);
-    if (!ReadCheckedLine(data, line, 'Y')) return kEndOfData;
+    // A C that takes sin(theta) beyond 1 leaves no 2theta of the reflection.
+    if (!reader::PossibleSetting(scan.two_theta, omega, scan.chi, scan.phi) ||
+        std::isnan(DividedTwoTheta(p.set.xcalibur, scan.two_theta))) {
+      FailLine(data, std::nullopt);
+    }
+    if (!ReadCheckedLine(data, line, 'Y')) return kReadFailed;
 
     if (standard) {
       scan.standard_index = FindStandard(p.set.standards, scan.hkl);
@@ -302,8 +327,11 @@ int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
     if (scan.step_count < 1) reader::Fail(data, "Reflection " + std::to_string(scan.seq_no) + ": no steps");
 
     for (int first = 0; first < scan.step_count; first += kCountsPerLine) {
-      if (!ReadCheckedLine(data, line, 'S')) return kEndOfData;
-      for (int j = 0; j < kCountsPerLine && first + j < scan.step_count; ++j) {
+      const int on_line = std::min(kCountsPerLine, scan.step_count - first);
+      if (!ReadCheckedLine(data, line, 'S') || reader::CutShort(data, line, 1 + kCountWidth * on_line)) {
+        return kReadFailed;
+      }
+      for (int j = 0; j < on_line; ++j) {
         scan.counts[first + j] = static_cast<float>(BlockInt(data, line, 2 + 9 * j, 9));
       }
     }

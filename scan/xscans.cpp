@@ -133,6 +133,7 @@ std::optional<ReflectionLine> ParseReflectionLine(const std::string& line) {
     if (!value) return std::nullopt;
     *reals[i] = static_cast<float>(*value);
   }
+  if (!reader::PossibleSetting(r.two_theta, r.omega, r.chi, r.phi)) return std::nullopt;
   const auto width = fields::ReadReal(line, 52, 5, 2);
   const auto speed = fields::ReadReal(line, 57, 8, 2);
   if (!width || !speed) return std::nullopt;

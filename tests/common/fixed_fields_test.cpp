@@ -37,6 +37,16 @@ TEST(FixedFields, RealsTakeImpliedDecimalsOnlyWithoutPoint) {
   EXPECT_FALSE(ReadReal("   1E", 1, 5, 0).has_value());
 }
 
+TEST(FixedFields, RealsBeyondTheRangeOfARealDoNotConvertAndAnyExponentIsSafe) {
+  EXPECT_DOUBLE_EQ(*ReadReal("3.0E38", 1, 6, 0), 3.0e38);
+  EXPECT_FALSE(ReadReal("3.5E38", 1, 6, 0).has_value());  // no single-precision real holds it
+  EXPECT_FALSE(ReadReal("-1.E300", 1, 7, 0).has_value());
+  // The exponent is any 32-bit value; with the implied decimals it must not wrap round.
+  EXPECT_EQ(*fields::ParseReal("1E-2147483648", 3), 0.0);
+  EXPECT_FALSE(fields::ParseReal("1E2147483647", 3).has_value());
+  EXPECT_EQ(*fields::ParseReal("0E2147483647", 3), 0.0);
+}
+
 TEST(FixedFields, ColumnsArePaddedAndCut) {
   EXPECT_EQ(fields::Column("ABCDEF", 5, 4), "EF  ");
   EXPECT_EQ(fields::Column("AB", 4, 2), "  ");

@@ -119,6 +119,12 @@ TEST(BackgroundTable, OrderAndSideDoNotMatter) {
   EXPECT_EQ(Build({{0.3f, 5.0f}, {95.0f, 5.0f}}, 3.0f)[40], 3.0f);
 }
 
+TEST(BackgroundTable, ANaNTwoThetaNeverIndexesTheTable) {
+  BackgroundTable table{};
+  table.fill(7.0f);
+  EXPECT_EQ(BackgroundTableValue(table, std::nanf("")), 0.0f);
+}
+
 TEST(ExponentialBackground, FitsTheDecayAboveTheHighAngleLevel) {
   std::vector<BackgroundPoint> points{{50.0f, 15.0f}, {60.0f, 15.0f}, {70.0f, 15.0f}};
   for (float t : {8.0f, 15.0f, 22.0f, 30.0f}) points.push_back({t, 15.0f + 200.0f * std::exp(-0.04f * t)});

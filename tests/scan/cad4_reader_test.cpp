@@ -253,8 +253,19 @@ TEST(Cad4Reader, BrokenBlocksGiveTheirMessageAndLine) {
   const std::size_t line6 = swapped.find("\n  6");
   swapped = swapped.substr(0, line4) + swapped.substr(line5, line6 - line5) + swapped.substr(line4, line5 - line4) +
             swapped.substr(line6);
+  // Block 2 with `text` over columns `first_col`.. of its angle line (line 20).
+  auto with_angle = [](int first_col, const std::string& text) {
+    std::string block = Block(2, {2, 0, 0});
+    block.replace(block.find("\n  2") + first_col, text.size(), text);
+    return block;
+  };
   // The header takes lines 1-8 and block 1 lines 9-18: block 2 begins at 19.
   const BrokenFile files[] = {
+      // Angles and widths beyond the instrument, however written.
+      {"theta 1e10", Block(1, {1, 0, 0}) + with_angle(10, " 1.0E10 "), "READ ERROR ON SCAN FILE at line 20", 20},
+      {"phi 1e30", Block(1, {1, 0, 0}) + with_angle(18, "  1.0E30 "), "READ ERROR ON SCAN FILE at line 20", 20},
+      {"kappa -400", Block(1, {1, 0, 0}) + with_angle(36, " -400.000"), "READ ERROR ON SCAN FILE at line 20", 20},
+      {"width 1e30", Block(1, {1, 0, 0}) + with_angle(45, "1.00E30"), "READ ERROR ON SCAN FILE at line 20", 20},
       // Lines out of their place in a block.
       {"a count line where line 1 belongs", Block(1, {1, 0, 0}) + CountLine(2, 3) + "\n",
        "READ ERROR ON SCAN FILE at line 19", 19},
@@ -279,12 +290,24 @@ TEST(Cad4Reader, BrokenBlocksGiveTheirMessageAndLine) {
   EXPECT_TRUE(script::Boxes().empty());
 }
 
-TEST(Cad4Reader, BlockCutShortIsEndOfData) {
-  auto state = StateWith(kHeader + Block(1, {1, 0, 0}) + FirstLine(2, {2, 0, 0}, "", 10) + "\n" +
-                         AngleLine(2, 1, 1, 1, 0, 1) + "\n" + CountLine(2, 3) + "\n");
-  ASSERT_EQ(HeaderStatus(*state), kReadOk);
-  ASSERT_EQ(ReflectionStatus(*state, 1), 0);
-  EXPECT_EQ(ReflectionStatus(*state, 2), kEndOfData);  // the file ends inside the block
+TEST(Cad4Reader, BlockCutShortIsNotReadInFull) {
+  const std::string block = Block(2, {2, 0, 0});
+  const std::string cuts[] = {
+      block.substr(0, block.find("\n  4") + 1),  // count lines 4-10 missing
+      block.substr(0, block.size() - 3),  // the last count line ends inside its last field
+      block.substr(0, block.find("\n  2") + 30),  // inside the angle line
+      block.substr(0, 26),  // inside the first line, past the indices
+  };
+  for (const std::string& cut : cuts) {
+    SCOPED_TRACE(cut);
+    auto state = StateWith(kHeader + Block(1, {1, 0, 0}) + cut);
+    ASSERT_EQ(HeaderStatus(*state), kReadOk);
+    ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
+    EXPECT_EQ(ReflectionStatus(*state, 2), kReadFailed);
+    EXPECT_EQ(state->scan.seq_no, 2);
+    EXPECT_EQ(state->scan.hkl, (Hkl{2, 0, 0}));
+    EXPECT_EQ(ReflectionStatus(*state, 3), kEndOfData);
+  }
   EXPECT_TRUE(script::Boxes().empty());
 }
 

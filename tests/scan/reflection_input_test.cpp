@@ -7,9 +7,11 @@
 #include <sstream>
 
 #include "commands/data_file.h"
+#include "scan/parameter_file.h"
 #include "scan/reflection_input.h"
 #include "tests/scan/reading.h"
 #include "tests/support/headless.h"
+#include "tools/simulate/simulate.h"
 
 namespace kalvex {
 namespace {
@@ -90,6 +92,51 @@ TEST(ReflectionDispatch, FormatValuesOutsideOneToThreeDoNotReadAsXcalibur) {
   state->files.data.SetText(xcalibur_file);
   EXPECT_EQ(HeaderStatus(*state), kReadOk);
   EXPECT_EQ(state->data_set.xcalibur.default_steps, 10);
+}
+
+// Written by the simulator, then given what editors on other systems add: a
+// byte-order mark in front, an end-of-file character behind, alone or
+// ending the last line.
+TEST(ReflectionDispatch, FilesFromWindowsReadAsWritten) {
+  simulate::GeneratorOptions options;
+  options.reflections = 4;
+  options.standards_every = 2;
+  options.mean_intensity = 40;  // what CAD4 counts hold
+  options.attenuated_fraction = 0;
+  simulate::ScanSettings scan;
+  scan.width_b = 0;  // one step width, as a Single file has
+  const auto data = simulate::Generate({}, {}, scan, {}, options);
+  const auto path = ScratchDir("files_from_windows") / "set";
+  std::string error;
+  using Writer = bool (*)(const simulate::DataSet&, const std::filesystem::path&, std::string&);
+  const std::pair<int, Writer> formats[] = {{kFormatCad4, simulate::WriteCad4},
+                                            {kFormatSingle, simulate::WriteSingle},
+                                            {kFormatXcalibur, simulate::WriteXcalibur},
+                                            {0, simulate::WriteParameterFile}};
+  for (const auto& [format, write] : formats) {
+    ASSERT_TRUE(write(data, path, error)) << error;
+    std::stringstream written;
+    written << std::ifstream(path, std::ios::binary).rdbuf();
+    const std::string text = written.str();
+    const std::string bom = "\xEF\xBB\xBF", eof = "\x1A";
+    for (const std::string& windows : {bom + text, text + eof, text.substr(0, text.size() - 1) + eof}) {
+      SCOPED_TRACE(std::to_string(format) + ": " + windows.substr(0, 4) + " .. " + windows.substr(windows.size() - 4));
+      auto state = FreshState(false);
+      state->files.data.SetText(windows);
+      if (format == 0) {
+        ParameterMarks marks{};
+        const ParameterFileResult result = ReadParameterFile(state->files.data, state->params, marks);
+        EXPECT_FALSE(result.error.has_value());
+        EXPECT_EQ(result.echo.front().substr(0, 4), " Sim");  // the mark is no part of the first line
+        continue;
+      }
+      state->params.input_format = format;
+      ASSERT_EQ(HeaderStatus(*state), kReadOk);
+      std::size_t read = 0;
+      while (testing::ReflectionStatus(*state, state->scan.seq_no + 1) == kReadOk) ++read;
+      EXPECT_EQ(read, data.reflections.size());  // and no read error on the way
+    }
+  }
 }
 
 TEST(ClassificationSummary, LayoutOfTheThreeBlocks) {

@@ -257,6 +257,11 @@ struct BrokenFile {
 TEST(SingleReader, BrokenFilesGiveTheirMessageAndLine) {
   std::string short_continuation = CountLines(30, 0);
   short_continuation.replace(short_continuation.find('\n') + 10, 1, "x");
+  // Block 2's angle line (line 5) with `text` over columns `first_col`..
+  auto with_angle = [](int first_col, const std::string& text) {
+    return Block(1, {1, 0, 0}) + CountLines(3, 0) +
+           AngleLine(' ', 2, 0, {2, 0, 0}, 2.0).replace(first_col - 1, text.size(), text);
+  };
   // Block 1 (30 counts) takes lines 1-3: block 2 begins at 4.
   const BrokenFile files[] = {
       // Count lines.
@@ -266,10 +271,10 @@ TEST(SingleReader, BrokenFilesGiveTheirMessageAndLine) {
       {"letters in a count", Block(1, {1, 0, 0}) + short_continuation + AngleLine(' ', 2, 0, {2, 0, 0}, 2.0),
        "Error reading datafile at line 5", 5},
       // Angle lines.
-      {"the file ends before the angle line", Block(1, {1, 0, 0}) + CountLines(30, 0),
-       "Error reading datafile at line 5", 5},
-      {"letters in an index", Block(1, {1, 0, 0}) + CountLines(3, 0) + " 002 0 1x  0\n",
-       "Error reading datafile at line 5", 5},
+      {"letters in an index", with_angle(13, "1x"), "Error reading datafile at line 5", 5},
+      // Angles beyond the instrument, however written.
+      {"2theta of 1e10", with_angle(16, " 1.0E10 "), "Error reading datafile at line 5", 5},
+      {"phi of 720", with_angle(40, " 720.000"), "Error reading datafile at line 5", 5},
       {"no step time", Block(1, {1, 0, 0}) + CountLines(5, 0) + AngleLine(' ', 2, 0, {2, 0, 0}, 0.0),
        "Error reading datafile at line 5", 5},
       // A scan longer than the record, named once its angle line is read.
@@ -284,6 +289,33 @@ TEST(SingleReader, BrokenFilesGiveTheirMessageAndLine) {
     EXPECT_TRUE(FailedWith(ReadSingleReflection(PartsOf(*state), 2, {0, 0, 0}), f.message, f.line));
   }
   EXPECT_TRUE(script::Boxes().empty());  // the reader shows nothing
+}
+
+TEST(SingleReader, BlockCutShortIsNotReadInFull) {
+  // 25 counts: a count line and one continuation line of 4 counts, then the angle line.
+  std::string block = CountLines(25, 0, 2000);
+  block = block.substr(0, block.find('\n') + 1 + 6 + 4 * 6) + "\n" + AngleLine(' ', 2, 0, {2, 1, 0}, 2.0);
+  struct Cut {
+    std::string text;
+    int seq_no;
+    Hkl hkl;
+  };
+  const std::size_t angle_line = block.rfind('\n', block.size() - 2) + 1;
+  const Cut cuts[] = {
+      {block.substr(0, angle_line), 0, {0, 0, 0}},              // the angle line is missing
+      {block.substr(0, block.find('\n') + 20), 0, {0, 0, 0}},  // inside the continuation line
+      {block.substr(0, angle_line + 59), 2, {2, 1, 0}},          // the angle line ends before its step time
+  };
+  for (const Cut& cut : cuts) {
+    SCOPED_TRACE(cut.text);
+    auto state = StateWith(Block(1, {1, 0, 0}) + cut.text);
+    ReadHeader(*state, 0.02f);
+    ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
+    EXPECT_EQ(ReflectionStatus(*state, 2), kReadFailed);
+    EXPECT_EQ(state->scan.seq_no, cut.seq_no);  // its number and indices as far as read
+    EXPECT_EQ(state->scan.hkl, cut.hkl);
+    EXPECT_EQ(ReflectionStatus(*state, state->scan.seq_no + 1), kEndOfData);
+  }
 }
 
 }  // namespace

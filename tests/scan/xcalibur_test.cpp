@@ -494,6 +494,17 @@ std::vector<BrokenFile> BrokenBlocks() {
   // Block 2 is broken only in a line the forward search never reads.
   std::string broken_second = Block(2, {2, 0, 0}, "NL", 10);
   broken_second.replace(broken_second.find("\nZ") + 1, 1, "W");
+  // The block with `text` over the E line's field at `first_col` (2theta 12).
+  auto with_angle = [](int first_col, const std::string& text) {
+    std::string block = Block(1, {1, 0, 0}, "NL", 10);
+    block.replace(block.find("\nE") + first_col, text.size(), text);
+    return block;
+  };
+  const std::string at_e_line = "ERROR READING FILE AT LINE     " + std::to_string(kHeaderLines + 4);
+  // C = 0.3 takes sin(20 deg) beyond 1: 2theta 40 has no corrected value.
+  HandHeader divisor;
+  divisor.scan_line =
+      L('I', {{3, "sc s"}, {8, "  0.10000"}, {20, "sc w"}, {26, " 1.0000"}, {33, " 0.5000"}, {40, " 0.300000"}});
 
   return {
       // Refused after the block's 'Y' line, where the standard and the step count are looked up.
@@ -505,6 +516,10 @@ std::vector<BrokenFile> BrokenBlocks() {
       // Messages that name their line.
       {"BlockWithoutItsELine", header + missing_e, {1},
        "ERROR READING FILE: EXPECTED E, GOT Y AT LINE     " + std::to_string(kHeaderLines + 4), kHeaderLines + 4},
+      // Angles beyond the instrument, however written, and a 2theta the divisor leaves none of.
+      {"TwoThetaOf1e30", header + with_angle(12, "    1.0E30"), {1}, at_e_line, kHeaderLines + 4},
+      {"ChiOf400", header + with_angle(22, "  400.0000"), {1}, at_e_line, kHeaderLines + 4},
+      {"DivisorBelowSinTheta", Header(divisor) + Block(1, {1, 0, 0}, "NL", 10), {1}, at_e_line, kHeaderLines + 4},
       {"CountDoesNotConvert", header + bad_count, {1},
        "ERROR READING FILE AT LINE     " + std::to_string(kHeaderLines + kBlockLines), kHeaderLines + kBlockLines},
       // Read 1, jump to 3, step back to 2: the error names the true line of
@@ -559,14 +574,25 @@ TEST_F(XcaliburTest, ReadErrorThroughTheCommandClosesTheDataFile) {
   EXPECT_EQ(EndBoxes(), 0);
 }
 
-TEST_F(XcaliburTest, BlockCutShortIsEndOfData) {
-  std::string cut = Block(1, {1, 0, 0}, "NL", 10);
-  cut.resize(cut.rfind("\nS") + 1);  // the second count line is missing
-  state_->files.data.SetText(Header({}) + cut);
-  ASSERT_EQ(HeaderStatus(*state_), kReadOk);
-  EXPECT_EQ(Read(1), kEndOfData);
-  EXPECT_EQ(state_->scan.seq_no, 1);  // what the search read stays in the record
-  EXPECT_EQ(EndBoxes(), 1);
+TEST_F(XcaliburTest, BlockCutShortIsNotReadInFull) {
+  const std::string block = Block(2, {1, 2, 3}, "NL", 10);
+  const std::string cuts[] = {
+      block.substr(0, block.rfind("\nS") + 1),  // the second count line is missing
+      block.substr(0, block.size() - 3),        // the last count ends inside its field
+      block.substr(0, block.find("\nE") + 20),  // inside the E line
+      block.substr(0, 30),                      // inside the '#' line, past the indices
+  };
+  for (const std::string& cut : cuts) {
+    SCOPED_TRACE(cut);
+    state_->files.data.SetText(Header({}) + Block(1, {1, 0, 0}, "NL", 10) + cut);
+    ASSERT_EQ(HeaderStatus(*state_), kReadOk);
+    const ReaderParts parts = PartsOf(*state_);
+    ASSERT_EQ(testing::Checked(ReadXcaliburReflection(parts, 1, {0, 0, 0})), kReadOk);
+    EXPECT_EQ(testing::Checked(ReadXcaliburReflection(parts, 2, {0, 0, 0})), kReadFailed);
+    EXPECT_EQ(state_->scan.seq_no, 2);  // named as far as it was read
+    EXPECT_EQ(state_->scan.hkl, (Hkl{1, 2, 3}));
+    EXPECT_EQ(testing::Checked(ReadXcaliburReflection(parts, 3, {0, 0, 0})), kEndOfData);
+  }
 }
 
 }  // namespace

@@ -377,6 +377,11 @@ TEST(XscansReader, BrokenReflectionsGiveTheirMessageAndLine) {
        "Unidentified Standard Refln at line 9", 9},
       {"letters in an angle", std::string(kHeader) + "other\n" + Line(1, {1, 1, 1}).replace(31, 1, "x") + "\n1234\n",
        "READ ERROR ON SCAN FILE at line 10", 10},
+      // Angles beyond the instrument: 2theta, omega, phi, chi at columns 20, 28, 36, 44.
+      {"2theta of 1e10", std::string(kHeader) + Line(1, {1, 1, 1}).replace(19, 8, "  1.0E10") + "\n1234\n",
+       "READ ERROR ON SCAN FILE at line 9", 9},
+      {"phi of -361", std::string(kHeader) + Line(1, {1, 1, 1}).replace(35, 8, " -361.00") + "\n1234\n",
+       "READ ERROR ON SCAN FILE at line 9", 9},
   };
   for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
