@@ -31,10 +31,10 @@ void SetStatuses(const Widgets& w, std::initializer_list<int> numbers, int statu
 // The end of the data: the box says so, and it and the log name the
 // reflections of the file that are not in the intensity file (a run that
 // began in the middle, reflections cut short or too large).
-void EndOfRun(ProgramState& state) {
+void EndOfRun(ProgramState& state, const std::vector<int>& run) {
   // A box holds a few lines: its list of ranges is cut there; the log has all.
   constexpr std::size_t kBoxRoom = 160;
-  const std::vector<int> missing = UnwrittenSequenceNumbers(state);
+  const std::vector<int> missing = UnwrittenSequenceNumbers(state, run);
   std::string text(kEndOfDataText);
   if (!missing.empty()) {
     state.files.log.Empty();
@@ -55,6 +55,9 @@ void AutoFit(ProgramState& state) {
   // The reflection of this run fitted last: "Go" after "Stop" fits it again
   // only if it has not been.
   int fitted_seq_no = 0;
+  // The sequence numbers this run reads, from the reflection in memory on.
+  std::vector<int> run;
+  if (state.scan.seq_no > 0) run.push_back(state.scan.seq_no);
   state.fitting_mode = kAutomaticFitting;
   ShowPeakDefaults(state);
   ShowStartValues(state);
@@ -112,11 +115,12 @@ void AutoFit(ProgramState& state) {
           }
           if (status == kEndOfData) {
             tk::SetCallTime(kTickInterval, 0);
-            EndOfRun(state);
+            EndOfRun(state, run);
             RestoreMainWindow(state);
             WriteClassificationSummary(state);
             return;
           }
+          run.push_back(state.scan.seq_no);
           if (status == kReadFailed) {
             LogUnreadReflection(state, "NOT FITTED, NOT WRITTEN");
             continue;

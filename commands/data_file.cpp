@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -67,23 +68,27 @@ void ReadReflectionAgain(ProgramState& state) {
   if (read.Failed()) DataFileFailed(state, read.error);
 }
 
-std::vector<int> FileSequenceNumbers(ProgramState& state) {
+std::vector<int> FileSequenceNumbers(ProgramState& state, int before) {
   std::vector<int> numbers;
   if (!state.files.data_open) return numbers;
-  // A pass of its own over copies: the run's place in the file, its
-  // counters and its reflection stay as they are.
-  textfile::LineSource data = state.files.data;
+  // A pass of its own over copies of what reading changes; the run's place
+  // in the file is set back after it.
+  textfile::LineSource& data = state.files.data;
+  const std::size_t place = data.Position();
   DataSet set = state.data_set;
   RunParameters params = state.params;
   auto scan = std::make_unique<ScanReflection>();
   const ReaderParts parts{data, set, params, *scan};
   data.Rewind();
-  if (ReadScanHeader(parts, state.files.data_file_name).Failed()) return numbers;
-  for (;;) {
-    const ReadResult read = ReadNextReflection(parts, scan->seq_no + 1);
-    if (read.status != kReadOk && read.status != kReadFailed) break;
-    numbers.push_back(scan->seq_no);
+  if (!ReadScanHeader(parts, state.files.data_file_name).Failed()) {
+    for (;;) {
+      const ReadResult read = ReadNextReflection(parts, scan->seq_no + 1);
+      if (read.status != kReadOk && read.status != kReadFailed) break;
+      if (scan->seq_no >= before) break;
+      numbers.push_back(scan->seq_no);
+    }
   }
+  data.SetPosition(place);
   return numbers;
 }
 
@@ -100,10 +105,14 @@ std::string Ranges(const std::vector<int>& numbers) {
   return text;
 }
 
-std::vector<int> UnwrittenSequenceNumbers(ProgramState& state) {
+std::vector<int> UnwrittenSequenceNumbers(ProgramState& state, const std::vector<int>& run) {
   std::vector<int> missing;
   if (!state.files.output_open) return missing;
-  for (int seq_no : FileSequenceNumbers(state))
+  // The run read what follows its first reflection; only what comes before
+  // that has to be read again.
+  std::vector<int> numbers = FileSequenceNumbers(state, run.empty() ? std::numeric_limits<int>::max() : run.front());
+  numbers.insert(numbers.end(), run.begin(), run.end());
+  for (int seq_no : numbers)
     if (!state.files.written.count(seq_no)) missing.push_back(seq_no);
   std::sort(missing.begin(), missing.end());
   missing.erase(std::unique(missing.begin(), missing.end()), missing.end());

@@ -3,6 +3,7 @@
 // closed, the rest of the session kept).
 #pragma once
 
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,17 +26,17 @@ int ReadReflection(ProgramState& state, int request, const Hkl& wanted = {0, 0, 
 // it again and without the header's values undoing the parameter file's.
 void ReadReflectionAgain(ProgramState& state);
 
-// The sequence numbers of the open data file, in file order, as a pass over
-// it reads them (reflections the pass would skip are not among them). The
-// file's place and the reflection in memory are left as they are.
-std::vector<int> FileSequenceNumbers(ProgramState& state);
+// The sequence numbers of the open data file below `before`, in file order,
+// as a pass over it reads them (reflections the pass would skip are not among
+// them). The file's place and the reflection in memory are left as they are.
+std::vector<int> FileSequenceNumbers(ProgramState& state, int before = std::numeric_limits<int>::max());
 
 // "1-13, 20, 25-30": sorted numbers as ranges.
 std::string Ranges(const std::vector<int>& numbers);
 
 // The sequence numbers of the data file not written to the open intensity
-// file in this session, sorted.
-std::vector<int> UnwrittenSequenceNumbers(ProgramState& state);
+// file in this session, sorted; `run` holds those a run read, from its first.
+std::vector<int> UnwrittenSequenceNumbers(ProgramState& state, const std::vector<int>& run);
 // "Reflections 1-13 are not in example.int" for `missing`, the ranges cut to
 // `room` characters ("..." after the last that fits); empty when none.
 std::string UnwrittenNote(const std::vector<int>& missing, const std::string& file,
