@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "app/reduce.h"
 
 int main(int argc, char** argv) {
   kalvex::BatchOptions opt;
@@ -81,6 +82,37 @@ int main(int argc, char** argv) {
   integrate->add_flag("--offsets", opt.offsets, "refine crystal offsets with UB")->needs(calc_ub);
   integrate->add_flag("--omega-zero", opt.omega_zero, "refine omega zero with UB")->needs(calc_ub);
 
+  kalvex::ReductionRequest reduction;
+  std::string reduce_system;
+  auto* reduce = app.add_subcommand(
+      "reduce",
+      "Correct an \"Rfine\" or \"Rfine extended\" intensity file for Lorentz-polarisation and decay, refine "
+      "the cell from its angles, and write a SHELX HKLF 4 file and a CIF. Records the integration rejected (status "
+      "letter R) are left out of everything and counted; standards go to the CIF, not the HKLF 4 file. A \"Shelx "
+      "hkl\" file has no angles and is refused (status 1); status 2 for a usage error");
+  reduce->add_option("INTENSITY_FILE", reduction.intensity_file, "the intensity file kalvex integrate wrote")
+      ->required()
+      ->check(CLI::ExistingFile);
+  reduce->add_option("--par", reduction.parameter_file, "the parameter file: parities, wavelength, monochromator")
+      ->required()
+      ->check(CLI::ExistingFile);
+  reduce->add_option("--hkl", reduction.hkl_file, "HKLF 4 file to write (default: INTENSITY_FILE with .hkl)");
+  reduce->add_option("--cif", reduction.cif_file, "CIF to write (default: INTENSITY_FILE with .cif)");
+  reduce->add_option("--laue", reduction.laue,
+                     "Laue class (-1, 2/m, mmm, 4/m, 4/mmm, -3, -3m1, -31m, 6/m, 6/mmm, m-3, m-3m) or space group "
+                     "(P21/c, 14) for the merging statistics; without it R_int of every class the cell allows");
+  reduce->add_flag("--no-lp", [&reduction](std::int64_t) { reduction.lp = false; }, "no Lorentz-polarisation correction");
+  reduce->add_flag("--no-decay", [&reduction](std::int64_t) { reduction.decay = false; },
+                   "no decay correction from the standards");
+  reduce->add_flag("--cosines", reduction.cosines,
+                   "direction cosines of the reversed incident and the diffracted beam on a*, b*, c* after each record");
+  reduce->add_flag("--batch-from-scale-groups", reduction.batch_from_scale_groups,
+                   "batch number = scale group: 1 up to the second round of standards, k between rounds k and k+1");
+  reduce
+      ->add_option("--system", reduce_system,
+                   "constrain the cell: monoclinic-b|monoclinic-c|orthorhombic|tetragonal|hexagonal|cubic")
+      ->check(CLI::IsMember({"monoclinic-b", "monoclinic-c", "orthorhombic", "tetragonal", "hexagonal", "cubic"}));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -90,6 +122,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return 2;
+  }
+  if (reduce->parsed()) {
+    reduction.crystal_system = kalvex::CrystalSystemFromName(reduce_system);
+    return kalvex::RunReduce(reduction);
   }
   return kalvex::RunBatch(opt);
 }

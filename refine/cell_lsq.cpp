@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "common/constants.h"
 
@@ -14,23 +15,29 @@ namespace {
 constexpr float kJacobianStep = 0.0005f;
 
 // Sums of the normal equations: S_hh = sum h h^T (exact, from integers) and
-// S_vh = sum h_phi h^T.
+// S_vh = sum h_phi h^T, accumulated in double: over a whole data set's
+// thousands of reflections a single-precision sum drifts by more than the
+// cell's ESD.
 void NormalSums(std::span<const Angles> angles, std::span<const Hkl> hkl, float lambda, Mat3& s_hh, Mat3& s_vh,
-                std::array<Vec3, kMaxPreprocessed>* h_phi = nullptr) {
+                std::vector<Vec3>* h_phi = nullptr) {
+  if (h_phi != nullptr) h_phi->resize(angles.size());
   std::array<std::array<long long, 3>, 3> hh{};
-  s_vh = {};
+  std::array<std::array<double, 3>, 3> vh{};
   for (std::size_t n = 0; n < angles.size(); ++n) {
     const Vec3 v = DiffractionVector(angles[n], lambda);
     if (h_phi != nullptr) (*h_phi)[n] = v;
     for (int i = 0; i < 3; ++i) {
       for (int j = 0; j < 3; ++j) {
         hh[i][j] += static_cast<long long>(hkl[n][i]) * hkl[n][j];
-        s_vh[i][j] += v[i] * static_cast<float>(hkl[n][j]);
+        vh[i][j] += static_cast<double>(v[i]) * hkl[n][j];
       }
     }
   }
   for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) s_hh[i][j] = static_cast<float>(hh[i][j]);
+    for (int j = 0; j < 3; ++j) {
+      s_hh[i][j] = static_cast<float>(hh[i][j]);
+      s_vh[i][j] = static_cast<float>(vh[i][j]);
+    }
 }
 
 Vec3 ToVec(const Hkl& h) { return {float(h[0]), float(h[1]), float(h[2])}; }
@@ -208,7 +215,9 @@ bool LSQ(std::span<const Angles> angles, std::span<const Hkl> hkl, float lambda,
 bool LSVEC(int system, std::span<const Angles> angles, std::span<const Hkl> hkl, float lambda,
            OrientationState& o, Notices& notices) {
   const int n = static_cast<int>(angles.size());
-  std::array<Vec3, kMaxPreprocessed> h_phi{};
+  // Every reflection handed in: a data set's whole file, not only the list
+  // a preprocessing pass keeps.
+  std::vector<Vec3> h_phi;
   Mat3 s_hh{}, s_vh{};
   NormalSums(angles, hkl, lambda, s_hh, s_vh, &h_phi);
 
@@ -267,7 +276,7 @@ bool LSVEC(int system, std::span<const Angles> angles, std::span<const Hkl> hkl,
   }
 
   // Indices in the symmetrised frame and the right-hand side of D h = k.
-  std::array<Vec3, kMaxPreprocessed> k{};
+  std::vector<Vec3> k(angles.size());
   std::array<float, 9> rhs{};
   for (int r = 0; r < n; ++r) {
     k[r] = Multiply3(ub_sym_inv, h_phi[r]);

@@ -11,6 +11,7 @@
 #include "commands/manual_fit.h"
 #include "commands/parameter_dialogs.h"
 #include "commands/preprocessing.h"
+#include "commands/reduce_dialog.h"
 #include "common/read_error.h"
 #include "toolkit/toolkit.h"
 #include "ui/user_interface.h"
@@ -70,6 +71,9 @@ bool RunHandler(ProgramState& state, int code) {
       return true;
     case kCodeCalcFwhm:
       CalcFwhmLine(state);
+      return true;
+    case kCodeReduce:
+      ReduceToShelx(state);
       return true;
     default:
       return false;

@@ -27,6 +27,9 @@ enum MainWidget {
 };
 constexpr int kMainWidgets = 19;
 
+// Lines of the reduction summary shown at once; more go on further pages.
+constexpr int kSummaryRows = 16;
+
 // One row of "Fitting Controls & Results" per profile parameter (index 1..6)
 // and Rwp (index 7).
 struct FitRowHandles {
@@ -60,6 +63,7 @@ struct Widgets {
   int menu_open_data = 0, menu_open_parameters = 0, menu_open_output = 0, menu_exit = 0;
   int menu_manual_fit = 0, menu_auto_fit = 0;
   int menu_preprocess = 0, menu_calc_ub = 0, menu_calc_background = 0, menu_calc_fwhm = 0;
+  int menu_reduce = 0;
   int menu_pkvals = 0, menu_diffractometer = 0, menu_backgrounds = 0, menu_output_format = 0;
 
   // "Input Data file Format".
@@ -139,6 +143,20 @@ struct Widgets {
   int omega_dialog = 0;
   int omega_value = 0;
   int omega_ok = 0;
+
+  // "Reduce to SHELX/CIF".
+  int reduce_dialog = 0;
+  int reduce_input = 0;  // the intensity file reduced, display
+  int reduce_hkl = 0, reduce_cif = 0;
+  int reduce_laue_list = 0;
+  int reduce_lp = 0, reduce_decay = 0, reduce_cosines = 0;
+  int reduce_quit = 0, reduce_go = 0;
+
+  // "Reduction Summary": one page of the summary lines.
+  int summary_dialog = 0;
+  std::array<int, kSummaryRows> summary_rows{};
+  int summary_page = 0;
+  int summary_ok = 0, summary_more = 0;
 };
 
 }  // namespace kalvex

@@ -17,6 +17,7 @@ constexpr int kCodePreprocess = 331;
 constexpr int kCodeCalcUB = 332;
 constexpr int kCodeCalcBackground = 333;
 constexpr int kCodeCalcFwhm = 334;
+constexpr int kCodeReduce = 335;
 constexpr int kCodePkvals = 341;
 constexpr int kCodeDiffractometer = 342;
 constexpr int kCodeBackgrounds = 343;
@@ -54,6 +55,10 @@ constexpr int kCodeRefineQuit = 625;
 constexpr int kCodeRefineGo = 626;
 constexpr int kCodeResultsOk = 631;
 constexpr int kCodeOmegaOk = 672;
+constexpr int kCodeReduceQuit = 681;
+constexpr int kCodeReduceGo = 682;
+constexpr int kCodeSummaryOk = 683;
+constexpr int kCodeSummaryMore = 684;
 
 // Main-window button codes of the fitting controls.
 constexpr int kCodePrevious = 102;

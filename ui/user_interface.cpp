@@ -3,6 +3,7 @@
 #include "ui/user_interface.h"
 
 #include "toolkit/toolkit.h"
+#include "ui/reduce_dialog.h"
 
 namespace kalvex {
 
@@ -66,6 +67,7 @@ void BuildMenus(Widgets& w) {
   w.menu_calc_ub = tk::AddMenuEntry(pulls[2], "Calc UB", kCodeCalcUB);
   w.menu_calc_background = tk::AddMenuEntry(pulls[2], "Calc Background", kCodeCalcBackground);
   w.menu_calc_fwhm = tk::AddMenuEntry(pulls[2], "Calc FWHM", kCodeCalcFwhm);
+  w.menu_reduce = tk::AddMenuEntry(pulls[2], "Reduce to SHELX/CIF...", kCodeReduce);
   w.menu_pkvals = tk::AddMenuEntry(pulls[3], "Pkvals", kCodePkvals);
   w.menu_diffractometer = tk::AddMenuEntry(pulls[3], "Diffractometer", kCodeDiffractometer);
   w.menu_backgrounds = tk::AddMenuEntry(pulls[3], "Backgrounds", kCodeBackgrounds);
@@ -283,6 +285,7 @@ bool BuildUserInterface(ProgramState& state) {
   BuildRefineDialog(w);
   BuildResultsDialog(w);
   BuildSmallBoxes(w);
+  BuildReduceDialogs(w);
   tk::WindowDraw(w.main_window);
   return true;
 }

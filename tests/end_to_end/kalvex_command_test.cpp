@@ -242,5 +242,54 @@ TEST(KalvexCommand, AFatalInputEndsWithOneAndTheMessage) {
   EXPECT_LT(written.size(), 321u);
 }
 
+// kalvex reduce on the bundled example's intensity file: its help, its
+// refusals, and files that hold every accepted ordinary reflection.
+TEST(KalvexCommand, ReducesTheBundledExample) {
+  const CommandRun help = Kalvex("reduce --help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--par", "--hkl", "--cif", "--laue", "--no-lp", "--no-decay", "--cosines",
+                             "--batch-from-scale-groups", "--system", "Shelx hkl"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+
+  const fs::path dir = ExampleCopy("kalvex_reduce");
+  const std::string par = " --par " + (dir / "example.par").string();
+  ASSERT_EQ(Kalvex("integrate " + (dir / "example.dca").string() + par + " --quiet").status, 0);
+  const std::string int_file = (dir / "example.int").string();
+  const CommandRun run = Kalvex("reduce " + int_file + par + " --laue mmm --system orthorhombic");
+  ASSERT_EQ(run.status, 0) << run.out;
+  for (const char* text : {"Cell from", "constrained Orthorhombic", "Lp: omega scan, monochromator", "Decay: 7 rounds",
+                           "Merging in mmm", "Output scale"})
+    EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+  // The cell, "a      8.50014(10)": the simulated one within 3 ESDs.
+  const double truth[3] = {8.5, 11.2, 13.7};
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t at = run.out.find(std::string("\n  ") + "abc"[i] + "  ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string value = run.out.substr(at + 4, run.out.find('\n', at + 1) - at - 4);
+    const std::size_t open = value.find('(');
+    const std::string digits = value.substr(open + 1, value.find(')') - open - 1);
+    double esd = std::stod(digits);
+    for (std::size_t d = value.find('.') + 1; d < open; ++d) esd /= 10;
+    const double off = std::stod(value) - truth[i];
+    EXPECT_LT(off < 0 ? -off : off, 3 * esd) << value;
+  }
+  int ordinary = 0;
+  for (const std::string& line : testing::ReadLines(dir / "example.int"))
+    ordinary += line[71] != 'R' && line[66] == '0';
+  const auto hkl = testing::ReadLines(dir / "example.hkl");
+  ASSERT_EQ(static_cast<int>(hkl.size()), ordinary + 1);
+  EXPECT_EQ(hkl.back(), "   0   0   0    0.00    0.00   0");
+  EXPECT_FALSE(testing::ReadLines(dir / "example.cif").empty());
+
+  EXPECT_EQ(Kalvex("reduce " + int_file + par + " --laue 7/q").status, 2);
+  EXPECT_EQ(Kalvex("reduce " + int_file).status, 2);
+  EXPECT_EQ(Kalvex("reduce " + int_file + par + " --hkl " + int_file).status, 2);
+  ASSERT_EQ(Kalvex("integrate " + (dir / "example.dca").string() + par +
+                   " --quiet --output-format shelx --out " + (dir / "shelx.int").string()).status, 0);
+  const CommandRun shelx = Kalvex("reduce " + (dir / "shelx.int").string() + par);
+  EXPECT_EQ(shelx.status, 1);
+  EXPECT_NE(shelx.out.find("\"Shelx hkl\" record: it carries no setting angles"), std::string::npos) << shelx.out;
+}
+
 }  // namespace
 }  // namespace kalvex

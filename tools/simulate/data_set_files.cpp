@@ -71,13 +71,19 @@ bool WriteParameterFile(const DataSet& data, const std::filesystem::path& path, 
 bool WriteTruthTable(const DataSet& data, const std::filesystem::path& path, std::string& error) {
   std::ofstream out(path);
   if (!out) return CannotWrite(path, error);
-  out << "seq,h,k,l,class,two_theta,omega,chi,phi,position,fwhm,eta,background,intensity\n";
+  out << "seq,h,k,l,class,two_theta,omega,chi,phi,position,fwhm,eta,background,intensity"
+      << (data.from_f_squared ? ",f_squared,lp,decay\n" : "\n");
   char buffer[320];
   for (const SimReflection& r : data.reflections) {
-    std::snprintf(buffer, sizeof buffer, "%d,%d,%d,%d,%s,%.5f,%.5f,%.5f,%.5f,%.6f,%.6f,%.4f,%.4f,%.4f\n", r.seq,
+    std::snprintf(buffer, sizeof buffer, "%d,%d,%d,%d,%s,%.5f,%.5f,%.5f,%.5f,%.6f,%.6f,%.4f,%.4f,%.4f", r.seq,
                   r.hkl[0], r.hkl[1], r.hkl[2], ClassCode(r.cls), r.angles.two_theta, r.angles.omega, r.angles.chi,
                   r.angles.phi, r.truth.position, r.truth.fwhm, r.truth.eta, r.truth.background, r.truth.intensity);
     out << buffer;
+    if (data.from_f_squared) {
+      std::snprintf(buffer, sizeof buffer, ",%.4f,%.6f,%.6f", r.f_squared, r.lp, r.decay);
+      out << buffer;
+    }
+    out << '\n';
   }
   out.flush();
   if (!out) return CannotWrite(path, error);

@@ -34,7 +34,14 @@ constexpr const char* kUsage =
     "  --mean-intensity I     mean intensity on the common scale (400)\n"
     "  --weak-fraction F      (0.15)    --attenuated-fraction F (0.04)\n"
     "  --centring-error W     sd of the scan-centre error in degrees (0.02)\n"
-    "  --title TEXT           data set title\n";
+    "  --title TEXT           data set title\n"
+    "  --dihedral D           angle between the monochromator's and the sample's planes of diffraction (0)\n"
+    "For data reduction (any of these makes every intensity F^2 * scale * Lp * decay; the truth\n"
+    "table then has the columns f_squared, lp and decay; no forced weak or attenuated draws):\n"
+    "  --f-squared            intensities from F^2 without the options below\n"
+    "  --equivalents LAUE     -1|2/m|mmm: measure every equivalent of each unique reflection\n"
+    "  --decay PERCENT        intensity lost linearly from the first to the last measurement (0)\n"
+    "  --scale S              F^2 to intensity on the common scale (1)\n";
 
 [[noreturn]] void Fail(const std::string& text) {
   std::fprintf(stderr, "simulate: %s\n%s", text.c_str(), kUsage);
@@ -70,6 +77,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--single-wavelength") {
       single_wavelength = true;
+      continue;
+    }
+    if (arg == "--f-squared") {
+      options["f-squared"] = "1";
       continue;
     }
     if (arg.rfind("--", 0) != 0 || i + 1 >= argc) Fail("unexpected argument '" + arg + "'");
@@ -137,6 +148,21 @@ int main(int argc, char** argv) {
   if (!(value = take("attenuated-fraction")).empty()) gen.attenuated_fraction = Number("--attenuated-fraction", value);
   if (!(value = take("centring-error")).empty()) gen.centring_error = Number("--centring-error", value);
   if (!(value = take("title")).empty()) gen.title = value;
+  if (!(value = take("dihedral")).empty()) instrument.dihedral = Number("--dihedral", value);
+  if (!take("f-squared").empty()) gen.from_f_squared = true;
+  if (!(value = take("equivalents")).empty()) {
+    if (value != "-1" && value != "2/m" && value != "mmm") Fail("--equivalents takes -1, 2/m or mmm");
+    gen.equivalents = value;
+    gen.from_f_squared = true;
+  }
+  if (!(value = take("decay")).empty()) {
+    gen.decay_percent = Number("--decay", value);
+    gen.from_f_squared = true;
+  }
+  if (!(value = take("scale")).empty()) {
+    gen.scale = Number("--scale", value);
+    gen.from_f_squared = true;
+  }
   if (!options.empty()) Fail("unknown option --" + options.begin()->first);
   if (scan.steps < 1 || scan.standard_steps < 1) Fail("step counts must be at least 1");
   // Spacings below half the wavelength lie beyond 2theta = 180 degrees: no

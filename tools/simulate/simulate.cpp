@@ -141,6 +141,41 @@ double OmegaCorrection(const Instrument& instrument, const SettingAngles& angles
   return instrument.omega_zero + d_two_theta;
 }
 
+double LorentzPolarisation(const Instrument& instrument, double two_theta) {
+  // An omega scan crosses the reflection in a time 1 / sin 2theta; the
+  // monochromator's diffraction at 2theta_M, its plane turned by the
+  // dihedral angle about the beam, polarises the beam.
+  const double c2 = std::pow(std::cos(two_theta * kDeg), 2);
+  const double lorentz = 1.0 / std::sin(two_theta * kDeg);
+  if (instrument.mono_flag == 0) return lorentz * (1.0 + c2) / 2.0;
+  const double m2 = std::pow(std::cos(instrument.mono_2theta * kDeg), 2);
+  const double cr = std::pow(std::cos(instrument.dihedral * kDeg), 2), sr = 1.0 - cr;
+  // Intensity factors of the beam's components normal to and in the
+  // monochromator's plane, resolved onto the sample's two directions.
+  const double normal_to_sample_plane = (cr * 1.0 + sr * m2) / (1.0 + m2);
+  const double in_sample_plane = (sr * 1.0 + cr * m2) / (1.0 + m2);
+  return lorentz * (normal_to_sample_plane + in_sample_plane * c2);
+}
+
+std::vector<Hkl> Equivalents(const std::string& laue, const Hkl& hkl) {
+  const int h = hkl[0], k = hkl[1], l = hkl[2];
+  std::vector<Hkl> all;
+  if (laue == "-1") {
+    all = {{h, k, l}, {-h, -k, -l}};
+  } else if (laue == "2/m") {
+    all = {{h, k, l}, {-h, k, -l}, {-h, -k, -l}, {h, -k, l}};
+  } else if (laue == "mmm") {
+    for (int sh : {1, -1})
+      for (int sk : {1, -1})
+        for (int sl : {1, -1}) all.push_back({sh * h, sk * k, sl * l});
+    std::swap(all[1], all[7]);  // the Friedel mate among the first copies
+  }
+  std::vector<Hkl> distinct;
+  for (const Hkl& e : all)
+    if (std::find(distinct.begin(), distinct.end(), e) == distinct.end()) distinct.push_back(e);
+  return distinct;
+}
+
 Random::Random(std::uint32_t seed) : engine_(seed) {}
 
 double Random::Uniform() { return (static_cast<double>(engine_()) + 0.5) / 4294967296.0; }
@@ -232,6 +267,9 @@ DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const 
     r.truth.eta = fit.eta;
     r.truth.background = recipe.background_rate * r.step_time;
     r.truth.intensity = recipe.intensity;
+    r.f_squared = recipe.f_squared;
+    r.lp = recipe.lp;
+    r.decay = recipe.decay;
     r.doublet_shift = DoubletShift(instrument, r.angles.two_theta);
 
     const double raw_intensity = recipe.intensity / r.count_scale;
@@ -287,6 +325,22 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
     const double fwhm = fit.fwhm_a + fit.fwhm_b * std::tan(two_theta / 2.0 * kDeg);
     return intensity / SpeedFactor(ReflectionClass::kStrong) * PseudoVoigt(0.0, fwhm, fit.eta);
   };
+  // The instrument's class from the prescan, and the scan's mis-setting.
+  auto classify = [&](ReflectionRecipe& recipe, double two_theta) {
+    if (recipe.intensity < kLessThanBelow) {
+      recipe.cls = ReflectionClass::kLessThan;
+    } else if (recipe.intensity < kWeakBelow) {
+      recipe.cls = ReflectionClass::kWeak;
+    } else if (peak_counts(recipe.intensity, two_theta) > kAttenuateAbovePeakCounts) {
+      recipe.cls = ReflectionClass::kFiltered;
+    } else if (recipe.intensity > kStrongAbove) {
+      recipe.cls = ReflectionClass::kStrong;
+    } else {
+      recipe.cls = ReflectionClass::kNormal;
+    }
+    recipe.background_rate = options.background_rate;
+    recipe.centring_error = options.centring_error * random.Normal();
+  };
   auto ordinary = [&](const Candidate& c) {
     ReflectionRecipe recipe;
     recipe.hkl = c.hkl;
@@ -300,19 +354,7 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
     } else {
       recipe.intensity = -options.mean_intensity * std::log(random.Uniform());
     }
-    if (recipe.intensity < kLessThanBelow) {
-      recipe.cls = ReflectionClass::kLessThan;
-    } else if (recipe.intensity < kWeakBelow) {
-      recipe.cls = ReflectionClass::kWeak;
-    } else if (peak_counts(recipe.intensity, c.two_theta) > kAttenuateAbovePeakCounts) {
-      recipe.cls = ReflectionClass::kFiltered;
-    } else if (recipe.intensity > kStrongAbove) {
-      recipe.cls = ReflectionClass::kStrong;
-    } else {
-      recipe.cls = ReflectionClass::kNormal;
-    }
-    recipe.background_rate = options.background_rate;
-    recipe.centring_error = options.centring_error * random.Normal();
+    classify(recipe, c.two_theta);
     return recipe;
   };
 
@@ -338,6 +380,62 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
       recipes.push_back(recipe);
     }
   };
+
+  if (options.from_f_squared) {
+    // Unique reflections spread evenly over the 2theta range, each with its
+    // F^2; their equivalents measured one operation's copies after another.
+    // With equivalents only one of each orbit, the greatest, is a candidate.
+    std::vector<Candidate> candidates;
+    for (const Candidate& c : all) {
+      if (options.equivalents.empty()) {
+        candidates.push_back(c);
+        continue;
+      }
+      const std::vector<Hkl> orbit = Equivalents(options.equivalents, c.hkl);
+      if (*std::max_element(orbit.begin(), orbit.end()) == c.hkl) candidates.push_back(c);
+    }
+    std::vector<std::pair<Hkl, double>> unique;
+    const int wanted = std::min<int>(options.reflections, static_cast<int>(candidates.size()));
+    for (int i = 0; i < wanted; ++i) {
+      const std::size_t index = static_cast<std::size_t>(i) * candidates.size() / static_cast<std::size_t>(wanted);
+      unique.push_back({candidates[index].hkl, -options.mean_intensity * std::log(random.Uniform())});
+    }
+    std::vector<std::vector<Hkl>> orbits;
+    std::size_t copies = 1;
+    for (const auto& [hkl, f2] : unique) {
+      orbits.push_back(options.equivalents.empty() ? std::vector<Hkl>{hkl} : Equivalents(options.equivalents, hkl));
+      copies = std::max(copies, orbits.back().size());
+    }
+    std::vector<ReflectionRecipe> recipes;
+    int measured = 0;
+    add_standards(recipes);
+    for (std::size_t j = 0; j < copies; ++j) {
+      for (std::size_t u = 0; u < unique.size(); ++u) {
+        if (j >= orbits[u].size()) continue;
+        ReflectionRecipe recipe;
+        recipe.hkl = orbits[u][j];
+        recipe.f_squared = unique[u].second;
+        recipes.push_back(recipe);
+        if (options.standards_every > 0 && ++measured % options.standards_every == 0) add_standards(recipes);
+      }
+    }
+    if (options.standards_every <= 0 || measured % options.standards_every != 0) add_standards(recipes);
+    for (std::size_t n = 0; n < recipes.size(); ++n) {
+      ReflectionRecipe& recipe = recipes[n];
+      SettingAngles angles;
+      BisectingAngles(ub, recipe.hkl, instrument.lambda1, angles);
+      if (recipe.standard_index > 0) recipe.f_squared = 3.0 * options.mean_intensity;
+      recipe.lp = LorentzPolarisation(instrument, angles.two_theta);
+      recipe.decay = 1.0 - options.decay_percent / 100.0 * static_cast<double>(n) /
+                               static_cast<double>(std::max<std::size_t>(recipes.size() - 1, 1));
+      recipe.intensity = recipe.f_squared * options.scale * recipe.lp * recipe.decay;
+      if (recipe.standard_index == 0) classify(recipe, angles.two_theta);
+    }
+    DataSet data = MakeDataSet(crystal, instrument, scan, fit, standards, recipes, options.seed + 1);
+    data.title = options.title;
+    data.from_f_squared = true;
+    return data;
+  }
 
   // The requested number of reflections spread evenly over the 2theta range.
   std::vector<ReflectionRecipe> recipes;

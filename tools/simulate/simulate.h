@@ -117,6 +117,8 @@ struct ReflectionRecipe {
   // Offset of the scan centre from the peak's expected omega (degrees), the
   // instrument's mis-setting.
   double centring_error = 0;
+  // What the intensity was made from, carried into the truth table.
+  double f_squared = 0, lp = 1, decay = 1;
 };
 
 struct SimReflection {
@@ -133,6 +135,11 @@ struct SimReflection {
   double step_time = 0;     // seconds per step
   double count_scale = 1;   // recorded counts x count_scale = common scale
   Profile truth;
+  // Made from F^2 (GeneratorOptions::from_f_squared): truth.intensity =
+  // f_squared * scale * lp * decay.
+  double f_squared = 0;
+  double lp = 1;
+  double decay = 1;
   double doublet_shift = 0;  // alpha2 - alpha1 in degrees, monochromator included
   std::vector<long long> counts;
 };
@@ -151,6 +158,7 @@ struct DataSet {
   FitSettings fit;
   std::vector<Standard> standards;
   std::vector<SimReflection> reflections;
+  bool from_f_squared = false;  // the truth table then carries f_squared, lp and decay
 };
 
 // Alpha1 - alpha2 separation the program's fit uses at this 2theta, with its
@@ -183,7 +191,25 @@ struct GeneratorOptions {
   double background_rate = 30;
   double centring_error = 0.02;  // sd of the scan-centre mis-setting (degrees)
   std::string title = "Simulated data set";
+  // A data set for data reduction: each intensity is F^2 * scale * Lp *
+  // decay(seq), F^2 drawn from the exponential distribution of mean
+  // `mean_intensity` (no forced weak or attenuated draws). With
+  // `equivalents` ("-1", "2/m" with b unique, "mmm") every reflection of
+  // the Laue class's orbit of each unique one is measured, one operation's
+  // copies after another. The decay is linear in the sequence number, from 1
+  // at the first measurement to 1 - decay_percent / 100 at the last.
+  bool from_f_squared = false;
+  std::string equivalents;
+  double decay_percent = 0;
+  double scale = 1;
 };
+
+// L * P of an omega scan at 2theta with the instrument's monochromator.
+double LorentzPolarisation(const Instrument& instrument, double two_theta);
+
+// The distinct reflections equivalent to `hkl` in Laue class "-1", "2/m"
+// (b unique) or "mmm", `hkl` first; empty for another class.
+std::vector<Hkl> Equivalents(const std::string& laue, const Hkl& hkl);
 
 // Class thresholds on the common-scale intensity, and the raw peak rate
 // above which the instrument inserts the attenuator.

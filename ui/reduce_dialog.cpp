@@ -1,0 +1,37 @@
+#include "ui/reduce_dialog.h"
+
+#include "toolkit/toolkit.h"
+#include "ui/codes.h"
+
+namespace kalvex {
+
+void BuildReduceDialogs(Widgets& w) {
+  w.reduce_dialog = tk::OpenWindow(w.main_window, "Reduce to SHELX/CIF", {8, 8, 13, 8});
+  const int d = w.reduce_dialog;
+  tk::AddLabel(d, "Intensity file", {1, 7, 4, 1});
+  w.reduce_input = tk::AddTextField(d, "", {5, 7, 7, 1}, 255, false);
+  tk::AddLabel(d, "HKLF 4 file", {1, 6, 4, 1});
+  w.reduce_hkl = tk::AddTextField(d, "", {5, 6, 7, 1}, 255, true);
+  tk::AddLabel(d, "CIF", {1, 5, 4, 1});
+  w.reduce_cif = tk::AddTextField(d, "", {5, 5, 7, 1}, 255, true);
+  tk::AddLabel(d, "Laue group", {1, 4, 4, 1});
+  w.reduce_laue_list = tk::AddListBox(d, {5, 4, 4, 1});
+  for (const char* name : kReduceLaueChoices) tk::ListBoxAdd(w.reduce_laue_list, name);
+  tk::ListBoxSelect(w.reduce_laue_list, 1);
+  w.reduce_lp = tk::AddToggle(d, "Lorentz-polarisation", {1, 3, 7, 1}, 1, 0);
+  w.reduce_decay = tk::AddToggle(d, "Decay from standards", {1, 2, 7, 1}, 1, 0);
+  w.reduce_cosines = tk::AddToggle(d, "Direction cosines", {1, 1, 7, 1}, 0, 0);
+  w.reduce_quit = tk::AddButton(d, "Quit", {3, 0, 2, 1}, kCodeReduceQuit);
+  w.reduce_go = tk::AddButton(d, "Reduce", {7, 0, 3, 1}, kCodeReduceGo);
+
+  // Wide enough for the longest summary line, a page at a time.
+  w.summary_dialog = tk::OpenWindow(w.main_window, "Reduction Summary", {4, 2, 22, kSummaryRows + 1});
+  const int s = w.summary_dialog;
+  for (int i = 0; i < kSummaryRows; ++i)
+    w.summary_rows[i] = tk::AddTextField(s, "", {0, kSummaryRows - i, 22, 1}, 255, false);
+  w.summary_page = tk::AddTextField(s, "", {1, 0, 4, 1}, 20, false);
+  w.summary_ok = tk::AddButton(s, "Ok", {10, 0, 2, 1}, kCodeSummaryOk);
+  w.summary_more = tk::AddButton(s, "Next page", {13, 0, 3, 1}, kCodeSummaryMore);
+}
+
+}  // namespace kalvex
