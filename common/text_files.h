@@ -3,7 +3,9 @@
 // (common/record_writer.h).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,36 +13,49 @@
 namespace textfile {
 
 // Lines read from a file or handed in as text, with a reading position.
-// Moving back and rewinding are index moves, so every line keeps its true
-// number for messages.
+// A file is read through an index of where its lines start, a block at a
+// time, so that memory stays flat in the file's size. Moving back and
+// rewinding are index moves, so every line keeps its true number for
+// messages.
 class LineSource {
  public:
   LineSource() = default;
 
-  // Reads the whole file; false if it cannot be opened. A byte-order mark
-  // at the start and an end-of-file character (^Z) at the end are not part
-  // of the lines.
+  // Indexes the file's lines; false if it cannot be opened or read. A
+  // byte-order mark at the start and an end-of-file character (^Z) at the
+  // end are not part of the lines.
   bool Open(const std::string& path);
   // Lines from literal text, taken as Open takes a file's.
   void SetText(std::string_view text);
   void Close();
   bool IsOpen() const { return open_; }
 
-  // The next line without its end-of-line characters; false at the end.
+  // The next line without its end-of-line characters; false at the end (or
+  // when the file can no longer be read).
   bool Next(std::string& line);
   // Moves back by one line; false (and no move) at the start.
   bool Back();
   void Rewind() { pos_ = 0; }
   // The reading position, to come back to after a look ahead.
   std::size_t Position() const { return pos_; }
-  void SetPosition(std::size_t position) { pos_ = position < lines_.size() ? position : lines_.size(); }
-  bool AtEnd() const { return pos_ >= lines_.size(); }
+  void SetPosition(std::size_t position) { pos_ = position < count_ ? position : count_; }
+  bool AtEnd() const { return pos_ >= count_; }
 
   // Number (1-based) of the line returned last by Next; 0 before any.
   int LineNumber() const { return static_cast<int>(pos_); }
 
  private:
-  std::vector<std::string> lines_;
+  // Reads bytes [from, to) of the file or text into `out`.
+  bool Bytes(std::uint64_t from, std::uint64_t to, std::string& out);
+  void BuildIndex(std::uint64_t size);
+
+  std::shared_ptr<std::FILE> file_;  // none for text handed in
+  std::string text_;
+  // starts_[i] is where line i begins, starts_[count_] where the last ends.
+  std::vector<std::uint64_t> starts_;
+  std::size_t count_ = 0;
+  std::string block_;  // the part of the file read last
+  std::uint64_t block_at_ = 0;
   std::size_t pos_ = 0;
   bool open_ = false;
 };

@@ -1,6 +1,11 @@
 // Fixed-column reading and Fortran-style writing.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <vector>
+
+#include "tests/support/headless.h"
+
 #include "common/fixed_fields.h"
 #include "common/text_files.h"
 
@@ -89,6 +94,38 @@ TEST(TextFiles, LineSourceKeepsTrueLineNumbersWhenMovingBack) {
   EXPECT_EQ(line, "one");
   src.Rewind();
   EXPECT_FALSE(src.Back());
+}
+
+// A file is read a block at a time through its line index: lines across the
+// blocks' edges, one longer than a block, and going back over them read as
+// written.
+TEST(TextFiles, AFileReadsTheSameThroughItsLineIndex) {
+  std::vector<std::string> written;
+  for (int i = 0; i < 20000; ++i) written.push_back(std::string(static_cast<std::size_t>(i % 23), 'a' + i % 26));
+  written[7000] = std::string(200000, 'x');
+  const auto path = kalvex::testing::ScratchDir("line_index") / "lines.txt";
+  {
+    std::ofstream out(path, std::ios::binary);
+    for (const auto& line : written) out << line << (line.size() % 2 ? "\r\n" : "\n");
+  }
+  textfile::LineSource src;
+  ASSERT_TRUE(src.Open(path.string()));
+  std::string line;
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    ASSERT_TRUE(src.Next(line));
+    ASSERT_EQ(line, written[i]) << i;
+  }
+  EXPECT_FALSE(src.Next(line));
+  src.SetPosition(6999);
+  ASSERT_TRUE(src.Next(line));
+  ASSERT_TRUE(src.Next(line));
+  EXPECT_EQ(line, written[7000]);
+  EXPECT_EQ(src.LineNumber(), 7001);
+  src.Rewind();
+  ASSERT_TRUE(src.Next(line));
+  EXPECT_EQ(line, written[0]);
+  EXPECT_FALSE(src.Open((path.parent_path() / "none").string()));
+  EXPECT_FALSE(src.Open(path.parent_path().string()));  // a directory has no lines
 }
 
 }  // namespace
