@@ -460,6 +460,21 @@ TEST(RealWindowSession, ExampleFromStartUpToTheRefinedCell) {
     Click(w.results_ok);
   });
 
+  // The intensity file to HKLF 4 and CIF.
+  user.When("Utilities > Reduce to SHELX/CIF...", [&] { return Idle(w); }, [&] { Choose(w, w.menu_reduce); });
+  user.When("Reduce", [&] { return Shown(w.reduce_dialog); }, [&] {
+    ExpectTextsFit(W(w.reduce_dialog));
+    Screenshot(W(w.reduce_dialog), "window_reduce.png");
+    Click(w.reduce_go);
+  });
+  user.When("Ok on the summary", [&] { return Shown(w.summary_dialog); }, [&] {
+    ExpectTextsFit(W(w.summary_dialog));
+    Screenshot(W(w.summary_dialog), "window_reduce_summary.png");
+    EXPECT_TRUE(fs::exists(dir / "example.hkl"));
+    EXPECT_TRUE(fs::exists(dir / "example.cif"));
+    Click(w.summary_ok);
+  });
+
   // The command loop, as RunCommandLoop has it, until the user is done.
   while (!user.Done()) {
     const int code = tk::Wait();
