@@ -113,7 +113,7 @@ std::vector<int> UnwrittenSequenceNumbers(ProgramState& state, const std::vector
   std::vector<int> numbers = FileSequenceNumbers(state, run.empty() ? std::numeric_limits<int>::max() : run.front());
   numbers.insert(numbers.end(), run.begin(), run.end());
   for (int seq_no : numbers)
-    if (!state.files.written.count(seq_no)) missing.push_back(seq_no);
+    if (!state.files.written.contains(seq_no)) missing.push_back(seq_no);
   std::sort(missing.begin(), missing.end());
   missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
   return missing;

@@ -113,6 +113,6 @@ bool WriteIntegrated(ProgramState& state) {
   return true;
 }
 
-bool AlreadyWritten(const ProgramState& state) { return state.files.written.count(state.scan.seq_no) != 0; }
+bool AlreadyWritten(const ProgramState& state) { return state.files.written.contains(state.scan.seq_no); }
 
 }  // namespace kalvex

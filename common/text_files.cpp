@@ -19,7 +19,8 @@ bool IsEndOfLine(char c) { return c == '\r' || c == '\n'; }
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr char kEndOfFileMark = '\x1A';
 
-constexpr std::size_t kBlock = 1 << 16;
+// Bytes read at a time: few reads for a file, little memory whatever its size.
+constexpr std::size_t kBlock = 1 << 20;
 
 }  // namespace
 

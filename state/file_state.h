@@ -5,12 +5,39 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/read_error.h"
 #include "common/record_writer.h"
 #include "common/text_files.h"
 
 namespace kalvex {
+
+// A set of sequence numbers, asked of every reflection: a bit each for the
+// numbers from 0 up, which is what files carry.
+class SequenceSet {
+ public:
+  void insert(int n) {
+    if (n < 0) {
+      negative_.insert(n);
+      return;
+    }
+    if (static_cast<std::size_t>(n) >= bits_.size()) bits_.resize(static_cast<std::size_t>(n) + 1024, false);
+    bits_[static_cast<std::size_t>(n)] = true;
+  }
+  bool contains(int n) const {
+    if (n < 0) return negative_.count(n) != 0;
+    return static_cast<std::size_t>(n) < bits_.size() && bits_[static_cast<std::size_t>(n)];
+  }
+  void clear() {
+    bits_.clear();
+    negative_.clear();
+  }
+
+ private:
+  std::vector<bool> bits_;
+  std::set<int> negative_;
+};
 
 struct FileState {
   std::string data_file_name;  // bare name; opened relative to the current directory
@@ -27,7 +54,7 @@ struct FileState {
   // of the run is opened for writing as another of them.
   std::string data_path, parameter_path, output_path, log_path;
   // Sequence numbers written to the open intensity file in this session.
-  std::set<int> written;
+  SequenceSet written;
   // The log could not be written; said once.
   bool log_failed = false;
   // Why the data file was last closed by a read error; cleared when one opens.
