@@ -177,7 +177,12 @@ std::string ReflectionLabel(const ScanReflection& scan) {
 }
 
 void LogUnreadReflection(ProgramState& state, std::string_view consequence) {
-  const std::string text = ReflectionLabel(state.scan) + "  NOT READ IN FULL: " + std::string(consequence);
+  // A reflection cut before its indices has none to be named by: its place
+  // in the file names it.
+  const std::string label = state.scan.seq_no == 0 && state.scan.hkl == Hkl{0, 0, 0}
+                                ? " REFLECTION ENDING AT LINE " + std::to_string(state.files.data.LineNumber())
+                                : ReflectionLabel(state.scan);
+  const std::string text = label + "  NOT READ IN FULL: " + std::string(consequence);
   state.files.log.Line(text);
   FlushLog(state);
   // The file ends inside this reflection: a user must hear of it, not only
