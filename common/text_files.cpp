@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace textfile {
 
@@ -53,8 +54,11 @@ void LineSource::BuildIndex(std::uint64_t size) {
     std::string chunk;
     const std::uint64_t to = std::min<std::uint64_t>(size, at + kBlock);
     if (!Bytes(at, to, chunk)) break;
-    for (std::size_t i = 0; i < chunk.size(); ++i) {
-      if (chunk[i] == '\n' && at + i + 1 < size) starts_.push_back(at + i + 1);
+    for (const char* p = chunk.data(); (p = static_cast<const char*>(
+                                            std::memchr(p, '\n', chunk.size() - (p - chunk.data())))) != nullptr;
+         ++p) {
+      const std::uint64_t next = at + static_cast<std::uint64_t>(p - chunk.data()) + 1;
+      if (next < size) starts_.push_back(next);
     }
     at = to;
   }
