@@ -11,7 +11,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "commands/data_file.h"
 #include "commands/files.h"
+#include "common/file_names.h"
 #include "scan/reflection_input.h"
 #include "shell/command_loop.h"
 #include "toolkit/script/script.h"
@@ -135,11 +137,8 @@ void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<v
 void CheckOutput(const BatchOptions& opt, const Place& data, const Place& parameters, const Place& output) {
   const fs::path out = fs::path(output.directory) / output.name;
   std::error_code ec;
-  const auto same = [&](const fs::path& other) {
-    return fs::equivalent(out, other, ec) || out == fs::absolute(other).lexically_normal();
-  };
-  const fs::path data_path = fs::path(data.directory) / data.name;
-  if (same(data_path) || same(fs::path(parameters.directory) / parameters.name) ||
+  const auto same = [&](const fs::path& other) { return fileio::SameFile(out.string(), other.string()); };
+  if (same(fs::path(data.directory) / data.name) || same(fs::path(parameters.directory) / parameters.name) ||
       same(fs::path(data.directory) / LogFileName(data.name))) {
     Fail(out.string() + " is an input or the log of this run: give another --out", 2);
   }
@@ -169,7 +168,7 @@ int RunBatch(const BatchOptions& opt) {
   script::SetBoxObserver([](const script::MessageBox& box) {
     // A fatal box is reported by the program itself as it ends; questions
     // are answered by the options.
-    constexpr std::string_view kEnd = "End of input data file";
+    constexpr std::string_view kEnd = kEndOfDataText;
     if (Stopping() || box.question || box.message == kEnd) return;
     std::string message = box.message;
     if (message.starts_with(std::string(kEnd) + "\n")) message.erase(0, kEnd.size() + 1);

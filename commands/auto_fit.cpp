@@ -21,7 +21,6 @@ namespace kalvex {
 namespace {
 
 constexpr int kTickInterval = 50;
-constexpr std::string_view kEndOfDataText = "End of input data file";
 
 
 void SetStatuses(const Widgets& w, std::initializer_list<int> numbers, int status) {

@@ -43,7 +43,7 @@ int ReadReflection(ProgramState& state, int request, const Hkl& wanted, bool ann
   if (result.Failed()) {
     DataFileFailed(state, result.error);
   } else if (result.status == kEndOfData) {
-    if (announce_end) tk::GeneralMessage("WIN-KALVEX", "End of input data file", 3, 0);
+    if (announce_end) tk::GeneralMessage("WIN-KALVEX", kEndOfDataText, 3, 0);
   } else {
     state.data_set.counted_class = -1;
     for (int c = 0; c < kInputClasses; ++c)
@@ -113,7 +113,7 @@ std::vector<int> UnwrittenSequenceNumbers(ProgramState& state, const std::vector
   std::vector<int> numbers = FileSequenceNumbers(state, run.empty() ? std::numeric_limits<int>::max() : run.front());
   numbers.insert(numbers.end(), run.begin(), run.end());
   for (int seq_no : numbers)
-    if (!state.files.written.contains(seq_no)) missing.push_back(seq_no);
+    if (!state.files.written.Contains(seq_no)) missing.push_back(seq_no);
   std::sort(missing.begin(), missing.end());
   missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
   return missing;

@@ -15,6 +15,9 @@ namespace kalvex {
 
 ReaderParts PartsOf(ProgramState& state);
 
+// What the box at the end of the data says first.
+constexpr std::string_view kEndOfDataText = "End of input data file";
+
 // Reads for `request`. At the end of the data shows "End of input data
 // file" (unless `announce_end` is false: the caller says more). After a read
 // error (kReadError) the data file is closed: see DataFileFailed. A

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "commands/data_file.h"
+#include "common/file_names.h"
 #include "common/fixed_fields.h"
 #include "scan/parameter_file.h"
 #include "toolkit/toolkit.h"
@@ -37,20 +38,8 @@ std::string StartDirectory(const FileState& files) {
 // A name shown in a 12-column record field keeps at least its 12 columns.
 std::string NameField(const std::string& name) { return name.size() < 12 ? fields::Fixed(name, 12) : name; }
 
-std::string AbsolutePath(const std::string& name) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(name, ec);
-  const fs::path path = fs::weakly_canonical(absolute, ec);
-  return (ec ? absolute.lexically_normal() : path).string();
-}
-
-// Whether `name` is the file at `path` (an absolute path; empty for a file
-// the run has not opened).
-bool SameFile(const std::string& name, const std::string& path) {
-  if (path.empty()) return false;
-  std::error_code ec;
-  return fs::equivalent(name, path, ec) || AbsolutePath(name) == path;
-}
+using fileio::AbsolutePath;
+using fileio::SameFile;
 
 bool IsRunFile(const FileState& f, const std::string& name) {
   return SameFile(name, f.data_path) || SameFile(name, f.parameter_path) || SameFile(name, f.output_path) ||
@@ -224,7 +213,7 @@ void OpenOutputFile(ProgramState& state) {
   FlushLog(state);
   f.output_file_name = name;
   f.output_path = AbsolutePath(name);
-  f.written.clear();
+  f.written.Clear();
   f.output_open = true;
   tk::SetString(w.output_file_field, name);
   tk::WidgetStatus(w.output_label, tk::kActive);

@@ -109,10 +109,10 @@ bool WriteIntegrated(ProgramState& state) {
     state.end_message = "ERROR WRITING INTEGRATED DATA FILE";
     return false;
   }
-  f.written.insert(state.scan.seq_no);
+  f.written.Insert(state.scan.seq_no);
   return true;
 }
 
-bool AlreadyWritten(const ProgramState& state) { return state.files.written.contains(state.scan.seq_no); }
+bool AlreadyWritten(const ProgramState& state) { return state.files.written.Contains(state.scan.seq_no); }
 
 }  // namespace kalvex

@@ -10,6 +10,7 @@
 #include "commands/calc_ub.h"
 #include "commands/data_file.h"
 #include "commands/reduction.h"
+#include "common/file_names.h"
 #include "toolkit/toolkit.h"
 #include "ui/dialogs.h"
 #include "ui/reduce_dialog.h"
@@ -23,18 +24,6 @@ namespace {
 
 constexpr std::string_view kIntensityFilter = "*.int|(Int)|*.*|(All)";
 
-fs::path Absolute(const fs::path& name) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(name, ec);
-  return ec ? name : absolute.lexically_normal();
-}
-
-bool SameFile(const fs::path& a, const std::string& b) {
-  if (b.empty()) return false;
-  std::error_code ec;
-  return fs::equivalent(a, b, ec) || Absolute(a) == Absolute(b);
-}
-
 // The intensity file to reduce, as an absolute path: the one the session
 // writes, else one chosen now; empty when none is open and none is chosen.
 std::string IntensityFile(ProgramState& state) {
@@ -43,7 +32,7 @@ std::string IntensityFile(ProgramState& state) {
   tk::SetBrowseTitle("Intensity File to Reduce");
   const tk::BrowseResult chosen = tk::Browse("", f.browse_dir, kIntensityFilter);
   if (chosen.name.empty()) return {};
-  return Absolute(chosen.name).string();
+  return fileio::AbsolutePath(chosen.name);
 }
 
 // An output name as typed; a bare or relative name lies beside the intensity
@@ -62,7 +51,7 @@ fs::path OutputPath(const std::string& typed, const fs::path& intensity) {
 bool OutputsAllowed(const ProgramState& state, const fs::path& hkl, const fs::path& cif) {
   const FileState& f = state.files;
   for (const fs::path& out : {hkl, cif}) {
-    if (SameFile(out, f.data_path) || SameFile(out, f.log_path)) {
+    if (fileio::SameFile(out.string(), f.data_path) || fileio::SameFile(out.string(), f.log_path)) {
       tk::ErrorBox("WinKalvex", out.filename().string() + " is the data file or the log of this run: name another");
       return false;
     }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/file_names.h"
 #include "refine/cell_lsq.h"
 #include "scan/parameter_file.h"
 
@@ -74,12 +75,6 @@ bool WriteLines(const std::string& path, const std::vector<std::string>& lines) 
   for (const std::string& line : lines) out << line << '\n';
   out.flush();
   return static_cast<bool>(out);
-}
-
-std::string SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  if (fs::equivalent(a, b, ec) || fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal()) return a;
-  return {};
 }
 
 void Summarise(ReductionOutcome& out, const ReductionRequest& request, const RunParameters& params, int read,
@@ -160,10 +155,10 @@ ReductionOutcome RunReduction(const ReductionRequest& request) {
   const std::string cif_file =
       request.cif_file.empty() ? fs::path(request.intensity_file).replace_extension(".cif").string() : request.cif_file;
   for (const std::string& output : {hkl_file, cif_file}) {
-    if (!SameFile(output, request.intensity_file).empty() || !SameFile(output, request.parameter_file).empty())
+    if (fileio::SameFile(output, request.intensity_file) || fileio::SameFile(output, request.parameter_file))
       return Failed(2, output + " is an input of this run: name another output file");
   }
-  if (!SameFile(hkl_file, cif_file).empty()) return Failed(2, "--hkl and --cif name the same file");
+  if (fileio::SameFile(hkl_file, cif_file)) return Failed(2, "--hkl and --cif name the same file");
 
   textfile::LineSource par;
   if (!par.Open(request.parameter_file)) return Failed(1, "cannot read " + request.parameter_file);

@@ -17,7 +17,7 @@ namespace kalvex {
 // numbers from 0 up, which is what files carry.
 class SequenceSet {
  public:
-  void insert(int n) {
+  void Insert(int n) {
     if (n < 0) {
       negative_.insert(n);
       return;
@@ -25,11 +25,11 @@ class SequenceSet {
     if (static_cast<std::size_t>(n) >= bits_.size()) bits_.resize(static_cast<std::size_t>(n) + 1024, false);
     bits_[static_cast<std::size_t>(n)] = true;
   }
-  bool contains(int n) const {
+  bool Contains(int n) const {
     if (n < 0) return negative_.count(n) != 0;
     return static_cast<std::size_t>(n) < bits_.size() && bits_[static_cast<std::size_t>(n)];
   }
-  void clear() {
+  void Clear() {
     bits_.clear();
     negative_.clear();
   }

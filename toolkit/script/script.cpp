@@ -135,6 +135,18 @@ void Apply(const Step& s) {
   }
 }
 
+// Value steps queued before an answer (a click, a browse, a question's
+// answer) are applied when a box or browser asks for it.
+void ApplyValueSteps() {
+  auto& steps = T().steps;
+  while (!steps.empty() && steps.front().kind != Step::kClick && steps.front().kind != Step::kBrowse &&
+         steps.front().kind != Step::kAnswer) {
+    Step step = std::move(steps.front());
+    steps.pop_front();
+    Apply(step);
+  }
+}
+
 DrawOp Op(DrawOp::Kind kind, float x, float y) {
   DrawOp op;
   op.kind = kind;
@@ -528,14 +540,8 @@ int AskChoice(const char* title, int title_len, const char* message, int message
   const std::string answers = Arg(choices, choices_len, PVGUI_MAX_LABEL);
   const int last = static_cast<int>(std::count(answers.begin(), answers.end(), '|'));
   script::Record(Arg(title, title_len, PVGUI_MAX_LABEL), Arg(message, message_len, PVGUI_MAX_LABEL), false, true);
-  // Value steps queued before the answer are applied first; without a
-  // queued answer the box is closed, which is its last answer.
-  while (!t.steps.empty() && t.steps.front().kind != script::Step::kAnswer &&
-         t.steps.front().kind != script::Step::kBrowse && t.steps.front().kind != script::Step::kClick) {
-    script::Step step = std::move(t.steps.front());
-    t.steps.pop_front();
-    script::Apply(step);
-  }
+  // Without a queued answer the box is closed, which is its last answer.
+  script::ApplyValueSteps();
   if (t.steps.empty() || t.steps.front().kind != script::Step::kAnswer) return last;
   const int chosen = t.steps.front().state;
   t.steps.pop_front();
@@ -547,13 +553,7 @@ void OpenBrowse(char* name, int name_len, char* directory, int directory_len, co
   auto& t = T();
   t.browses.push_back({t.browse_title, Arg(name, name_len, name_len), Arg(directory, directory_len, directory_len),
                        std::string(filter, filter_len > 0 ? filter_len : 0)});
-  // Value steps queued before the answer are applied first.
-  while (!t.steps.empty() && t.steps.front().kind != script::Step::kBrowse &&
-         t.steps.front().kind != script::Step::kClick) {
-    script::Step step = std::move(t.steps.front());
-    t.steps.pop_front();
-    script::Apply(step);
-  }
+  script::ApplyValueSteps();
   std::string chosen, dir;
   if (!t.steps.empty() && t.steps.front().kind == script::Step::kBrowse) {
     chosen = t.steps.front().text;
