@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "common/file_names.h"
+#include "common/record_writer.h"
 #include "refine/cell_lsq.h"
 #include "scan/parameter_file.h"
 
@@ -70,11 +72,15 @@ bool RefineOrientation(const std::vector<reduce::IntensityRecord>& records, cons
   return ok;
 }
 
-bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
-  std::ofstream out(path);
-  for (const std::string& line : lines) out << line << '\n';
-  out.flush();
-  return static_cast<bool>(out);
+// Writes `lines` as the whole of the file at `path` through the program's
+// record writer; "" when they all reached it, else the file and the
+// system's reason.
+std::string WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+  textfile::RecordWriter file;
+  if (!file.Open(path, false)) return file.Error();
+  for (const std::string& line : lines) file.Line(line);
+  if (!file.Flush()) return file.Error();
+  return {};
 }
 
 void Summarise(ReductionOutcome& out, const ReductionRequest& request, const RunParameters& params, int read,
@@ -189,13 +195,15 @@ ReductionOutcome RunReduction(const ReductionRequest& request) {
   cif.cell_theta_min = theta_min;
   cif.cell_theta_max = theta_max;
 
-  if (!WriteLines(hkl_file, reduce::Hklf4File(out.reduction, options))) return Failed(1, "cannot write " + hkl_file);
-  {
-    std::ofstream file(cif_file);
-    reduce::WriteCif(cif, file);
-    file.flush();
-    if (!file) return Failed(1, "cannot write " + cif_file);
+  std::string written = WriteLines(hkl_file, reduce::Hklf4File(out.reduction, options));
+  if (written.empty()) {
+    std::stringstream text;
+    reduce::WriteCif(cif, text);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    written = WriteLines(cif_file, lines);
   }
+  if (!written.empty()) return Failed(1, "cannot write " + written);
   out.hkl_file = hkl_file;
   out.cif_file = cif_file;
   Summarise(out, request, params, static_cast<int>(contents.records.size()), theta_min, theta_max, options);
