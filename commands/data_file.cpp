@@ -38,16 +38,11 @@ void DataFileFailed(ProgramState& state, const ReadError& error) {
 }
 
 int ReadReflection(ProgramState& state, int request, const Hkl& wanted, bool announce_end) {
-  const std::array<int, kInputClasses> before = state.data_set.input_class;
   const ReadResult result = ReadNextReflection(PartsOf(state), request, wanted);
   if (result.Failed()) {
     DataFileFailed(state, result.error);
-  } else if (result.status == kEndOfData) {
-    if (announce_end) tk::GeneralMessage("WIN-KALVEX", kEndOfDataText, 3, 0);
-  } else {
-    state.data_set.counted_class = -1;
-    for (int c = 0; c < kInputClasses; ++c)
-      if (state.data_set.input_class[c] != before[c]) state.data_set.counted_class = c;
+  } else if (result.status == kEndOfData && announce_end) {
+    tk::GeneralMessage("WIN-KALVEX", kEndOfDataText, 3, 0);
   }
   return result.status;
 }

@@ -200,24 +200,24 @@ void Classify(const ReaderParts& p, const FirstLine& first, float scan_width) {
   if (first.flags[0] == 'I') {
     scan.standard_index = FindStandard(p.set.standards, first.hkl);
     if (scan.standard_index == 0) reader::FailAtLine(first.line_number, "Unidentified Standard Refln");
-    ++p.set.input_class[kClassStandards];
+    p.set.Count(kClassStandards);
     input_class = 'S';
   } else {
     scan.standard_index = 0;
     if (first.flags[3] == 'W') {
-      ++p.set.input_class[kClassLT];
+      p.set.Count(kClassLT);
       input_class = 'W';
     } else if (n < 0) {
       scan.count_scale /= p.params.atten;
-      ++p.set.input_class[kClassFiltered];
+      p.set.Count(kClassFiltered);
       input_class = 'F';
     } else if (n == p.set.cad4.strong_speed_code) {
-      ++p.set.input_class[kClassStrong];
+      p.set.Count(kClassStrong);
       input_class = 'S';
     } else if (std::abs(n - WeakSpeedCode(scan_width, p.set.cad4.max_scan_time)) < 2) {
-      ++p.set.input_class[kClassWeak];
+      p.set.Count(kClassWeak);
     } else {
-      ++p.set.input_class[kClassNormal];
+      p.set.Count(kClassNormal);
     }
   }
   scan.class_code[0] = input_class;

@@ -78,13 +78,19 @@ void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, fl
 
 ReadResult ReadNextReflection(const ReaderParts& p, int request, const Hkl& wanted) {
   ReadResult result;
+  // The reflection in memory stays the one counted until another is read.
+  const int counted_before = p.set.counted_class;
+  p.set.counted_class = -1;
   switch (p.params.input_format) {
     case kFormatCad4: result = ReadCad4Reflection(p, request, wanted); break;
     case kFormatSingle: result = ReadSingleReflection(p, request, wanted); break;
     case kFormatXcalibur: result = ReadXcaliburReflection(p, request, wanted); break;
     default: result = ReadXscansReflection(p, request, wanted); break;
   }
-  if (result.status == kEndOfData || result.Failed()) return result;
+  if (result.status == kEndOfData || result.Failed()) {
+    p.set.counted_class = counted_before;
+    return result;
+  }
   DeriveScanQuantities(p.scan, p.params.lambda1, p.params.lambda2, p.params.mono_shift);
   return result;
 }

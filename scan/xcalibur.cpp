@@ -166,7 +166,7 @@ void PositionBeforeCurrent(textfile::LineSource& data, int seq_no, int step_coun
 void Classify(const ReaderParts& p, bool standard, const std::string& code) {
   ScanReflection& scan = p.scan;
   if (standard) {
-    ++p.set.input_class[kClassStandards];
+    p.set.Count(kClassStandards);
     scan.class_code[0] = 'S';
     return;
   }
@@ -182,7 +182,7 @@ void Classify(const ReaderParts& p, bool standard, const std::string& code) {
                                          {"FT", kClassFiltered, 'F'}};
   for (const ClassRule& rule : kRules) {
     if (code != rule.code) continue;
-    ++p.set.input_class[rule.counter];
+    p.set.Count(rule.counter);
     scan.class_code[0] = rule.letter;
     // Attenuated reflections are put back on the common scale.
     if (rule.counter == kClassFiltered) scan.count_scale *= p.params.atten;

@@ -165,7 +165,7 @@ void ConvertReflection(const ReaderParts& p, const ReflectionLine& r) {
   scan.step_time = 60.0f / r.speed / static_cast<float>(steps);
   scan.omega_centre = r.omega - scan.two_theta / 2.0f;
   if (r.width < 0.0f) {
-    ++p.set.input_class[kClassFiltered];
+    p.set.Count(kClassFiltered);
     scan.count_scale *= p.params.atten;
     scan.class_code[0] = 'F';
   }

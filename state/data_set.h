@@ -41,6 +41,12 @@ struct DataSet {
   // The counter the reflection in memory was counted in when it was read;
   // -1 when none was.
   int counted_class = -1;
+
+  // Counts a reflection read in class `c` (an InputClass).
+  void Count(int c) {
+    ++input_class[c];
+    counted_class = c;
+  }
   int skip_weak = 0;         // "Skip weak reflns": readers pass weak ones over
   float omega_step = 0.02f;  // step width of Single files, asked of the user
   Cad4Format cad4;
