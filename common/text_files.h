@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,15 +14,17 @@
 namespace textfile {
 
 // Lines read from a file or handed in as text, with a reading position.
-// A file is read through an index of where its lines start, a block at a
-// time, so that memory stays flat in the file's size. Moving back and
-// rewinding are index moves, so every line keeps its true number for
-// messages.
+// A file is read a block at a time through an index of where its lines
+// start, so that memory stays flat in the file's size. The index grows as
+// reading goes forward, in the same pass: a file is read once, not once to
+// index and again to parse. Moving back and rewinding are index moves, so
+// every line keeps its true number for messages.
 class LineSource {
  public:
   LineSource() = default;
 
-  // Indexes the file's lines; false if it cannot be opened or read. A
+  // Opens the file for reading from its first line; false if it cannot be
+  // opened or is no regular file. A
   // byte-order mark at the start and an end-of-file character (^Z) at the
   // end are not part of the lines.
   bool Open(const std::string& path);
@@ -39,23 +42,32 @@ class LineSource {
   // The reading position, to come back to after a look ahead.
   std::size_t Position() const { return pos_; }
   void SetPosition(std::size_t position) { pos_ = position < count_ ? position : count_; }
-  bool AtEnd() const { return pos_ >= count_; }
+  bool AtEnd() { return pos_ >= count_ && !IndexNext(); }
 
   // Number (1-based) of the line returned last by Next; 0 before any.
   int LineNumber() const { return static_cast<int>(pos_); }
 
  private:
-  // Reads bytes [from, to) of the file or text into `out`.
+  // The bytes [from, to) of the text, valid until the next read; none past
+  // the end of a file that shrank.
+  std::optional<std::string_view> View(std::uint64_t from, std::uint64_t to);
   bool Bytes(std::uint64_t from, std::uint64_t to, std::string& out);
-  void BuildIndex(std::uint64_t size);
+  void Start(std::uint64_t size);
+  // Indexes one more line; false when every line is indexed.
+  bool IndexNext();
+  void EndLastLine();
 
   std::shared_ptr<std::FILE> file_;  // none for text handed in
   std::string text_;
-  // starts_[i] is where line i begins, starts_[count_] where the last ends.
+  std::uint64_t size_ = 0;
+  // starts_[i] is where line i begins; starts_[count_] is where the last
+  // line indexed ends, and the next begins unless the index is complete.
   std::vector<std::uint64_t> starts_;
   std::size_t count_ = 0;
-  std::string block_;  // the part of the file read last
+  bool complete_ = true;
+  std::string block_;  // the part of the file read last: its first block_size_ bytes
   std::uint64_t block_at_ = 0;
+  std::size_t block_size_ = 0;
   std::size_t pos_ = 0;
   bool open_ = false;
 };

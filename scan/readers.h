@@ -82,7 +82,7 @@ bool PossibleSetting(double two_theta, double omega, double chi, double phi);
 // Whether `line`, just read, is the last of the file and ends before
 // `last_column`: the file was cut inside it. Blank fields read as zeros,
 // so the part cut away would otherwise read as counts or angles of 0.
-bool CutShort(const textfile::LineSource& data, const std::string& line, int last_column);
+bool CutShort(textfile::LineSource& data, const std::string& line, int last_column);
 
 // Runs one read, turning a Failure into a kReadError result.
 template <class Read>

@@ -48,7 +48,7 @@ bool PossibleSetting(double two_theta, double omega, double chi, double phi) {
          std::fabs(phi) <= kTurn;
 }
 
-bool CutShort(const textfile::LineSource& data, const std::string& line, int last_column) {
+bool CutShort(textfile::LineSource& data, const std::string& line, int last_column) {
   return data.AtEnd() && static_cast<int>(line.size()) < last_column;
 }
 
