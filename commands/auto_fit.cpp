@@ -74,6 +74,7 @@ void AutoFit(ProgramState& state) {
         [[fallthrough]];
       case kCodeExit:
         tk::SetCallTime(kTickInterval, 0);
+        FlushIntegrated(state);
         RestoreMainWindow(state);
         return;
       case kCodeResetDefaults:
@@ -86,6 +87,7 @@ void AutoFit(ProgramState& state) {
         tk::WidgetStatus(w.main[kWStop], tk::kGreyed);
         tk::WidgetStatus(w.main[kWGo], tk::kActive);
         tk::SetCallTime(kTickInterval, 0);
+        FlushIntegrated(state);
         break;
       case kCodeGo:
         tk::WidgetStatus(w.main[kWGo], tk::kGreyed);
@@ -109,11 +111,14 @@ void AutoFit(ProgramState& state) {
           const int status = ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
           if (status == kReadError) {
             tk::SetCallTime(kTickInterval, 0);
+            FlushIntegrated(state);
             RestoreMainWindow(state);
             return;
           }
           if (status == kEndOfData) {
             tk::SetCallTime(kTickInterval, 0);
+            // What the run wrote is in the file before the file is read back.
+            if (!FlushIntegrated(state)) return;
             EndOfRun(state, run);
             RestoreMainWindow(state);
             WriteClassificationSummary(state);
@@ -126,7 +131,7 @@ void AutoFit(ProgramState& state) {
           }
           FitWithRetry(state);
           fitted_seq_no = state.scan.seq_no;
-          if (!AlreadyWritten(state)) WriteIntegrated(state);
+          if (!AlreadyWritten(state)) WriteIntegrated(state, Flush::kWhenDue);
         } while (!state.end_requested && state.tick_budget_ms > 0 && std::chrono::steady_clock::now() < until);
         break;
       }
@@ -135,6 +140,7 @@ void AutoFit(ProgramState& state) {
     }
     if (state.end_requested) {
       tk::SetCallTime(kTickInterval, 0);
+      FlushIntegrated(state);
       return;
     }
     PlotScan(state);

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "commands/data_file.h"
+#include "commands/fitting.h"
 #include "common/file_names.h"
 #include "common/fixed_fields.h"
 #include "scan/parameter_file.h"
@@ -179,6 +180,7 @@ void OpenOutputFile(ProgramState& state) {
   std::string proposed = f.output_open ? f.output_file_name : std::string();
   const std::string start = StartDirectory(f);
   if (f.output_open) {
+    FlushIntegrated(state);
     f.output.Close();
     f.output_open = false;
     tk::SetString(w.output_file_field, "");
@@ -214,6 +216,7 @@ void OpenOutputFile(ProgramState& state) {
   f.output_file_name = name;
   f.output_path = AbsolutePath(name);
   f.written.Clear();
+  f.pending_seq_nos.clear();
   f.output_open = true;
   tk::SetString(w.output_file_field, name);
   tk::WidgetStatus(w.output_label, tk::kActive);

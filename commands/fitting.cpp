@@ -87,7 +87,7 @@ void FitWithRetry(ProgramState& state) {
   if (fit.recovered) ++state.fit.recovered_count;
 }
 
-bool WriteIntegrated(ProgramState& state) {
+bool WriteIntegrated(ProgramState& state, Flush flush) {
   using fields::FormatReal;
   FileState& f = state.files;
   if (!f.output_open) return false;
@@ -101,16 +101,33 @@ bool WriteIntegrated(ProgramState& state) {
   }
   // The reflection's lines go out as one whole: all of them or none.
   for (const std::string& line : lines) f.output.Line(line);
-  if (!f.output.Flush()) {
-    tk::ErrorBox("WinKalvex", "Error writing integrated data file " + f.output.Error());
-    f.log.Line(" ERROR WRITING INTEGRATED DATA FILE " + f.output.Error());
-    FlushLog(state);
-    state.end_requested = true;
-    state.end_message = "ERROR WRITING INTEGRATED DATA FILE";
-    return false;
-  }
   f.written.Insert(state.scan.seq_no);
-  return true;
+  f.pending_seq_nos.push_back(state.scan.seq_no);
+  return FlushIntegrated(state, flush);
+}
+
+bool FlushIntegrated(ProgramState& state, Flush flush) {
+  FileState& f = state.files;
+  if (f.pending_seq_nos.empty()) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (flush == Flush::kWhenDue && now - f.output_flushed_at < kOutputFlushInterval &&
+      f.output.Pending() < kOutputBatchBytes) {
+    return true;
+  }
+  f.output_flushed_at = now;
+  if (f.output.Flush()) {
+    f.pending_seq_nos.clear();
+    return true;
+  }
+  // The batch is not in the file: its reflections were never written.
+  for (int seq_no : f.pending_seq_nos) f.written.Erase(seq_no);
+  f.pending_seq_nos.clear();
+  tk::ErrorBox("WinKalvex", "Error writing integrated data file " + f.output.Error());
+  f.log.Line(" ERROR WRITING INTEGRATED DATA FILE " + f.output.Error());
+  FlushLog(state);
+  state.end_requested = true;
+  state.end_message = "ERROR WRITING INTEGRATED DATA FILE";
+  return false;
 }
 
 bool AlreadyWritten(const ProgramState& state) { return state.files.written.Contains(state.scan.seq_no); }

@@ -3,6 +3,9 @@
 // counters, and writing the integrated reflection.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+
 #include "state/program_state.h"
 
 namespace kalvex {
@@ -30,7 +33,18 @@ float PredictedPosition(ProgramState& state);
 // none is open) and notes its sequence number as written; true when it was.
 // A write that fails leaves the file at its last whole record and ends the
 // run: the command loop stops the program with the message.
-bool WriteIntegrated(ProgramState& state);
+//
+// With kWhenDue the record may wait in the writer, for at most
+// kOutputFlushInterval or kOutputBatchBytes, until FlushIntegrated: the
+// automatic run's records then cost a system call a batch, not one each.
+enum class Flush { kNow, kWhenDue };
+inline constexpr std::chrono::milliseconds kOutputFlushInterval{50};
+inline constexpr std::size_t kOutputBatchBytes = 32 * 1024;
+bool WriteIntegrated(ProgramState& state, Flush flush = Flush::kNow);
+// Writes the records still waiting (all of them, or with kWhenDue only once
+// the interval is over); false when the write failed, as above. Every
+// command flushes before it waits for the user or reads the file back.
+bool FlushIntegrated(ProgramState& state, Flush flush = Flush::kNow);
 // The reflection in memory is in the open intensity file already.
 bool AlreadyWritten(const ProgramState& state);
 

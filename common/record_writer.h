@@ -7,6 +7,7 @@
 // a torn line.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,8 @@ class RecordWriter {
   // Writes the lines given since the last Flush as one whole. False when
   // they (or anything before them) failed to reach the file.
   bool Flush();
+  // Bytes given since the last Flush.
+  std::size_t Pending() const { return pending_.size(); }
   // "<path>: <the system's reason>" of the first failure; empty while none.
   const std::string& Error() const { return error_; }
 

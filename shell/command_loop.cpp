@@ -8,6 +8,7 @@
 #include "commands/calc_background.h"
 #include "commands/calc_ub.h"
 #include "commands/files.h"
+#include "commands/fitting.h"
 #include "commands/manual_fit.h"
 #include "commands/parameter_dialogs.h"
 #include "commands/preprocessing.h"
@@ -84,6 +85,8 @@ bool RunHandler(ProgramState& state, int code) {
 
 bool DispatchCommand(ProgramState& state, int code) {
   const bool known = RunHandler(state, code);
+  // No record waits in the writer while the program waits for the user.
+  FlushIntegrated(state);
   // A command that met the main window's closing, or a fatal error, has
   // returned to here; the program ends now.
   if (state.end_requested) StopWithMessage(state.end_message);

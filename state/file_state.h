@@ -2,6 +2,7 @@
 // file (read) and the log (write), each on its own stream for the whole run.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,6 +30,13 @@ class SequenceSet {
     if (n < 0) return negative_.count(n) != 0;
     return static_cast<std::size_t>(n) < bits_.size() && bits_[static_cast<std::size_t>(n)];
   }
+  void Erase(int n) {
+    if (n < 0) {
+      negative_.erase(n);
+    } else if (static_cast<std::size_t>(n) < bits_.size()) {
+      bits_[static_cast<std::size_t>(n)] = false;
+    }
+  }
   void Clear() {
     bits_.clear();
     negative_.clear();
@@ -55,6 +63,11 @@ struct FileState {
   std::string data_path, parameter_path, output_path, log_path;
   // Sequence numbers written to the open intensity file in this session.
   SequenceSet written;
+  // Of those, the ones whose records still wait in `output` for a flush, and
+  // when it was last flushed: the automatic run writes its records in
+  // batches, not one system call each.
+  std::vector<int> pending_seq_nos;
+  std::chrono::steady_clock::time_point output_flushed_at{};
   // The log could not be written; said once.
   bool log_failed = false;
   // Why the data file was last closed by a read error; cleared when one opens.
