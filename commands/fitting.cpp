@@ -91,8 +91,8 @@ bool WriteIntegrated(ProgramState& state, Flush flush) {
   using fields::FormatReal;
   FileState& f = state.files;
   if (!f.output_open) return false;
-  const std::vector<std::string> lines = FormatIntegrated(CurrentIntegrated(state), state.params.output_format);
-  if (lines.empty()) {
+  std::vector<std::string>& lines = f.record_lines;
+  if (!FormatIntegrated(CurrentIntegrated(state), state.params.output_format, lines)) {
     // Too large for the file's fields: say so rather than lose it silently.
     f.log.Line(ReflectionLabel(state.scan) + "  NOT WRITTEN: I =" + FormatReal(state.fit.i_fit, 14, 1) +
                "  SIGMA =" + FormatReal(state.fit.sigma_fit, 12, 1) + " TOO LARGE");

@@ -50,44 +50,66 @@ std::string FitReal(float v, int width, int decimals) {
   return FormatReal(v, width, 0);
 }
 
-std::string ValueLine(const char* label, std::initializer_list<float> values) {
-  std::string line = label;
-  for (float v : values) line += " " + FitReal(v, 9, 4);
-  return line;
+void ValueLine(std::string& line, const char* label, std::initializer_list<float> values) {
+  line.assign(label);
+  for (float v : values) {
+    line += ' ';
+    line += FitReal(v, 9, 4);
+  }
 }
 
 }  // namespace
 
-std::vector<std::string> FormatIntegrated(const IntegratedReflection& r, int output_format) {
+bool FormatIntegrated(const IntegratedReflection& r, int output_format, std::vector<std::string>& lines) {
   const float i = r.intensity;
   const float s = r.sigma;
-  if (i > 1.0e9f || s > 1.0e5f) return {};
+  if (i > 1.0e9f || s > 1.0e5f) {
+    lines.clear();
+    return false;
+  }
   std::array<float, 4> a{};
   for (int k = 0; k < 4; ++k) a[k] = static_cast<float>(r.parity[k]) * r.angles[k];
   a[2] = WrapAngle(a[2]);
   a[3] = WrapAngle(a[3]);
 
-  std::string hkl3, hkl4;
-  for (int v : r.hkl) {
-    hkl3 += FormatInt(v, 3);
-    hkl4 += FormatInt(v, 4);
-  }
+  // The strings of `lines` are written over in place: a run formats every
+  // reflection into the same few buffers.
+  const bool extended = output_format == kOutputRfineExtended;
+  lines.resize(extended ? 4 : 1);
+  std::string& record = lines[0];
+  record.clear();
   if (output_format == kOutputShelx) {
-    return {hkl4 + FitReal(i, 8, 2) + FitReal(s, 8, 2) + "   1" + FormatReal(a[0], 10, 5)};
+    for (int v : r.hkl) record += FormatInt(v, 4);
+    record += FitReal(i, 8, 2);
+    record += FitReal(s, 8, 2);
+    record += "   1";
+    record += FormatReal(a[0], 10, 5);
+    return true;
   }
-  const std::string code(r.class_code.begin(), r.class_code.begin() + 4);
-  std::string record = hkl3;
+  for (int v : r.hkl) record += FormatInt(v, 3);
   for (float v : a) record += FormatReal(v, 8, 3);
-  record += " " + FitReal(i, 11, IntensityDecimals(i));
-  record += " " + FitReal(s, 7, SigmaDecimals(s));
+  record += ' ';
+  record += FitReal(i, 11, IntensityDecimals(i));
+  record += ' ';
+  record += FitReal(s, 7, SigmaDecimals(s));
   record += FormatReal(10.0f * static_cast<float>(r.seq_no) + static_cast<float>(r.standard_index), 7, 0);
-  record += "  " + code + "  ";
-  if (output_format != kOutputRfineExtended) return {record + FormatInt(0, 3)};
+  record += "  ";
+  record.append(r.class_code.begin(), r.class_code.begin() + 4);
+  record += "  ";
+  record += FormatInt(extended ? 3 : 0, 3);
+  if (!extended) return true;
   const auto& p = r.p;
   const auto& e = r.esd;
-  return {record + FormatInt(3, 3), ValueLine("FACTORS   ", {r.rwp, r.chi2, r.count_scale, r.step_width}),
-          ValueLine("PARAMETERS", {p[0], p[1], p[2], p[3], p[4], p[5]}),
-          ValueLine("SIGMAS    ", {e[0], e[1], e[2], e[3], e[4], e[5], r.sigma_sum})};
+  ValueLine(lines[1], "FACTORS   ", {r.rwp, r.chi2, r.count_scale, r.step_width});
+  ValueLine(lines[2], "PARAMETERS", {p[0], p[1], p[2], p[3], p[4], p[5]});
+  ValueLine(lines[3], "SIGMAS    ", {e[0], e[1], e[2], e[3], e[4], e[5], r.sigma_sum});
+  return true;
+}
+
+std::vector<std::string> FormatIntegrated(const IntegratedReflection& r, int output_format) {
+  std::vector<std::string> lines;
+  FormatIntegrated(r, output_format, lines);
+  return lines;
 }
 
 IntegratedReflection CurrentIntegrated(const ProgramState& state) {

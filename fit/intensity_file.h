@@ -32,6 +32,9 @@ struct IntegratedReflection {
 // The lines of one reflection in `output_format`; none when the intensity
 // exceeds 1.0e9 or its sigma 1.0e5.
 std::vector<std::string> FormatIntegrated(const IntegratedReflection& r, int output_format);
+// The same into `lines`, whose strings are reused; false (and no lines)
+// where the first gives none.
+bool FormatIntegrated(const IntegratedReflection& r, int output_format, std::vector<std::string>& lines);
 
 IntegratedReflection CurrentIntegrated(const ProgramState& state);
 

@@ -161,7 +161,7 @@ enum class CountLines { kRead, kDamaged, kCut };
 CountLines ReadCountLines(const ReaderParts& p, int seq_no) {
   textfile::LineSource& data = p.data;
   bool damaged = false;
-  std::string line;
+  thread_local std::string line;  // one buffer for every reflection of a run
   for (int position = 3; position <= kBlockLines; ++position) {
     if (!data.Next(line) || reader::CutShort(data, line, kCountLineEnd)) return CountLines::kCut;
     const auto type = RecordType(line);
@@ -326,7 +326,7 @@ int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
   if (request == 0 || request <= scan.seq_no - 1) RewindToFirstBlock(data);
   const int target = request;
 
-  std::string line;
+  thread_local std::string line;  // one buffer for every reflection of a run
   for (;;) {
     if (!data.Next(line)) return kEndOfData;
     if (reader::CutShort(data, line, kFirstLineEnd)) return CutFirstLine(p, line);

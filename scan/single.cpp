@@ -120,7 +120,7 @@ enum class Block { kRead, kEndOfFile, kCut };
 // The count line, its continuation lines and the angle line(s) of a block.
 Block ReadBlock(const ReaderParts& p) {
   textfile::LineSource& data = p.data;
-  std::string line;
+  thread_local std::string line;  // one buffer for every reflection of a run
   if (!data.Next(line)) return Block::kEndOfFile;
   const auto step_count = fields::ReadInt(line, 2, 3);
   const auto line_time = fields::ReadInt(line, 5, 2);

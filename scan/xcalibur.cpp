@@ -283,7 +283,9 @@ int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
     target = std::max(request, seq_no + 1);
   }
 
-  std::string line;
+  // One buffer for every reflection's lines: most are too long for a short
+  // string, and a run reads thousands.
+  thread_local std::string line;
   for (;;) {
     if (!ReadCheckedLine(data, line, ' ')) return kEndOfData;
     if (!IsBlockStart(line)) continue;

@@ -196,7 +196,7 @@ int ReadEncodedCounts(textfile::LineSource& data, int step_count, std::array<flo
   int stored = 0;
   char pending[kMaxLetterRun];
   int pending_length = 0;
-  std::string line;
+  thread_local std::string line;  // one buffer for every reflection of a run
   do {
     if (!data.Next(line)) return 1;
     const std::size_t columns = std::min<std::size_t>(line.size(), kCountColumns);
@@ -255,7 +255,7 @@ int ReadReflection(const ReaderParts& p, int request, const Hkl& wanted) {
     target = std::max(request, scan.seq_no + 1);
   }
 
-  std::string line;
+  thread_local std::string line;  // one buffer for every reflection of a run
   for (;;) {
     if (!data.Next(line)) return kEndOfData;
     if (!IsReflectionLine(line)) continue;

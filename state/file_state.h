@@ -68,6 +68,9 @@ struct FileState {
   // batches, not one system call each.
   std::vector<int> pending_seq_nos;
   std::chrono::steady_clock::time_point output_flushed_at{};
+  // The lines of the reflection being written, kept from one to the next so
+  // that formatting a record allocates nothing.
+  std::vector<std::string> record_lines;
   // The log could not be written; said once.
   bool log_failed = false;
   // Why the data file was last closed by a read error; cleared when one opens.
