@@ -2,7 +2,10 @@
 // the bundled example and a fatal input.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -30,6 +33,32 @@ CommandRun Kalvex(const std::string& arguments) {
   std::array<char, 4096> buf{};
   while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
   const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+// Runs kalvex with stderr on a terminal of its own (stdout thrown away) and
+// gives back what the terminal received.
+CommandRun KalvexOnTerminal(const std::string& arguments) {
+  CommandRun run;
+  int terminal = -1, side = -1;
+  if (openpty(&terminal, &side, nullptr, nullptr, nullptr) != 0) return run;
+  const std::string command = std::string(KALVEX_COMMAND) + " " + arguments + " > /dev/null";
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(side, STDERR_FILENO);
+    close(terminal);
+    close(side);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(side);
+  std::array<char, 4096> buf{};
+  // The terminal reads as ended (EIO) once the child has closed its side.
+  for (ssize_t n; (n = read(terminal, buf.data(), buf.size())) > 0;) run.out.append(buf.data(), static_cast<std::size_t>(n));
+  close(terminal);
+  int raw = 0;
+  waitpid(child, &raw, 0);
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return run;
 }
@@ -91,6 +120,39 @@ TEST(KalvexCommand, IntegratesTheBundledExample) {
   ASSERT_EQ(Kalvex(again + " --append").status, 0);
   EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 642u);
   ASSERT_EQ(Kalvex(again + " --replace").status, 0);
+  EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 321u);
+}
+
+// Progress goes to a terminal as one line per pass, rewritten in place; to
+// a pipe or a file nothing of it goes.
+TEST(KalvexCommand, ShowsProgressOnATerminalOnly) {
+  const fs::path dir = ExampleCopy("kalvex_progress");
+  const std::string args = "integrate " + (dir / "example.dca").string() + " --par " +
+                           (dir / "example.par").string() + " --replace --preprocess";
+  const CommandRun piped = Kalvex(args);
+  ASSERT_EQ(piped.status, 0) << piped.out;
+  EXPECT_EQ(piped.out.find(" of 321 reflections"), std::string::npos) << piped.out;
+  EXPECT_EQ(piped.out.find("/s"), std::string::npos) << piped.out;
+  EXPECT_EQ(piped.out.find('\r'), std::string::npos);
+
+  const CommandRun shown = KalvexOnTerminal(args);
+  ASSERT_EQ(shown.status, 0) << shown.out;
+  // The terminal ends each line with "\r\n"; a line rewritten begins with "\r".
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; at < shown.out.size(); at = end + 2) {
+    end = shown.out.find("\r\n", at);
+    if (end == std::string::npos) end = shown.out.size();
+    lines.push_back(shown.out.substr(at, end - at));
+  }
+  // Preprocessing from the first reflection, then the integration from the
+  // one in memory: each a line of its own, ending at the file's count.
+  ASSERT_EQ(lines.size(), 2u) << shown.out;
+  EXPECT_EQ(lines[0].rfind("\r0 of 321 reflections", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("\r1 of 321 reflections", 0), 0u) << lines[1];
+  for (const std::string& line : lines) {
+    const std::string last = line.substr(line.rfind('\r') + 1);
+    EXPECT_EQ(last.rfind("321 of 321 reflections", 0), 0u) << last;
+  }
   EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 321u);
 }
 
