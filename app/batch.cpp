@@ -2,7 +2,6 @@
 #include "app/batch.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +9,8 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+
+#include <unistd.h>
 
 #include "commands/data_file.h"
 #include "commands/files.h"
@@ -71,37 +72,53 @@ bool Dispatch(ProgramState& state, int code) {
   return known;
 }
 
-class Progress {
+// The status bar's progress on a terminal: one line, rewritten in place,
+// ended when its pass ends or something else must be said. Nothing when
+// stderr is not a terminal (a log file, a pipe): a line rewritten a few
+// times a second is no record.
+class TerminalLine {
  public:
-  explicit Progress(bool quiet) : quiet_(quiet) {}
-  void Tick() {
-    ++done_;
-    if (quiet_ || done_ % 100 != 0) return;
-    std::fprintf(stderr, "\rkalvex: %d reflections, %.0f per second", done_, Rate());
+  explicit TerminalLine(bool shown) : shown_(shown) {}
+  bool Shown() const { return shown_; }
+  void Show(const std::string& text) {
+    if (!shown_) return;
+    // Blanks over what is left of a longer line before.
+    const std::size_t width = Width(text);
+    const std::string pad(width_ > width ? width_ - width : 0, ' ');
+    std::fprintf(stderr, "\r%s%s", text.c_str(), pad.c_str());
+    std::fflush(stderr);
+    width_ = width;
+    open_ = true;
   }
-  void End() const {
-    if (quiet_) return;
-    std::fprintf(stderr, "\rkalvex: %d reflections in %.2f s, %.0f per second\n", done_, Seconds(), Rate());
+  void End() {
+    if (!open_) return;
+    std::fputc('\n', stderr);
+    open_ = false;
+    width_ = 0;
   }
 
  private:
-  double Seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  // Characters on the screen: UTF-8 continuation bytes take no column.
+  static std::size_t Width(const std::string& text) {
+    std::size_t n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
   }
-  double Rate() const { return Seconds() > 0 ? done_ / Seconds() : 0.0; }
-  bool quiet_;
-  int done_ = 0;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  bool shown_;
+  bool open_ = false;
+  std::size_t width_ = 0;
 };
 
 // "Preprocess", then optionally "Calc FWHM" and "Calc UB", answering their
 // dialogs; the refined cell is printed.
-void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<void()>& queue_omega_step) {
+void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<void()>& queue_omega_step,
+             TerminalLine& progress) {
   const Widgets& w = state.widgets;
   script::QueueNumber(w.preprocess_threshold, opt.threshold);
   script::QueueClick(kCodePreprocessGo);
   queue_omega_step();
   Dispatch(state, kCodePreprocess);
+  progress.End();
   std::printf("Preprocessing kept %d reflections\n", state.preprocessed_list.count);
   if (state.preprocessed != 1) Fail("the preprocessing pass did not complete", 1);
   if (opt.calc_fwhm) {
@@ -165,7 +182,8 @@ int RunBatch(const BatchOptions& opt) {
 
   script::Reset();
   tk::ResetRegistry();
-  script::SetBoxObserver([](const script::MessageBox& box) {
+  TerminalLine progress(!opt.quiet && isatty(STDERR_FILENO) == 1);
+  script::SetBoxObserver([&progress](const script::MessageBox& box) {
     // A fatal box is reported by the program itself as it ends; questions
     // are answered by the options.
     constexpr std::string_view kEnd = kEndOfDataText;
@@ -176,8 +194,11 @@ int RunBatch(const BatchOptions& opt) {
       message.replace(at, 1, "\n  ");
       at += 3;
     }
+    progress.End();
     std::fprintf(stderr, "kalvex: %s: %s\n", box.title.c_str(), message.c_str());
   });
+  // The status bar shows a pass's progress and nothing else in a batch run.
+  script::SetStatusObserver([&progress](const std::string& text) { progress.Show(text); });
   script::SetIdleHandler([]() -> int {
     Fail("the program waits for an answer this batch run does not give", 1);
   });
@@ -187,7 +208,10 @@ int RunBatch(const BatchOptions& opt) {
   const Widgets& w = state.widgets;
   state.params.output_format = kOutputRfine;
   state.plot.drawn = false;  // no one sees the plot of a batch run
-  state.tick_budget_ms = 0;  // one reflection a tick: the progress counts ticks
+  state.tick_budget_ms = 0;  // one reflection a tick, as the scripts count them
+  // The count is there for the progress line: where none is shown, the
+  // pass that counts is not made.
+  state.count_reflections = progress.Shown();
   if (!BuildUserInterface(state)) Fail("cannot start the headless toolkit", 1);
 
   // A Single file's omega step is asked whenever the file is opened or
@@ -239,13 +263,14 @@ int RunBatch(const BatchOptions& opt) {
     queue_background();
     script::QueueClick(kCodeBgSave);
     if (!Dispatch(state, kCodeCalcBackground)) Fail("\"Calc Background\" is not available", 1);
+    progress.End();
   } else if (!opt.background.empty() || opt.nstep_bg > 0) {
     queue_background();
     script::QueueClick(kCodeBgSave);
     Dispatch(state, kCodeBackgrounds);
   }
 
-  if (opt.preprocess) Prepare(state, opt, queue_omega_step);
+  if (opt.preprocess) Prepare(state, opt, queue_omega_step, progress);
   // A pass over the file leaves its last reflection in memory; a user goes
   // back to the first through "Manual profile fit" (sequence number 1,
   // "Go", "Exit") before integrating.
@@ -267,8 +292,6 @@ int RunBatch(const BatchOptions& opt) {
   }
   if (opt.skip_weak) script::QueueToggle(w.fit_skip_weak, 1);
   script::QueueClick(kCodeGo);
-  Progress progress(opt.quiet);
-  script::SetTickObserver([&] { progress.Tick(); });
   if (!Dispatch(state, kCodeAutoFit)) Fail("\"Auto profile fit\" is not available", 1);
   progress.End();
   state.files.output.Close();

@@ -10,6 +10,8 @@
 #include "commands/data_file.h"
 #include "commands/fitting.h"
 #include "commands/parameter_dialogs.h"
+#include "commands/progress.h"
+#include "commands/run_end.h"
 #include "toolkit/toolkit.h"
 #include "ui/dialogs.h"
 #include "ui/fit_dialog.h"
@@ -27,21 +29,31 @@ void SetStatuses(const Widgets& w, std::initializer_list<int> numbers, int statu
   for (int n : numbers) tk::WidgetStatus(w.main[n], status);
 }
 
-// The end of the data: the box says so, and it and the log name the
-// reflections of the file that are not in the intensity file (a run that
-// began in the middle, reflections cut short or too large).
-void EndOfRun(ProgramState& state, const std::vector<int>& run) {
-  // A box holds a few lines: its list of ranges is cut there; the log has all.
+// The end of the data: the box says so, and it, the log and the end-of-run
+// dialog name the reflections of the file that are not in the intensity
+// file (a run that began in the middle, reflections cut short or too large).
+std::vector<std::string> EndOfRun(ProgramState& state, const std::vector<int>& run) {
+  // A box holds a few lines: its list of ranges is cut there; the log has
+  // all, the dialog (which scrolls) nearly all.
   constexpr std::size_t kBoxRoom = 160;
+  constexpr std::size_t kDialogRoom = 4000;
+  const FileState& f = state.files;
   const std::vector<int> missing = UnwrittenSequenceNumbers(state, run);
   std::string text(kEndOfDataText);
-  if (!missing.empty()) {
+  std::vector<std::string> notes;
+  if (!f.output_open) {
+    notes.push_back("No intensity file was open: nothing was written");
+  } else if (missing.empty()) {
+    notes.push_back("Every reflection of " + f.data_file_name + " is in " + f.output_file_name);
+  } else {
     state.files.log.Empty();
-    state.files.log.Record(UnwrittenNote(missing, state.files.output_file_name));
+    state.files.log.Record(UnwrittenNote(missing, f.output_file_name));
     FlushLog(state);
-    text += "\n" + UnwrittenNote(missing, state.files.output_file_name, kBoxRoom);
+    text += "\n" + UnwrittenNote(missing, f.output_file_name, kBoxRoom);
+    notes.push_back(UnwrittenNote(missing, f.output_file_name, kDialogRoom));
   }
   tk::GeneralMessage("WIN-KALVEX", text, 3, 0);
+  return notes;
 }
 
 }  // namespace
@@ -65,6 +77,7 @@ void AutoFit(ProgramState& state) {
   tk::WidgetStatus(w.main[kWStop], tk::kGreyed);
   SetStatuses(w, {kWAngle1, kWAngle1 + 1, kWAngle1 + 2, kWAngle1 + 3, kWAnglesLabel}, tk::kActive);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kGreyed);
+  PassProgress progress(state);
 
   for (;;) {
     const int action = tk::Wait();
@@ -88,11 +101,13 @@ void AutoFit(ProgramState& state) {
         tk::WidgetStatus(w.main[kWGo], tk::kActive);
         tk::SetCallTime(kTickInterval, 0);
         FlushIntegrated(state);
+        progress.Show();
         break;
       case kCodeGo:
         tk::WidgetStatus(w.main[kWGo], tk::kGreyed);
         tk::WidgetStatus(w.main[kWStop], tk::kActive);
         tk::SetCallTime(kTickInterval, kCodeTimer);
+        progress.Resume();
         // The run goes on from the reflection in memory; one already in the
         // intensity file is not written again, and the timer moves on.
         SeedParameters(state);
@@ -119,9 +134,12 @@ void AutoFit(ProgramState& state) {
             tk::SetCallTime(kTickInterval, 0);
             // What the run wrote is in the file before the file is read back.
             if (!FlushIntegrated(state)) return;
-            EndOfRun(state, run);
+            progress.Show();
+            const std::vector<std::string> notes = EndOfRun(state, run);
             RestoreMainWindow(state);
             WriteClassificationSummary(state);
+            ShowRunEnd(state, "Auto profile fit of " + state.files.data_file_name + ": end of input data file",
+                       notes);
             return;
           }
           run.push_back(state.scan.seq_no);
@@ -133,6 +151,7 @@ void AutoFit(ProgramState& state) {
           fitted_seq_no = state.scan.seq_no;
           if (!AlreadyWritten(state)) WriteIntegrated(state, Flush::kWhenDue);
         } while (!state.end_requested && state.tick_budget_ms > 0 && std::chrono::steady_clock::now() < until);
+        progress.Update();
         break;
       }
       default:

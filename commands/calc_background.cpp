@@ -6,6 +6,7 @@
 
 #include "commands/data_file.h"
 #include "commands/parameter_dialogs.h"
+#include "commands/progress.h"
 #include "fit/background.h"
 
 namespace kalvex {
@@ -18,9 +19,12 @@ void CalcBackground(ProgramState& state) {
   std::array<BackgroundPoint, kMaxBackgroundPoints> points;
   int count = 0;
   int status = kReadOk;
+  PassProgress progress(state);
   while ((status = ReadReflection(state, scan.seq_no + 1)) == kReadOk) {
     if (count < kMaxBackgroundPoints) points[count++] = {scan.two_theta, EndBackground(scan) * scan.count_scale};
+    progress.Update();
   }
+  progress.Show();
   if (status == kReadError) return;
   state.files.data.Rewind();
 

@@ -32,6 +32,8 @@ void DataFileFailed(ProgramState& state, const ReadError& error) {
   state.files.data.Close();
   state.files.data_open = false;
   state.files.read_error = error;
+  state.files.reflection_count = -1;
+  state.files.reflection_ends.clear();
   tk::SetString(state.widgets.data_file_field, "");
   tk::SetString(state.widgets.title_field, "");
   SetDataFileOpen(state, false);
@@ -85,6 +87,43 @@ std::vector<int> FileSequenceNumbers(ProgramState& state, int before) {
   }
   data.SetPosition(place);
   return numbers;
+}
+
+void CountFileReflections(ProgramState& state) {
+  FileState& f = state.files;
+  f.reflection_count = -1;
+  f.reflection_ends.clear();
+  if (!f.data_open) return;
+  textfile::LineSource& data = f.data;
+  const std::size_t place = data.Position();
+  DataSet set = state.data_set;
+  // Every reflection counts, the weak ones a pass may skip too: the place in
+  // the file measures progress, not what a pass keeps.
+  set.skip_weak = 0;
+  RunParameters params = state.params;
+  auto scan = std::make_unique<ScanReflection>();
+  const ReaderParts parts{data, set, params, *scan};
+  std::vector<std::uint32_t> ends;
+  data.Rewind();
+  bool whole = !ReadScanHeader(parts, f.data_file_name).Failed();
+  while (whole) {
+    const ReadResult read = ReadNextReflection(parts, scan->seq_no + 1);
+    if (read.status == kEndOfData) break;
+    whole = read.status == kReadOk || read.status == kReadFailed;
+    if (whole) ends.push_back(static_cast<std::uint32_t>(data.Position()));
+  }
+  data.SetPosition(place);
+  if (!whole) return;
+  f.reflection_ends = std::move(ends);
+  f.reflection_count = static_cast<int>(f.reflection_ends.size());
+}
+
+int ReflectionsPassed(const ProgramState& state) {
+  const FileState& f = state.files;
+  if (f.reflection_count < 0 || !f.data_open) return -1;
+  const auto at = static_cast<std::uint32_t>(f.data.Position());
+  return static_cast<int>(std::upper_bound(f.reflection_ends.begin(), f.reflection_ends.end(), at) -
+                          f.reflection_ends.begin());
 }
 
 std::string Ranges(const std::vector<int>& numbers) {

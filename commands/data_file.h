@@ -34,6 +34,15 @@ void ReadReflectionAgain(ProgramState& state);
 // them). The file's place and the reflection in memory are left as they are.
 std::vector<int> FileSequenceNumbers(ProgramState& state, int before = std::numeric_limits<int>::max());
 
+// Counts the reflections of the open data file in a pass of its own (read,
+// not fitted, nothing kept but where each ends) into state.files; the file's
+// place and the reflection in memory are left as they are. A file damaged
+// further on is left uncounted: the run that meets the damage ends there.
+void CountFileReflections(ProgramState& state);
+// The reflections of the counted file up to the reading position: how far
+// a pass has come. -1 when the file is not counted.
+int ReflectionsPassed(const ProgramState& state);
+
 // "1-13, 20, 25-30": sorted numbers as ranges.
 std::string Ranges(const std::vector<int>& numbers);
 

@@ -115,6 +115,8 @@ void OpenDataFile(ProgramState& state) {
     f.data.Close();
     f.data_open = false;
   }
+  f.reflection_count = -1;
+  f.reflection_ends.clear();
   tk::SetBrowseTitle("Open Data File");
   tk::BrowseResult chosen;
   for (;;) {
@@ -138,6 +140,8 @@ void OpenDataFile(ProgramState& state) {
   if (!RewindDataFile(state)) return;
   if (ReadReflection(state, 1) == kReadError) return;
   tk::SetString(state.widgets.title_field, state.data_set.title);
+  // The count a pass's progress is measured against.
+  if (state.count_reflections) CountFileReflections(state);
 }
 
 int FormatFromName(std::string_view name) {

@@ -7,6 +7,8 @@
 
 #include "commands/data_file.h"
 #include "commands/fitting.h"
+#include "commands/progress.h"
+#include "commands/run_end.h"
 #include "common/constants.h"
 #include "fit/fit_reflection.h"
 #include "toolkit/toolkit.h"
@@ -108,6 +110,7 @@ void RunPreprocessing(ProgramState& state) {
                 kWAngle1 + 3})
     tk::WidgetStatus(w.main[n], tk::kActive);
   SetRunning(w, true);
+  PassProgress progress(state);
   for (;;) {
     switch (tk::Wait()) {
       case kCodeClosed:
@@ -119,13 +122,16 @@ void RunPreprocessing(ProgramState& state) {
         return;
       case kCodeStop:
         SetRunning(w, false);
+        progress.Show();
         break;
       case kCodeGo:
         SetRunning(w, true);
+        progress.Resume();
         break;
       case kCodeTimer:
         switch (ProcessOne(state, threshold)) {
           case Step::kGoOn:
+            progress.Update();
             break;
           case Step::kListFull:
           case Step::kReadError:
@@ -134,9 +140,13 @@ void RunPreprocessing(ProgramState& state) {
             return;
           case Step::kEndOfData:
             tk::SetCallTime(50, 0);
+            progress.Show();
             RestoreMainWindow(state);
             SetPreprocessedState(state, 1);
             WriteClassificationSummary(state);
+            ShowRunEnd(state, "Preprocess of " + state.files.data_file_name + ": end of input data file",
+                       {std::to_string(state.preprocessed_list.count) +
+                        " reflections kept for Calc UB and Calc FWHM; nothing is written"});
             return;
         }
         break;

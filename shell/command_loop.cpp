@@ -13,6 +13,7 @@
 #include "commands/parameter_dialogs.h"
 #include "commands/preprocessing.h"
 #include "commands/reduce_dialog.h"
+#include "commands/run_end.h"
 #include "common/read_error.h"
 #include "toolkit/toolkit.h"
 #include "ui/user_interface.h"
@@ -75,6 +76,12 @@ bool RunHandler(ProgramState& state, int code) {
       return true;
     case kCodeReduce:
       ReduceToShelx(state);
+      return true;
+    case kCodeRunEndReport:
+      OpenReportFromRunEnd(state);
+      return true;
+    case kCodeRunEndClose:
+      CloseRunEnd(state);
       return true;
     default:
       return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -75,6 +76,13 @@ struct FileState {
   bool log_failed = false;
   // Why the data file was last closed by a read error; cleared when one opens.
   std::optional<ReadError> read_error;
+  // The open data file's reflections, counted by a quick pass when it
+  // opened; -1 when not counted (or the pass met a damaged reflection).
+  int reflection_count = -1;
+  // The reading position just after each of them, in file order: a pass's
+  // place in the file says how many reflections it has passed, the weak
+  // ones it skips included.
+  std::vector<std::uint32_t> reflection_ends;
 
   textfile::LineSource data;
   textfile::LineSource parameters;

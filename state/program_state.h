@@ -58,6 +58,9 @@ struct ProgramState {
   // Fitting time one timer tick of an automatic run may take, in ms; 0 fits
   // one reflection a tick (the headless runs, whose steps count ticks).
   int tick_budget_ms = 5;
+  // Count the reflections of a data file as it opens, for the progress of
+  // the passes over it; false where no one would see the progress.
+  bool count_reflections = true;
   PreprocessedList preprocessed_list;
   OrientationState orientation;
 

@@ -157,6 +157,12 @@ struct Widgets {
   std::array<int, kSummaryRows> summary_rows{};
   int summary_page = 0;
   int summary_ok = 0, summary_more = 0;
+
+  // "End of Run": the classification summary of the pass just ended and the
+  // reflections it did not write; it stays up until closed.
+  int run_end_dialog = 0;
+  int run_end_text = 0;
+  int run_end_report = 0, run_end_close = 0;
 };
 
 }  // namespace kalvex

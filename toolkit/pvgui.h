@@ -72,6 +72,9 @@ int ListBoxStatus(int list);
 void ListBoxSelect(int list, int entry);
 int AddIcon(int window, int x, int y, int w, int h, int* handle);
 int AddStatusBar(int window, const char* text, int text_len, int* handle);
+/* Read-only lines in a fixed-pitch font, filled by SetString with "\n"
+ * between lines; it scrolls when they do not fit. */
+int AddTextBlock(int window, int x, int y, int w, int h, int* handle);
 int GraphicsFrame(int window, int x, int y, int w, int h, int* handle);
 
 /* values */

@@ -48,6 +48,7 @@ const char* KindName(Kind kind) {
     case Kind::kIcon: return "icon";
     case Kind::kStatusBar: return "status bar";
     case Kind::kFrame: return "graphics frame";
+    case Kind::kTextBlock: return "text block";
     case Kind::kNone: break;
   }
   return "unknown widget";
@@ -93,7 +94,7 @@ int Len(std::string_view s) { return static_cast<int>(s.size()); }
 constexpr std::initializer_list<Kind> kWindows = {Kind::kMaster, Kind::kDialog};
 constexpr std::initializer_list<Kind> kNumberFields = {Kind::kValue};
 constexpr std::initializer_list<Kind> kTextWidgets = {Kind::kLabel, Kind::kTextField, Kind::kStatusBar,
-                                                      Kind::kButton, Kind::kToggle};
+                                                      Kind::kButton, Kind::kToggle, Kind::kTextBlock};
 constexpr std::initializer_list<Kind> kToggles = {Kind::kToggle};
 constexpr std::initializer_list<Kind> kAny = {};
 
@@ -246,6 +247,12 @@ int AddStatusBar(int window, std::string_view text) {
   ::AddStatusBar(window, text.data(), Len(text), &h);
   return Remember(h, Kind::kStatusBar);
 }
+int AddTextBlock(int window, Box b) {
+  if (!Check("AddTextBlock", window, kWindows)) return 0;
+  int h = 0;
+  ::AddTextBlock(window, b.x, b.y, b.w, b.h, &h);
+  return Remember(h, Kind::kTextBlock);
+}
 int AddFrame(int window, Box b) {
   if (!Check("GraphicsFrame", window, kWindows)) return 0;
   int h = 0;
@@ -351,6 +358,12 @@ void DrawString(int frame, float x, float y, std::string_view text) {
 }
 void UpdateFrame(int frame) {
   if (Check("UpdateFrame", frame, {Kind::kFrame})) ::UpdateFrame(frame);
+  ::WinFlush();
+}
+
+void ShowStatus(int status_bar, std::string_view text) {
+  if (!Check("ShowStatus", status_bar, {Kind::kStatusBar})) return;
+  ::SetString(status_bar, text.data(), Len(text));
   ::WinFlush();
 }
 

@@ -30,6 +30,7 @@ enum class Kind {
   kIcon,
   kStatusBar,
   kFrame,
+  kTextBlock,
 };
 
 // A position and size in layout-grid units.
@@ -73,6 +74,9 @@ int ListBoxSelected(int list);
 void ListBoxSelect(int list, int entry);
 int AddIcon(int window, Box box);
 int AddStatusBar(int window, std::string_view text);
+// Read-only lines ("\n" between them) in a fixed-pitch font, so that the
+// columns of a table line up; SetString fills it.
+int AddTextBlock(int window, Box box);
 int AddFrame(int window, Box box);
 
 void SetNumber(int widget, float value);
@@ -88,6 +92,10 @@ int GetToggle(int widget);
 // `on_no_window` when no window exists.
 int Wait();
 void SetCallTime(int interval, int code);
+
+// Puts `text` in the status bar and lets the screen show it now, also from
+// inside a pass that does not return to the wait.
+void ShowStatus(int status_bar, std::string_view text);
 
 void ErrorBox(std::string_view title, std::string_view message);
 void GeneralMessage(std::string_view title, std::string_view message, int style = 3, int default_reply = 0);

@@ -59,6 +59,8 @@ constexpr int kCodeReduceQuit = 681;
 constexpr int kCodeReduceGo = 682;
 constexpr int kCodeSummaryOk = 683;
 constexpr int kCodeSummaryMore = 684;
+constexpr int kCodeRunEndReport = 691;
+constexpr int kCodeRunEndClose = 692;
 
 // Main-window button codes of the fitting controls.
 constexpr int kCodePrevious = 102;

@@ -4,6 +4,7 @@
 
 #include "toolkit/toolkit.h"
 #include "ui/reduce_dialog.h"
+#include "ui/run_end_dialog.h"
 
 namespace kalvex {
 
@@ -286,6 +287,7 @@ bool BuildUserInterface(ProgramState& state) {
   BuildResultsDialog(w);
   BuildSmallBoxes(w);
   BuildReduceDialogs(w);
+  BuildRunEndDialog(w);
   tk::WindowDraw(w.main_window);
   return true;
 }

@@ -22,8 +22,8 @@ struct CommandRun {
   std::string out;  // stdout and stderr together
 };
 
-CommandRun Kalvex(const std::string& arguments) {
-  const std::string command = std::string(KALVEX_COMMAND) + " " + arguments + " 2>&1";
+CommandRun RunCommand(const std::string& command_line) {
+  const std::string command = command_line + " 2>&1";
   CommandRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
@@ -33,6 +33,7 @@ CommandRun Kalvex(const std::string& arguments) {
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return run;
 }
+CommandRun Kalvex(const std::string& arguments) { return RunCommand(std::string(KALVEX_COMMAND) + " " + arguments); }
 
 fs::path ExampleCopy(const std::string& name) {
   const fs::path dir = testing::ScratchDir(name);
@@ -92,6 +93,26 @@ TEST(KalvexCommand, IntegratesTheBundledExample) {
   EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 642u);
   ASSERT_EQ(Kalvex(again + " --replace").status, 0);
   EXPECT_EQ(testing::ReadLines(dir / "example.int").size(), 321u);
+}
+
+// Progress goes to a terminal (here one that `script` makes) as one line a
+// pass, rewritten in place; to a pipe, none of it.
+TEST(KalvexCommand, ShowsProgressOnATerminalOnly) {
+  const fs::path dir = ExampleCopy("kalvex_progress");
+  const std::string args = "integrate " + (dir / "example.dca").string() + " --par " +
+                           (dir / "example.par").string() + " --replace --preprocess";
+  const CommandRun piped = Kalvex(args);
+  ASSERT_EQ(piped.status, 0) << piped.out;
+  EXPECT_EQ(piped.out.find("321 reflections"), std::string::npos) << piped.out;
+  const CommandRun shown = RunCommand("script -qec '" + std::string(KALVEX_COMMAND) + " " + args + " >/dev/null' /dev/null");
+  ASSERT_EQ(shown.status, 0) << shown.out;
+  // Preprocessing from the first reflection, then the integration from the
+  // one in memory, each ended at the count; the terminal ends lines "\r\n".
+  EXPECT_EQ(shown.out.find("\r0 of 321 reflections"), 0u) << shown.out;
+  const std::size_t second = shown.out.find("\r\n\r1 of 321 reflections");
+  EXPECT_NE(shown.out.rfind("\r321 of 321 reflections", second), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("\r321 of 321 reflections", second), std::string::npos) << shown.out;
+  EXPECT_EQ(shown.out.substr(shown.out.size() - 2), "\r\n");
 }
 
 // Results that cannot be written are an error that names the file and the

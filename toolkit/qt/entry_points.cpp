@@ -12,12 +12,15 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -458,6 +461,38 @@ int AddStatusBar(int window, const char* text, int text_len, int* handle) {
   return Create(std::move(item), handle);
 }
 
+int AddTextBlock(int window, int x, int y, int w, int h, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  auto* block = new QPlainTextEdit(area);
+  block->setReadOnly(true);
+  block->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // The system's fixed font where it has one; some platforms name none, and
+  // then any typewriter face will do. The size is the program's own.
+  // Judged by the widths of its letters: fontconfig does not mark every
+  // fixed-pitch face as one.
+  const auto fixed_pitch = [](const QFont& f) {
+    const QFontMetricsF m(f);
+    return m.horizontalAdvance(QStringLiteral("iiii")) == m.horizontalAdvance(QStringLiteral("MMMM"));
+  };
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!fixed_pitch(fixed)) {
+    fixed = QFont(QStringLiteral("monospace"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+  }
+  fixed.setPointSizeF(QApplication::font().pointSizeF());
+  block->setFont(fixed);
+  block->setFocusPolicy(pvgui_qt::kDisplayFocus);
+  Item item;
+  item.kind = Kind::kTextBlock;
+  item.widget = block;
+  item.grid = QRect(x, y, w, h);
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
 int GraphicsFrame(int window, int x, int y, int w, int h, int* handle) {
   QWidget* area = WindowArea(window);
   if (!area) return 0;
@@ -506,6 +541,8 @@ void SetString(int widget, const char* text, int text_len) {
   if (auto* field = qobject_cast<QLineEdit*>(it->widget)) {
     field->setText(s);
     field->setCursorPosition(0);
+  } else if (auto* block = qobject_cast<QPlainTextEdit*>(it->widget)) {
+    block->setPlainText(s);
   } else if (auto* label = qobject_cast<QLabel*>(it->widget)) {
     label->setText(s.left(PVGUI_MAX_LABEL));
     // A longer caption takes the room it needs, as far as its window allows.
@@ -524,6 +561,8 @@ void GetString(int widget, char* text, int text_len) {
   if (it && it->widget) {
     if (auto* field = qobject_cast<QLineEdit*>(it->widget))
       s = field->text();
+    else if (auto* block = qobject_cast<QPlainTextEdit*>(it->widget))
+      s = block->toPlainText();
     else if (auto* label = qobject_cast<QLabel*>(it->widget))
       s = label->text();
     else if (auto* button = qobject_cast<QAbstractButton*>(it->widget))

@@ -40,6 +40,7 @@ enum class Kind {
   kIcon,
   kStatusBar,
   kFrame,
+  kTextBlock,
 };
 
 // What a handle stands for: a window, a menu part or a widget.

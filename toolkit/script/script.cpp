@@ -28,6 +28,7 @@ struct Widget {
   int radio_box = 0;  // for a radio toggle: its box
   bool window = false;
   bool shown = false;
+  bool status_bar = false;
   std::vector<std::string> entries;
   int selected = 0;
   std::vector<DrawOp> drawing;
@@ -56,6 +57,7 @@ struct Toolkit {
   std::function<void(const MessageBox&)> box_observer;
   std::function<int()> idle;
   std::function<void()> tick_observer;
+  std::function<void(const std::string&)> status_observer;
   int idle_calls = 0;
   int timer_code = 0;
   int ticks = 0;  // timer codes given since the last scripted step
@@ -226,6 +228,9 @@ void QueueCall(std::function<void()> call) {
 std::size_t PendingSteps() { return T().steps.size(); }
 void SetIdleHandler(std::function<int()> handler) { T().idle = std::move(handler); }
 void SetTickObserver(std::function<void()> observer) { T().tick_observer = std::move(observer); }
+void SetStatusObserver(std::function<void(const std::string&)> observer) {
+  T().status_observer = std::move(observer);
+}
 
 const std::vector<MessageBox>& Boxes() { return T().boxes; }
 void ClearBoxes() { T().boxes.clear(); }
@@ -432,6 +437,12 @@ int AddStatusBar(int window, const char* text, int text_len, int* handle) {
   Widget w;
   w.parent = window;
   w.text = Arg(text, text_len, PVGUI_MAX_LABEL);
+  w.status_bar = true;
+  return Create(std::move(w), handle);
+}
+int AddTextBlock(int window, int, int, int, int, int* handle) {
+  Widget w;
+  w.parent = window;
   return Create(std::move(w), handle);
 }
 int GraphicsFrame(int window, int, int, int, int, int* handle) {
@@ -465,7 +476,10 @@ float GetNumber(int widget) {
   return GetCheckedNumber(widget, &value) ? value : 0.0f;
 }
 void SetString(int widget, const char* text, int text_len) {
-  if (Widget* w = Find(widget)) w->text = Arg(text, text_len, PVGUI_MAX_FIELD);
+  Widget* w = Find(widget);
+  if (!w) return;
+  w->text = Arg(text, text_len, PVGUI_MAX_FIELD);
+  if (w->status_bar && T().status_observer) T().status_observer(w->text);
 }
 void GetString(int widget, char* text, int text_len) {
   const Widget* w = Find(widget);

@@ -40,6 +40,9 @@ void SetIdleHandler(std::function<int()> handler);
 // Called each time the wait gives the timer's code (the batch command shows
 // its progress from here).
 void SetTickObserver(std::function<void()> observer);
+// Called with the status bar's text each time the program sets it (the
+// batch command's terminal line follows it).
+void SetStatusObserver(std::function<void(const std::string&)> observer);
 
 // --- what the program showed -----------------------------------------------
 struct MessageBox {
