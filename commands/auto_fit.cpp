@@ -162,8 +162,11 @@ void AutoFit(ProgramState& state) {
       FlushIntegrated(state);
       return;
     }
-    PlotScan(state);
-    ShowFitResults(state);
+    // A batch run's window is seen by no one: its fields need not follow.
+    if (state.plot.drawn) {
+      PlotScan(state);
+      ShowFitResults(state);
+    }
   }
 }
 
