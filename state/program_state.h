@@ -18,15 +18,12 @@
 
 namespace kalvex {
 
-// Where the scan plot scales to; replaced after each drawing by the frame's
-// enquired bounds.
+// The frame bounds the scan plot fills; replaced after each drawing by the
+// frame's enquired bounds.
 struct PlotGeometry {
-  float bottom = 20.0f;
   float width = 300.0f;
   float top = 200.0f;
   float left = 0.0f;
-  float x_scale = 0.0f;
-  float y_scale = 0.0f;
   bool drawn = true;  // false where no one sees the plot (a batch run)
 };
 
