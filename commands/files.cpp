@@ -128,6 +128,7 @@ void OpenDataFile(ProgramState& state) {
   f.browse_dir = chosen.directory;
   f.data_open = true;
   f.read_error.reset();
+  state.session_record.ForgetReflections();
   SetPreprocessedState(state, 0);
   ChooseInputFormat(state);
   SetDataFileOpen(state, true);

@@ -8,6 +8,7 @@
 
 #include "commands/data_file.h"
 #include "commands/orientation.h"
+#include "commands/report.h"
 #include "common/fixed_fields.h"
 #include "fit/background.h"
 #include "fit/fit_reflection.h"
@@ -110,6 +111,7 @@ bool WriteIntegrated(ProgramState& state) {
     return false;
   }
   f.written.Insert(state.scan.seq_no);
+  NoteReflection(state);
   return true;
 }
 

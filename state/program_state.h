@@ -14,6 +14,7 @@
 #include "state/preprocessed_list.h"
 #include "state/run_parameters.h"
 #include "state/scan_reflection.h"
+#include "state/session_record.h"
 #include "state/widgets.h"
 
 namespace kalvex {
@@ -57,6 +58,8 @@ struct ProgramState {
   int tick_budget_ms = 5;
   PreprocessedList preprocessed_list;
   OrientationState orientation;
+  // What the diagnostics report of the session shows.
+  SessionRecord session_record;
 
   // Set by a command that met the end of the program (the main window
   // closed, or a fatal error with its message); the command loop ends the
