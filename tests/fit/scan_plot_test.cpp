@@ -7,7 +7,9 @@
 #include <cmath>
 #include <string>
 
-#include "tests/support/headless.h"
+#include "common/fixed_fields.h"
+#include "shell/command_loop.h"
+#include "tests/end_to_end/harness.h"
 
 namespace kalvex {
 namespace {
@@ -212,6 +214,49 @@ TEST_F(ScanPlotTest, DrawingFillsTheBoundsEnquiredBefore) {
     PlotScan(*state);
     for (const Op& op : script::Drawing(frame)) EXPECT_TRUE(std::isfinite(op.x) && std::isfinite(op.y));
   }
+}
+
+// The text line of each scan an automatic run stops at against the record
+// the run wrote last: hkl, sequence number, I +- sigma and the status letters.
+TEST_F(ScanPlotTest, TextLineMatchesTheRecordWritten) {
+  simulate::GeneratorOptions options;
+  options.reflections = 40;
+  const auto files = testing::MakeXcaliburSet(testing::TestName(), options);
+  testing::OpenSimulated(*state, files);
+  int looked = 0;
+  auto look = [&] {
+    std::string caption;
+    for (const Drawn& d : Of(plot::kInkAxes, true))
+      if (d.ops[0].text.starts_with("hkl ")) caption = d.ops[0].text;
+    const auto lines = testing::ReadLines(files.dir / "set.int");
+    ASSERT_FALSE(lines.empty());
+    const std::string& record = lines.back();
+    SCOPED_TRACE(caption + "\n" + record);
+    std::array<int, 3> hkl{};
+    int seq = 0;
+    float intensity = 0, sigma = 0;
+    ASSERT_EQ(std::sscanf(caption.c_str(), "hkl %d %d %d  \xC2\xB7  #%d  \xC2\xB7  I = %f \xC2\xB1 %f", &hkl[0], &hkl[1],
+                          &hkl[2], &seq, &intensity, &sigma),
+              6);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(hkl[i], fields::ReadInt(record, 1 + 3 * i, 3).value_or(-999));
+    EXPECT_EQ(seq, static_cast<int>(fields::ReadReal(record, 62, 7, 0).value_or(0)) / 10);
+    const float written_i = fields::ReadReal(record, 43, 11, 0).value_or(-1);
+    const float written_sigma = fields::ReadReal(record, 55, 7, 0).value_or(-1);
+    EXPECT_NEAR(intensity, written_i, 0.05f + 1e-6f * std::fabs(written_i));
+    EXPECT_NEAR(sigma, written_sigma, 0.05f + 1e-6f * written_sigma);
+    const std::string code(fields::TrimRight(record.substr(70, 6)));
+    EXPECT_TRUE(caption.ends_with("\xC2\xB7  " + code.substr(code.find_first_not_of(' '))));
+    ++looked;
+  };
+  script::QueueClick(kCodePeakQuit);
+  script::QueueClick(kCodeGo);
+  for (int ticks : {3, 9, 17}) {
+    script::QueueClick(kCodeStop, ticks);
+    script::QueueCall(look);
+    script::QueueClick(kCodeGo);
+  }
+  DispatchCommand(*state, kCodeAutoFit);
+  EXPECT_EQ(looked, 3);
 }
 
 TEST_F(ScanPlotTest, MainWindowShowsTheReflection) {
