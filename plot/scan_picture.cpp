@@ -27,7 +27,7 @@ std::string ScanCaption(const std::array<int, 3>& hkl, int seq_no, float intensi
   while (!code.empty() && code.back() == ' ') code.pop_back();
   while (!code.empty() && code.front() == ' ') code.erase(0, 1);
   char text[160];
-  std::snprintf(text, sizeof text, "hkl %d %d %d   #%d   I = %.1f \xC2\xB1 %.1f   Rwp %.3f   %s", hkl[0], hkl[1],
+  std::snprintf(text, sizeof text, "hkl %d %d %d  \xC2\xB7  #%d  \xC2\xB7  I = %.1f \xC2\xB1 %.1f  \xC2\xB7  Rwp %.3f  \xC2\xB7  %s", hkl[0], hkl[1],
                 hkl[2], seq_no, intensity, sigma, rwp, code.c_str());
   return text;
 }
@@ -36,7 +36,7 @@ ScanLayout LayOutScan(float left, float bottom, float width, float height) {
   ScanLayout l;
   // The left margin holds the tick labels; the top the text line.
   l.x0 = left + 0.10f * width;
-  l.x1 = left + 0.985f * width;
+  l.x1 = left + 0.965f * width;
   l.main1 = bottom + 0.845f * height;
   l.main0 = bottom + 0.36f * height;
   l.strip1 = bottom + 0.30f * height;
