@@ -215,6 +215,8 @@ void OpenOutputFile(ProgramState& state) {
   f.output_file_name = name;
   f.output_path = AbsolutePath(name);
   f.written.Clear();
+  // The report, like the list of what was written, follows the new file.
+  state.session_record.ForgetReflections();
   f.output_open = true;
   tk::SetString(w.output_file_field, name);
   tk::WidgetStatus(w.output_label, tk::kActive);

@@ -64,8 +64,8 @@ struct SessionRecord {
   bool orientation_refined = false;
   std::vector<OmegaResidual> omega;
 
-  // A new data file starts a new report; the FWHM line and the orientation
-  // stay, as the session keeps them.
+  // A new data file or intensity file starts a new report; the FWHM line
+  // and the orientation stay, as the session keeps them.
   void ForgetReflections() {
     accepted.clear();
     standards.clear();
