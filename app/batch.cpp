@@ -14,6 +14,7 @@
 
 #include "commands/data_file.h"
 #include "commands/files.h"
+#include "commands/report.h"
 #include "common/file_names.h"
 #include "scan/reflection_input.h"
 #include "shell/command_loop.h"
@@ -179,6 +180,14 @@ int RunBatch(const BatchOptions& opt) {
   const std::string format = opt.input_format.empty() ? FormatName(FormatFromName(data.name)) : opt.input_format;
   if (format.empty()) Fail("cannot tell the format of " + data.name + " from its name: give --input-format", 2);
   CheckOutput(opt, data, parameters, output);
+  // The browsers make other directories current: the report's name is fixed now.
+  const std::string report = opt.report.empty() ? std::string() : fileio::AbsolutePath(opt.report);
+  for (const fs::path& other : {fs::path(data.directory) / data.name, fs::path(parameters.directory) / parameters.name,
+                                fs::path(output.directory) / output.name,
+                                fs::path(data.directory) / LogFileName(data.name)}) {
+    if (!report.empty() && fileio::SameFile(report, other.string()))
+      Fail(report + " is an input, the intensity file or the log of this run: give another --report", 2);
+  }
 
   script::Reset();
   tk::ResetRegistry();
@@ -303,6 +312,11 @@ int RunBatch(const BatchOptions& opt) {
 
   for (const std::string& line : ClassificationSummary(state.data_set.input_class, state.fit)) {
     std::printf("%s\n", line.c_str());
+  }
+  if (!report.empty()) {
+    const std::string error = WriteSessionReport(state, report);
+    if (!error.empty()) Fail("cannot write " + error, 1);
+    std::printf("\nReport %s\n", report.c_str());
   }
   std::printf("\nWrote %s\n      %s\n", state.files.output_path.c_str(), state.files.log_path.c_str());
   tk::Exit();

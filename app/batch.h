@@ -31,6 +31,8 @@ struct BatchOptions {
   std::string system;  // empty: unconstrained
   bool offsets = false;
   bool omega_zero = false;
+  // The diagnostics report written after the run (HTML); empty for none.
+  std::string report;
 };
 
 // Runs the integration; never returns (the program ends as the window's

@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
   integrate->add_flag("--calc-background", opt.calc_background,
                       "build the background table and exponential fit from the data first (\"Calc Background\")");
   integrate->add_flag("--quiet", opt.quiet, "no progress on stderr");
+  integrate->add_option("--report", opt.report,
+                        "write a diagnostics report (HTML with its plots, needs no network) to this file after the run");
   auto* preprocess = integrate->add_flag(
       "--preprocess", opt.preprocess,
       "first make a preprocessing pass that keeps the strong reflections (\"Preprocess\")");

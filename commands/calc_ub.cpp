@@ -73,6 +73,9 @@ void RefineAndReport(ProgramState& state, const RefinementOptions& options) {
                     u[0][1] * (u[1][0] * u[2][2] - u[1][2] * u[2][0]) +
                     u[0][2] * (u[1][0] * u[2][1] - u[1][1] * u[2][0]);
   o.corrections_valid = det != 0.0f && std::isfinite(det);
+  SessionRecord& record = state.session_record;
+  record.orientation_refined = o.corrections_valid;
+  record.omega.clear();
 
   const std::string head = "   H   K   L  2THETA   OM(FIT)    CHI      PHI   ";
   if (options.offsets) {
@@ -103,6 +106,7 @@ void RefineAndReport(ProgramState& state, const RefinementOptions& options) {
       for (float v : {om_ub, del}) line += FormatReal(v, 9, 3);
     }
     log.Line(line);
+    if (o.corrections_valid) record.omega.push_back({angles[0], del});
     sum += std::fabs(del);
     largest = std::max(largest, std::fabs(del));
   }

@@ -131,6 +131,7 @@ void OpenDataFile(ProgramState& state) {
   f.browse_dir = chosen.directory;
   f.data_open = true;
   f.read_error.reset();
+  state.session_record.ForgetReflections();
   SetPreprocessedState(state, 0);
   ChooseInputFormat(state);
   SetDataFileOpen(state, true);
@@ -221,6 +222,8 @@ void OpenOutputFile(ProgramState& state) {
   f.output_path = AbsolutePath(name);
   f.written.Clear();
   f.pending_seq_nos.clear();
+  // The report, like the list of what was written, follows the new file.
+  state.session_record.ForgetReflections();
   f.output_open = true;
   tk::SetString(w.output_file_field, name);
   tk::WidgetStatus(w.output_label, tk::kActive);

@@ -8,6 +8,7 @@
 
 #include "commands/data_file.h"
 #include "commands/orientation.h"
+#include "commands/report.h"
 #include "common/fixed_fields.h"
 #include "fit/background.h"
 #include "fit/fit_reflection.h"
@@ -103,6 +104,7 @@ bool WriteIntegrated(ProgramState& state, Flush flush) {
   for (const std::string& line : lines) f.output.Line(line);
   f.written.Insert(state.scan.seq_no);
   f.pending_seq_nos.push_back(state.scan.seq_no);
+  NoteReflection(state);
   return FlushIntegrated(state, flush);
 }
 

@@ -187,6 +187,10 @@ void CalcFwhmLine(ProgramState& state) {
     return;
   }
   const FwhmLine line = FitFwhmLine(state.preprocessed_list);
+  SessionRecord& record = state.session_record;
+  record.fwhm_line = true;
+  record.fwhm_a = line.a;
+  record.fwhm_b = line.b;
   tk::SetNumber(w.fwhm_a, line.a);
   tk::SetNumber(w.fwhm_b, line.b);
   tk::SetNumber(w.fwhm_esd_a, line.esd_a);

@@ -1,5 +1,7 @@
 #include "commands/run_end.h"
 
+#include "commands/report.h"
+
 #include "common/fixed_fields.h"
 #include "scan/reflection_input.h"
 #include "toolkit/toolkit.h"
@@ -59,8 +61,6 @@ void CloseRunEnd(ProgramState& state) {
   tk::WindowAction(state.widgets.main_window);
 }
 
-void OpenReportFromRunEnd(ProgramState&) {
-  tk::GeneralMessage("WinKalvex", "No report is available for this run", 3, 0);
-}
+void OpenReportFromRunEnd(ProgramState& state) { SaveReport(state); }
 
 }  // namespace kalvex

@@ -21,9 +21,8 @@ std::string RunEndText(std::string_view heading, const std::vector<std::string>&
 void ShowRunEnd(ProgramState& state, std::string_view heading, const std::vector<std::string>& notes);
 void CloseRunEnd(ProgramState& state);  // kCodeRunEndClose
 
-// "Report..." of the dialog (kCodeRunEndReport): the one place the data-set
-// report is opened from the end of a run. No report writer is connected to
-// it yet, so it says there is none.
+// "Report..." of the dialog (kCodeRunEndReport): the data-set report of the
+// session, written where the browser says, as the File menu's "Report...".
 void OpenReportFromRunEnd(ProgramState& state);
 
 }  // namespace kalvex

@@ -13,6 +13,7 @@
 #include "commands/parameter_dialogs.h"
 #include "commands/preprocessing.h"
 #include "commands/reduce_dialog.h"
+#include "commands/report.h"
 #include "commands/run_end.h"
 #include "common/read_error.h"
 #include "toolkit/toolkit.h"
@@ -43,6 +44,9 @@ bool RunHandler(ProgramState& state, int code) {
       return true;
     case kCodeOpenOutput:
       OpenOutputFile(state);
+      return true;
+    case kCodeReport:
+      SaveReport(state);
       return true;
     case kCodePkvals:
       ShowPeakDefaults(state);

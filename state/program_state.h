@@ -14,19 +14,17 @@
 #include "state/preprocessed_list.h"
 #include "state/run_parameters.h"
 #include "state/scan_reflection.h"
+#include "state/session_record.h"
 #include "state/widgets.h"
 
 namespace kalvex {
 
-// Where the scan plot scales to; replaced after each drawing by the frame's
-// enquired bounds.
+// The frame bounds the scan plot fills; replaced after each drawing by the
+// frame's enquired bounds.
 struct PlotGeometry {
-  float bottom = 20.0f;
   float width = 300.0f;
   float top = 200.0f;
   float left = 0.0f;
-  float x_scale = 0.0f;
-  float y_scale = 0.0f;
   bool drawn = true;  // false where no one sees the plot (a batch run)
 };
 
@@ -63,6 +61,8 @@ struct ProgramState {
   bool count_reflections = true;
   PreprocessedList preprocessed_list;
   OrientationState orientation;
+  // What the diagnostics report of the session shows.
+  SessionRecord session_record;
 
   // Set by a command that met the end of the program (the main window
   // closed, or a fatal error with its message); the command loop ends the

@@ -61,6 +61,7 @@ struct Widgets {
   int menu_bar = 0;
   std::array<int, 4> menu_titles{};  // File, Integrate, Utilities, Parameters
   int menu_open_data = 0, menu_open_parameters = 0, menu_open_output = 0, menu_exit = 0;
+  int menu_report = 0;
   int menu_manual_fit = 0, menu_auto_fit = 0;
   int menu_preprocess = 0, menu_calc_ub = 0, menu_calc_background = 0, menu_calc_fwhm = 0;
   int menu_reduce = 0;

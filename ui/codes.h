@@ -10,6 +10,7 @@ constexpr int kCodeExit = 101;
 constexpr int kCodeOpenData = 312;
 constexpr int kCodeOpenParameters = 313;
 constexpr int kCodeOpenOutput = 314;
+constexpr int kCodeReport = 315;
 constexpr int kCodeMenuExit = 316;
 constexpr int kCodeManualFit = 321;
 constexpr int kCodeAutoFit = 322;

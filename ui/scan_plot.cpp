@@ -1,5 +1,5 @@
-// Drawing the current scan and its fit. Each drawing scales to the frame
-// bounds enquired during the previous one (300 x 200 before the first).
+// Drawing the current scan and its fit. Each drawing fills the frame bounds
+// enquired during the previous one (300 x 200 before the first).
 #include "ui/scan_plot.h"
 
 #include <algorithm>
@@ -10,20 +10,38 @@
 
 namespace kalvex {
 
-namespace {
+plot::ScanTrace CurrentTrace(const ProgramState& state) {
+  const ScanReflection& scan = state.scan;
+  const std::size_t n = static_cast<std::size_t>(std::clamp(scan.step_count, 0, kMaxSteps));
+  plot::ScanTrace trace;
+  trace.x = {scan.step_position.data(), n};
+  trace.counts = {scan.counts.data(), n};
+  trace.fit = {scan.calculated.data(), n};
+  trace.position = state.fit.peak.value[kPosition];
+  if (state.params.n_wavelengths == 2) trace.alpha2 = trace.position + scan.doublet_shift + scan.mono_term;
+  trace.standard = scan.standard_index > 0;
+  trace.caption = plot::ScanCaption(scan.hkl, scan.seq_no, state.fit.i_fit, state.fit.sigma_fit, state.fit.rwp,
+                                    std::string_view(scan.class_code.data(), scan.class_code.size()));
+  return trace;
+}
 
-constexpr float kTickFraction = 0.3f;  // tick length, of the plot height
-constexpr float kLabelSize = 5.0f;     // character size of the "STANDARD" label
-
-}  // namespace
-
-void PlotSeries(ProgramState& state, const float* x, const float* v, int n, int colour) {
-  const int frame = state.widgets.frame;
-  const PlotGeometry& g = state.plot;
-  if (n < 1) return;
-  tk::ChangePen(frame, colour);
-  tk::DrawMove(frame, 0.0f, g.bottom + v[0] * g.y_scale);
-  for (int i = 1; i < n; ++i) tk::DrawLine(frame, (x[i] - x[0]) * g.x_scale, g.bottom + v[i] * g.y_scale);
+void DrawPicture(int frame, const plot::Picture& picture) {
+  int colour = -1;
+  float size = -1;
+  for (const plot::Mark& mark : picture.marks) {
+    if (mark.points.empty()) continue;
+    if (mark.colour != colour || (mark.kind == plot::Mark::kText && mark.size != size)) {
+      tk::ChangePen(frame, mark.colour, mark.size);
+      colour = mark.colour;
+      size = mark.size;
+    }
+    if (mark.kind == plot::Mark::kText) {
+      tk::DrawString(frame, mark.points[0].x, mark.points[0].y, mark.text);
+      continue;
+    }
+    tk::DrawMove(frame, mark.points[0].x, mark.points[0].y);
+    for (std::size_t i = 1; i < mark.points.size(); ++i) tk::DrawLine(frame, mark.points[i].x, mark.points[i].y);
+  }
 }
 
 void PlotScan(ProgramState& state) {
@@ -31,45 +49,13 @@ void PlotScan(ProgramState& state) {
   PlotGeometry& g = state.plot;
   if (!g.drawn) return;
   const int frame = state.widgets.frame;
-  const int n = std::clamp(scan.step_count, 0, kMaxSteps);
-  const float* x = scan.step_position.data();
-
-  float ymax = scan.max_count;
-  for (int i = 0; i < n; ++i) ymax = std::max(ymax, scan.calculated[i]);
-  const float height = g.top - g.bottom;
-  // An empty scan, or one of a single step, lies flat on the baseline.
-  g.y_scale = ymax > 0.0f ? height / ymax : 0.0f;
-  const float span = n > 1 ? x[n - 1] - x[0] : 0.0f;
-  g.x_scale = span != 0.0f ? g.width / span : 0.0f;
-  const float width = g.width;
-  const float top = g.top;
+  const plot::Picture picture = plot::DrawScan(CurrentTrace(state), g.left, 0.0f, g.width - g.left, g.top,
+                                               kPlotTextSize);
 
   tk::ClearFrame(frame);
   float x_min = 0.0f, y_min = 0.0f, x_max = 0.0f, y_max = 0.0f;
   tk::GetFrameScale(frame, x_min, y_min, x_max, y_max);
-
-  tk::ChangePen(frame, kColourCounts);
-  tk::DrawMove(frame, 0.0f, g.bottom);
-  tk::DrawLine(frame, width, g.bottom);
-  if (n > 0) {
-    PlotSeries(state, x, scan.counts.data(), n, kColourCounts);
-    PlotSeries(state, x, scan.calculated.data(), n, kColourProfile);
-
-    tk::ChangePen(frame, kColourTicks);
-    const float tick_low = top - kTickFraction * height;
-    const float xp = (state.fit.peak.value[kPosition] - x[0]) * g.x_scale;
-    tk::DrawMove(frame, xp, top);
-    tk::DrawLine(frame, xp, tick_low);
-    if (state.params.n_wavelengths == 2) {
-      const float xa = std::min(xp + (scan.doublet_shift + scan.mono_term) * g.x_scale, width);
-      tk::DrawMove(frame, xa, tick_low);
-      tk::DrawLine(frame, xa, top);
-    }
-  }
-  if (scan.standard_index > 0) {
-    tk::ChangePen(frame, kColourStandard, kLabelSize);
-    tk::DrawString(frame, g.left + 5.0f, g.bottom * 0.5f, "STANDARD");
-  }
+  DrawPicture(frame, picture);
   tk::UpdateFrame(frame);
   g.left = x_min;
   g.width = x_max;

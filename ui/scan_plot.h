@@ -1,21 +1,28 @@
 // The scan plot: the current reflection's counts and fitted profile in the
-// main window's graphics frame, with the main window's hkl, sequence and
-// angle fields.
+// main window's graphics frame, with axes, a residual strip and a text line,
+// and the main window's hkl, sequence and angle fields.
 #pragma once
 
+#include "plot/picture.h"
 #include "state/program_state.h"
 
 namespace kalvex {
 
 // Colour indices of the plot.
-constexpr int kColourCounts = 1;
-constexpr int kColourStandard = 2;
-constexpr int kColourProfile = 5;
-constexpr int kColourTicks = 7;
+constexpr int kColourCounts = plot::kInkCounts;
+constexpr int kColourStandard = plot::kInkStandard;
+constexpr int kColourProfile = plot::kInkProfile;
+constexpr int kColourTicks = plot::kInkTicks;
+
+// Character size of the plot's labels and text line.
+constexpr float kPlotTextSize = 3.5f;
 
 void PlotScan(ProgramState& state);
 
-// One polyline of n values v at the step positions x, in the plot's current scaling.
-void PlotSeries(ProgramState& state, const float* x, const float* v, int n, int colour);
+// The current reflection's scan and fit as the plot draws them.
+plot::ScanTrace CurrentTrace(const ProgramState& state);
+
+// Draws a picture through the frame's display list.
+void DrawPicture(int frame, const plot::Picture& picture);
 
 }  // namespace kalvex

@@ -60,6 +60,7 @@ void BuildMenus(Widgets& w) {
   w.menu_open_data = tk::AddMenuEntry(pulls[0], "Open data file", kCodeOpenData);
   w.menu_open_parameters = tk::AddMenuEntry(pulls[0], "Open parameter file", kCodeOpenParameters);
   w.menu_open_output = tk::AddMenuEntry(pulls[0], "Open output file", kCodeOpenOutput);
+  w.menu_report = tk::AddMenuEntry(pulls[0], "Report...", kCodeReport);
   tk::AddMenuSeparator(pulls[0]);
   w.menu_exit = tk::AddMenuEntry(pulls[0], "Exit", kCodeMenuExit);
   w.menu_manual_fit = tk::AddMenuEntry(pulls[1], "Manual profile fit", kCodeManualFit);

@@ -2,7 +2,9 @@
 // scale to pixels, in the pens of the scan plot.
 #include "toolkit/qt/frame.h"
 
+#include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -25,6 +27,7 @@ QColor Colour(int index) {
     case 6: return QColor(0, 160, 170);
     case 7: return QColor(190, 0, 190);
     case 8: return QColor(230, 130, 0);
+    case 10: return QColor(222, 222, 222);
     default: return QColor(90, 90, 90);
   }
 }
@@ -36,6 +39,8 @@ QPen PenOf(int index) {
   QColor colour = Colour(index);
   double width = 1.75;
   if (index == 1) width = 1.5;
+  // Axes and the light lines at their ticks stay behind the data.
+  if (index >= 9) width = 1.0;
   if (index == 5) {
     width = 6.0;
     colour.setAlpha(120);
@@ -56,8 +61,9 @@ void FrameWidget::paintEvent(QPaintEvent*) {
   const double sx = scale[2] != scale[0] ? area.width() / (scale[2] - scale[0]) : 1.0;
   const double sy = scale[3] != scale[1] ? area.height() / (scale[3] - scale[1]) : 1.0;
   auto map = [&](double x, double y) {
-    return QPointF(area.left() + (x - scale[0]) * sx, area.bottom() - (y - scale[1]) * sy);
+    return zoom * QPointF(area.left() + (x - scale[0]) * sx, area.bottom() - (y - scale[1]) * sy) + pan;
   };
+  p.setClipRect(rect().adjusted(1, 1, -1, -1));
   QPen pen = PenOf(1);
   double char_size = 1;
   QPointF at = map(scale[0], scale[1]);
@@ -90,6 +96,36 @@ void FrameWidget::paintEvent(QPaintEvent*) {
       }
     }
   }
+}
+
+void FrameWidget::wheelEvent(QWheelEvent* event) {
+  // One notch of the wheel zooms by a quarter, about the point under the pointer.
+  const double factor = std::pow(1.25, event->angleDelta().y() / 120.0);
+  const double next = std::clamp(zoom * factor, 1.0, 64.0);
+  const QPointF at = event->position();
+  pan = at - (at - pan) * (next / zoom);
+  zoom = next;
+  if (zoom == 1.0) pan = QPointF();
+  update();
+  event->accept();
+}
+
+void FrameWidget::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  dragging_ = true;
+  drag_from_ = event->position();
+}
+
+void FrameWidget::mouseMoveEvent(QMouseEvent* event) {
+  if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return QWidget::mouseMoveEvent(event);
+  pan += event->position() - drag_from_;
+  drag_from_ = event->position();
+  update();
+}
+
+void FrameWidget::mouseDoubleClickEvent(QMouseEvent*) {
+  dragging_ = false;
+  ResetView();
 }
 
 FrameWidget* FrameOf(int handle) {

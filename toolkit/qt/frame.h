@@ -1,7 +1,10 @@
 // The graphics frame of the Qt toolkit: the drawing calls since the last
-// ClearFrame kept as a display list, painted again whenever Qt asks.
+// ClearFrame kept as a display list, painted again whenever Qt asks. The
+// wheel zooms about the pointer, a drag pans, a double click shows the whole
+// again: a view over the list, which stays in the program's coordinates.
 #pragma once
 
+#include <QPointF>
 #include <QString>
 #include <QWidget>
 #include <vector>
@@ -29,8 +32,25 @@ class FrameWidget : public QWidget {
   }
   double scale[4] = {0.0, 0.0, 300.0, 200.0};  // x_min, y_min, x_max, y_max
 
+  // The view: pixels of the unzoomed painting p are shown at zoom * p + pan.
+  double zoom = 1.0;
+  QPointF pan;
+  void ResetView() {
+    zoom = 1.0;
+    pan = QPointF();
+    update();
+  }
+
  protected:
   void paintEvent(QPaintEvent*) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  QPointF drag_from_;
+  bool dragging_ = false;
 };
 
 // The frame of a graphics frame handle; nullptr for any other handle.

@@ -1,0 +1,110 @@
+#include "commands/report.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "common/file_names.h"
+#include "common/record_writer.h"
+#include "report/report.h"
+#include "toolkit/toolkit.h"
+
+namespace kalvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kReportFilter = "*.html|(Report)|*.*|(All)";
+
+// The least bad kept scan is in front of the heap: the one a worse one replaces.
+bool LessBad(const KeptScan& a, const KeptScan& b) { return a.rwp > b.rwp; }
+
+void KeepRejected(SessionRecord& r, const ProgramState& state) {
+  ++r.rejected_count;
+  const float rwp = state.fit.rwp;
+  auto& kept = r.rejected;
+  if (static_cast<int>(kept.size()) >= kKeptRejected) {
+    if (!(rwp > kept.front().rwp)) return;
+    std::pop_heap(kept.begin(), kept.end(), LessBad);
+    kept.pop_back();
+  }
+  if (kept.capacity() == 0) kept.reserve(kKeptRejected);
+  const ScanReflection& scan = state.scan;
+  KeptScan& k = kept.emplace_back();
+  k.hkl = scan.hkl;
+  k.seq_no = scan.seq_no;
+  k.intensity = state.fit.i_fit;
+  k.sigma = state.fit.sigma_fit;
+  k.rwp = rwp;
+  k.class_code = scan.class_code;
+  k.step_count = std::clamp(scan.step_count, 0, kMaxSteps);
+  k.position = state.fit.peak.value[kPosition];
+  k.doublet = state.params.n_wavelengths == 2;
+  k.alpha2 = k.position + scan.doublet_shift + scan.mono_term;
+  const int n = k.step_count;
+  std::copy_n(scan.step_position.begin(), n, k.x.begin());
+  std::copy_n(scan.counts.begin(), n, k.counts.begin());
+  std::copy_n(scan.calculated.begin(), n, k.fit.begin());
+  std::push_heap(kept.begin(), kept.end(), LessBad);
+}
+
+}  // namespace
+
+void NoteReflection(ProgramState& state) {
+  SessionRecord& r = state.session_record;
+  const ScanReflection& scan = state.scan;
+  const bool accepted = scan.class_code[1] != 'R';
+  if (scan.standard_index > 0) {
+    r.standards.push_back({scan.seq_no, scan.standard_index, state.fit.i_fit, state.fit.sigma_fit, accepted});
+  } else if (accepted) {
+    const float sigma = state.fit.sigma_fit;
+    r.accepted.push_back({scan.seq_no, scan.two_theta, state.fit.peak.value[kFwhm],
+                          sigma > 0 ? state.fit.i_fit / sigma : 0.0f});
+  }
+  if (!accepted) KeepRejected(r, state);
+  r.last_seq_no = scan.seq_no;
+}
+
+std::string WriteSessionReport(const ProgramState& state, const std::string& path) {
+  report::ReportInput input;
+  input.data_name = state.files.data_file_name;
+  input.title = state.data_set.title;
+  input.input_class = state.data_set.input_class;
+  input.outcome = state.fit.outcome;
+  input.record = &state.session_record;
+  const report::Report page = report::BuildReport(input);
+  textfile::RecordWriter out;
+  if (!out.Open(path, false)) return out.Error();
+  out.Line(page.html);
+  out.Flush();
+  out.Close();
+  return out.Error();
+}
+
+void SaveReport(ProgramState& state) {
+  FileState& f = state.files;
+  tk::SetBrowseTitle("Save Report");
+  const std::string proposed = f.data_file_name.empty() ? "report.html"
+                                                        : fs::path(f.data_file_name).replace_extension(".html").string();
+  const tk::BrowseResult chosen = tk::Browse(proposed, f.browse_dir, kReportFilter);
+  if (chosen.name.empty()) return;
+  const std::string& name = chosen.name;
+  for (const std::string& run_file : {f.data_path, f.parameter_path, f.output_path, f.log_path}) {
+    if (!run_file.empty() && fileio::SameFile(name, run_file)) {
+      tk::ErrorBox("WinKalvex", name + " is a file of this run: name another");
+      return;
+    }
+  }
+  std::error_code ec;
+  if (fs::exists(name, ec) && tk::AskChoice("WinKalvex", name + " exists: Replace / Cancel", "Replace|Cancel") != 0)
+    return;
+  const std::string error = WriteSessionReport(state, name);
+  if (!error.empty()) {
+    tk::ErrorBox("WinKalvex", "Cannot write the report " + error);
+    return;
+  }
+  tk::GeneralMessage("WinKalvex", "Report written to " + name, 3, 0);
+}
+
+}  // namespace kalvex
