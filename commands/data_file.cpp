@@ -33,7 +33,6 @@ void DataFileFailed(ProgramState& state, const ReadError& error) {
   state.files.data_open = false;
   state.files.read_error = error;
   tk::SetString(state.widgets.data_file_field, "");
-  tk::SetString(state.widgets.title_field, "");
   SetDataFileOpen(state, false);
 }
 

@@ -60,7 +60,8 @@ void SetPreprocessedState(ProgramState& state, int flag) {
   } else {
     state.preprocessed = 1;
     tk::WidgetStatus(w.menu_calc_ub, tk::kActive);
-    tk::WidgetStatus(w.menu_calc_background, tk::kActive);
+    // Calc Background reads the data file again.
+    tk::WidgetStatus(w.menu_calc_background, state.files.data_open ? tk::kActive : tk::kGreyed);
     tk::WidgetStatus(w.menu_calc_fwhm, tk::kActive);
   }
 }
@@ -78,8 +79,22 @@ void RestoreMainWindow(ProgramState& state) {
 
 void SetDataFileOpen(ProgramState& state, bool open) {
   const Widgets& w = state.widgets;
-  // Without a data file there is nothing to integrate.
-  tk::WidgetStatus(w.menu_titles[1], open ? tk::kActive : tk::kGreyed);
+  // Without a data file there is nothing to integrate, preprocess or take a
+  // background from; Calc UB, Calc FWHM and the reduction work from what a
+  // pass or a run has left.
+  const int status = open ? tk::kActive : tk::kGreyed;
+  tk::WidgetStatus(w.menu_titles[1], status);
+  tk::WidgetStatus(w.menu_preprocess, status);
+  tk::WidgetStatus(w.menu_calc_background, status);
+  if (!open) ShowDataSetTitle(state, "");
+}
+
+void ShowDataSetTitle(ProgramState& state, std::string_view title) {
+  const Widgets& w = state.widgets;
+  tk::SetString(w.title_field, title);
+  // An empty box under the file name would say nothing.
+  const bool blank = title.find_first_not_of(' ') == std::string_view::npos;
+  tk::WidgetStatus(w.title_field, blank ? tk::kHidden : tk::kActive);
 }
 
 }  // namespace kalvex

@@ -240,6 +240,15 @@ TEST(ParameterDialogs, OmegaStepBelowTheLimitIsRefusedAndReset) {
 TEST(ParameterDialogs, PreprocessedStateGreysAndUngreysTheUtilities) {
   auto state = FreshState();
   const auto& w = state->widgets;
+  // Before a data file is open the commands that read one are greyed, and a
+  // preprocessed list does not make Calc Background usable.
+  for (int h : {w.menu_titles[1], w.menu_preprocess, w.menu_calc_background})
+    EXPECT_EQ(script::Status(h), tk::kGreyed);
+  SetPreprocessedState(*state, 1);
+  EXPECT_EQ(script::Status(w.menu_calc_background), tk::kGreyed);
+  EXPECT_EQ(script::Status(w.menu_calc_ub), tk::kActive);
+  state->files.data_open = true;
+  SetDataFileOpen(*state, true);
   SetPreprocessedState(*state, 0);
   EXPECT_EQ(state->preprocessed, 0);
   EXPECT_EQ(script::Status(w.menu_calc_ub), tk::kGreyed);
