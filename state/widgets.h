@@ -28,7 +28,8 @@ enum MainWidget {
 constexpr int kMainWidgets = 19;
 
 // Lines of the reduction summary shown at once; more go on further pages.
-constexpr int kSummaryRows = 16;
+// A page stays small enough to open below the plot on a small screen.
+constexpr int kSummaryRows = 12;
 
 // One row of "Fitting Controls & Results" per profile parameter (index 1..6)
 // and Rwp (index 7).

@@ -105,6 +105,9 @@ class EnterPresses : public QObject {
     const int key = static_cast<QKeyEvent*>(e)->key();
     if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
     Press(button_);
+    // The entry is done: the keys of the window's buttons work again, and
+    // do not type letters into the field.
+    if (button_ && button_->isVisible()) button_->setFocus(Qt::OtherFocusReason);
     return true;
   }
 
@@ -113,7 +116,7 @@ class EnterPresses : public QObject {
 };
 
 // Recent files and the browser's last directory, kept between runs.
-QSettings Settings() { return QSettings("Win-Kalvex", "winkalvex"); }
+QSettings Settings() { return QSettings(); }
 QString RecentKey(const Item& menu) { return "recent/" + menu.menu->title().remove('&'); }
 
 void FillRecentMenu(int handle) {
@@ -139,6 +142,9 @@ int WinInit(void) {
   if (T().initialised) return 1;
   if (!qApp) {
     new QApplication(g_argc, g_argv);
+    // The name the recent files and the browser's directory are kept under.
+    QCoreApplication::setOrganizationName("Win-Kalvex");
+    QCoreApplication::setApplicationName("winkalvex");
     QApplication::setStyle("Fusion");
     QFont font = QApplication::font();
     font.setPointSize(9);

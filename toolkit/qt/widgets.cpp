@@ -236,14 +236,16 @@ void PutOnScreen(Item& window) {
   const QRect avail = Available(w);
   if (avail.isEmpty()) return;
   w->adjustSize();
-  const QSize size = w->frameGeometry().size();
+  const Item* main = MasterItem();
+  // A window never shown has no frame yet: it will have the main window's.
+  QSize size = w->frameGeometry().size();
+  if (size == w->size() && main && main->widget) size += main->widget->frameGeometry().size() - main->widget->size();
   const auto clamp_x = [&](int x) { return std::max(avail.left(), std::min(x, avail.right() + 1 - size.width())); };
   const auto clamp_y = [&](int y) { return std::max(avail.top(), std::min(y, avail.bottom() + 1 - size.height())); };
   const auto at = [&](int x, int y) { return QRect(QPoint(x, y), size); };
   // Without a main window on the screen: the dialog's grid place.
   const QRect grid_place = at(clamp_x(avail.left() + window.grid.x() * kCellWidth),
                               clamp_y(avail.top() + (T().screen_rows - window.grid.y() - window.rows) * kCellHeight));
-  const Item* main = MasterItem();
   const Item* frame = main ? FrameIn(*main) : nullptr;
   if (!main || !main->widget || !main->widget->isVisible() || !frame || !frame->widget) {
     w->move(grid_place.topLeft());
@@ -277,14 +279,25 @@ void PutOnScreen(Item& window) {
     return;
   }
 
-  // Never over the plot, and over as little of the main window as can be.
-  const QRect plot(frame->widget->mapToGlobal(QPoint(0, 0)), frame->widget->size());
+  // Never over the plot, and over as little of the main window as can be,
+  // the plot made as small as it may be, at the top of the screen.
+  QRect plot(frame->widget->mapToGlobal(QPoint(0, 0)), frame->widget->size());
+  plot.adjust(0, -up, 0, -up - spare);
+  const QRect smallest = m.adjusted(0, -up, 0, -up - spare);
   QRect best;
   for (const QRect& r : {at(plot.right() + 1, clamp_y(plot.top())), at(plot.left() - size.width(), clamp_y(plot.top())),
                          at(clamp_x(plot.left()), plot.bottom() + 1), at(clamp_x(plot.left()), plot.top() - size.height())}) {
-    if (avail.contains(r) && (best.isNull() || Overlap(r, m) < Overlap(best, m))) best = r;
+    if (avail.contains(r) && (best.isNull() || Overlap(r, smallest) < Overlap(best, smallest))) best = r;
   }
-  w->move(best.isNull() ? grid_place.topLeft() : best.topLeft());
+  if (best.isNull()) {
+    w->move(grid_place.topLeft());
+    return;
+  }
+  window.main_before = QRect(mw->pos(), mw->size());
+  mw->move(smallest.topLeft());
+  mw->resize(mw->width(), mw->height() - spare);
+  window.main_after = QRect(mw->pos(), mw->size());
+  w->move(best.topLeft());
 }
 
 void GiveBackRoom(Item& dialog) {
