@@ -81,6 +81,9 @@ int GraphicsFrame(int window, int x, int y, int w, int h, int* handle);
 void SetMainAction(int button);
 /* Escape in the button's window presses it. */
 void SetEscapeAction(int button);
+/* Escape in `window` presses `button`, which may stand in another window
+ * (the main window's Exit for the fitting dialog); button 0: nothing. */
+void SetWindowEscape(int window, int button);
 /* Enter in a text or value field presses the button. */
 void SetFieldAction(int field, int button);
 /* A key for a button or menu entry in the portable form "N", "F5",

@@ -263,6 +263,10 @@ void SetMainAction(int button) {
 void SetEscapeAction(int button) {
   if (Check("SetEscapeAction", button, {Kind::kButton})) ::SetEscapeAction(button);
 }
+void SetWindowEscape(int window, int button) {
+  if (Check("SetWindowEscape", window, kWindows) && (button == 0 || Check("SetWindowEscape", button, {Kind::kButton})))
+    ::SetWindowEscape(window, button);
+}
 void SetFieldAction(int field, int button) {
   if (Check("SetFieldAction", field, kFields) && Check("SetFieldAction", button, {Kind::kButton}))
     ::SetFieldAction(field, button);

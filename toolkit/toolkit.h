@@ -79,6 +79,7 @@ int AddFrame(int window, Box box);
 // Keys and meanings (a key presses its widget, which sends its usual code).
 void SetMainAction(int button);
 void SetEscapeAction(int button);
+void SetWindowEscape(int window, int button);
 void SetFieldAction(int field, int button);
 void SetKey(int widget, std::string_view key);
 void SetTooltip(int widget, std::string_view text);

@@ -70,6 +70,10 @@ void RestoreMainWindow(ProgramState& state) {
   const Widgets& w = state.widgets;
   tk::ClearFrame(w.frame);
   tk::WindowRemove(w.fit_dialog);
+  // Escape has no Exit to press outside manual fitting: at the menus Exit
+  // would end the program.
+  tk::SetWindowEscape(w.main_window, 0);
+  tk::SetWindowEscape(w.fit_dialog, 0);
   for (int i = 2; i <= kMainWidgets; ++i) tk::WidgetStatus(w.main[i], tk::kHidden);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kActive);
   // A run that ended on a damaged data file has closed it.

@@ -550,6 +550,16 @@ void SetEscapeAction(int button) {
   static_cast<pvgui_qt::DialogWindow*>(window->widget.data())->escape = b;
 }
 
+void SetWindowEscape(int window, int button) {
+  Item* it = Find(window);
+  QAbstractButton* b = button ? ButtonOf(button) : nullptr;
+  if (!it || !it->widget) return;
+  if (auto* master = dynamic_cast<pvgui_qt::MasterWindow*>(it->widget.data()))
+    master->escape = b;
+  else if (auto* dialog = dynamic_cast<pvgui_qt::DialogWindow*>(it->widget.data()))
+    dialog->escape = b;
+}
+
 void SetFieldAction(int field, int button) {
   Item* it = Find(field);
   QAbstractButton* b = ButtonOf(button);

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPainter>
@@ -94,6 +95,13 @@ void DialogWindow::closeEvent(QCloseEvent* e) {
     e->accept();
   else
     e->ignore();
+}
+
+void MasterWindow::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape && escape && escape->isVisible() && escape->isEnabled())
+    escape->click();
+  else
+    QMainWindow::keyPressEvent(e);
 }
 
 void DialogWindow::reject() {

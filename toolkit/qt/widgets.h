@@ -32,7 +32,12 @@ inline constexpr int kDialogMargin = 10;
 inline constexpr Qt::FocusPolicy kDisplayFocus = Qt::ClickFocus;
 
 class MasterWindow : public QMainWindow {
+ public:
+  // Pressed by Escape while the program sets one (manual fitting's Exit).
+  QPointer<QAbstractButton> escape;
+
  protected:
+  void keyPressEvent(QKeyEvent* e) override;
   // The program ends through its own Exit; a close by the window manager is
   // only reported to it.
   void closeEvent(QCloseEvent* e) override;

@@ -577,6 +577,7 @@ void OpenBrowse(char* name, int name_len, char* directory, int directory_len, co
 // Keys need a keyboard: the script presses the widgets themselves.
 void SetMainAction(int) {}
 void SetEscapeAction(int) {}
+void SetWindowEscape(int, int) {}
 void SetFieldAction(int, int) {}
 void SetKey(int, const char*, int) {}
 void SetTooltip(int widget, const char* text, int text_len) {
