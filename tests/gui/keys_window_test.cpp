@@ -15,9 +15,8 @@ namespace {
 
 using namespace realwin;
 
-// A key as the user gives it: to the focus of the window he looks at. The
-// offscreen platform can leave no window active after a dialog is hidden,
-// where a window manager would activate the one the user clicks.
+// A key to the focus of the window the user looks at, made active as a
+// window manager would (the offscreen platform may leave none active).
 void Key(int window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
   QWidget* w = W(window);
   QT_WARNING_PUSH
@@ -74,8 +73,7 @@ TEST(KeysWindowDialogs, EnterPressesTheMainActionAndEscapeTheQuitFromEveryWidget
 }
 
 // A session from the keyboard: Enter in the format dialog, Ctrl+O, the
-// manual-fit keys, Enter in the hkl and ISEQ fields, and the recent-files
-// menu.
+// manual-fit keys, Enter in the hkl and ISEQ fields, the recent files.
 TEST(KeysWindowSession, TheExampleFromTheKeyboard) {
   FreshToolkit();
   const fs::path dir = ScratchCopyOfExample("keys-window-session");
@@ -154,7 +152,6 @@ TEST(KeysWindowSession, TheExampleFromTheKeyboard) {
   EXPECT_EQ(fs::current_path(), fs::canonical(dir));
   EXPECT_EQ(seq, 1);
   for (const auto& box : pvgui_qt::LastBoxes()) EXPECT_FALSE(box.error) << box.message.toStdString();
-
   fs::current_path(before);
 }
 
