@@ -155,8 +155,19 @@ RefinementOptions AskRefinementOptions(ProgramState& state) {
   RefinementOptions options;
   tk::WidgetStatus(w.refine_quit, tk::kActive);
   tk::WidgetStatus(w.refine_go, tk::kActive);
+  // A refinement constrained to a crystal system refines neither offsets
+  // nor omega zero: their toggles are greyed and say why.
   auto list_status = [&] {
-    tk::WidgetStatus(w.refine_system_list, tk::GetToggle(w.refine_constrained) ? tk::kActive : tk::kHidden);
+    const bool constrained = tk::GetToggle(w.refine_constrained) != 0;
+    tk::WidgetStatus(w.refine_system_list, constrained ? tk::kActive : tk::kHidden);
+    tk::WidgetStatus(w.refine_offsets, constrained ? tk::kGreyed : tk::kActive);
+    tk::WidgetStatus(w.refine_omega_zero, constrained ? tk::kGreyed : tk::kActive);
+    tk::SetTooltip(w.refine_offsets, constrained ? "Not with \"Symmetry constrained\": that refinement keeps the "
+                                                   "crystal offsets as they are"
+                                                 : "Refine the crystal's displacement from the goniometer centre");
+    tk::SetTooltip(w.refine_omega_zero, constrained ? "Not with \"Symmetry constrained\": that refinement keeps "
+                                                      "omega zero as it is"
+                                                    : "Refine the zero error of omega");
   };
   list_status();
   OpenModal(state, w.refine_dialog);

@@ -35,7 +35,6 @@ void DataFileFailed(ProgramState& state, const ReadError& error) {
   state.files.reflection_count = -1;
   state.files.reflection_ends.clear();
   tk::SetString(state.widgets.data_file_field, "");
-  tk::SetString(state.widgets.title_field, "");
   SetDataFileOpen(state, false);
 }
 

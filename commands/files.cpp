@@ -107,7 +107,14 @@ std::string LogTimestamp() {
   return buf;
 }
 
-void OpenDataFile(ProgramState& state) {
+void OpenDataFile(ProgramState& state) { OpenDataFileFrom(state, std::nullopt); }
+
+void OpenRecentDataFile(ProgramState& state, int index) {
+  const tk::BrowseResult chosen = tk::ChooseRecentFile(state.widgets.menu_recent, index);
+  if (!chosen.name.empty()) OpenDataFileFrom(state, chosen);
+}
+
+void OpenDataFileFrom(ProgramState& state, const std::optional<tk::BrowseResult>& first_choice) {
   FileState& f = state.files;
   std::string proposed = f.data_open ? f.data_file_name : std::string();
   const std::string start = StartDirectory(f);
@@ -118,14 +125,17 @@ void OpenDataFile(ProgramState& state) {
   f.reflection_count = -1;
   f.reflection_ends.clear();
   tk::SetBrowseTitle("Open Data File");
+  // A recent file is the first choice; one that no longer opens brings the
+  // browser, as any file that does not open does.
   tk::BrowseResult chosen;
-  for (;;) {
-    chosen = tk::Browse(proposed, start, kDataFilter);
+  for (bool first = first_choice.has_value();; first = false) {
+    chosen = first ? *first_choice : tk::Browse(proposed, start, kDataFilter);
     if (chosen.name.empty()) return;
     if (f.data.Open(chosen.name)) break;
     tk::ErrorBox("WinKalvex", kTryAgain);
     proposed.clear();
   }
+  tk::NoteRecentFile(state.widgets.menu_recent, chosen.name, chosen.directory);
   StartLog(state, chosen.name);
   f.data_file_name = chosen.name;
   f.browse_dir = chosen.directory;
@@ -140,7 +150,7 @@ void OpenDataFile(ProgramState& state) {
   // with the reader's message; the session goes on.
   if (!RewindDataFile(state)) return;
   if (ReadReflection(state, 1) == kReadError) return;
-  tk::SetString(state.widgets.title_field, state.data_set.title);
+  ShowDataSetTitle(state, state.data_set.title);
   // The count a pass's progress is measured against.
   if (state.count_reflections) CountFileReflections(state);
 }

@@ -51,6 +51,10 @@ void ShowControls(ProgramState& state) {
   tk::WidgetStatus(w.main[kWAccept], accept);
   tk::WidgetStatus(w.main[kWReject], accept);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kGreyed);
+  // Leaving manual fitting loses nothing (accepted reflections are written):
+  // Escape in the window or the fitting controls presses its Exit.
+  tk::SetWindowEscape(w.main_window, w.main[kWExit]);
+  tk::SetWindowEscape(w.fit_dialog, w.main[kWExit]);
 }
 
 // Reads for `request` and fits; false at the end of the data or after a

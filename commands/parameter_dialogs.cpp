@@ -57,7 +57,7 @@ void ShowDiffractometerConstants(ProgramState& state) {
   const RunParameters& p = state.params;
   tk::WidgetStatus(w.diffractometer_ok, tk::kActive);
   for (int i = 0; i < 4; ++i) tk::SetNumber(w.parity_values[i], static_cast<float>(p.parity[i]));
-  const int mono_widgets[] = {w.mono_value, w.dihedral_label, w.dihedral_value, w.orientation_text};
+  const int mono_widgets[] = {w.mono_value, w.mono_unit, w.dihedral_label, w.dihedral_value, w.orientation_text};
   if (p.mono_flag == 0) {
     tk::SetString(w.mono_label, "No Monochromator");
     for (int h : mono_widgets) tk::WidgetStatus(h, tk::kHidden);

@@ -39,6 +39,13 @@ bool RunHandler(ProgramState& state, int code) {
     case kCodeOpenData:
       OpenDataFile(state);
       return true;
+    case kCodeOpenRecent:
+    case kCodeOpenRecent + 1:
+    case kCodeOpenRecent + 2:
+    case kCodeOpenRecent + 3:
+      static_assert(kRecentFiles == 4);
+      OpenRecentDataFile(state, code - kCodeOpenRecent);
+      return true;
     case kCodeOpenParameters:
       OpenParameterFile(state);
       return true;

@@ -28,7 +28,8 @@ enum MainWidget {
 constexpr int kMainWidgets = 19;
 
 // Lines of the reduction summary shown at once; more go on further pages.
-constexpr int kSummaryRows = 16;
+// A page stays small enough to open below the plot on a small screen.
+constexpr int kSummaryRows = 12;
 
 // One row of "Fitting Controls & Results" per profile parameter (index 1..6)
 // and Rwp (index 7).
@@ -65,6 +66,7 @@ struct Widgets {
   int menu_manual_fit = 0, menu_auto_fit = 0;
   int menu_preprocess = 0, menu_calc_ub = 0, menu_calc_background = 0, menu_calc_fwhm = 0;
   int menu_reduce = 0;
+  int menu_recent = 0;  // the data files opened lately
   int menu_pkvals = 0, menu_diffractometer = 0, menu_backgrounds = 0, menu_output_format = 0;
 
   // "Input Data file Format".
@@ -88,7 +90,7 @@ struct Widgets {
   // "Diffractometer constants".
   int diffractometer_dialog = 0;
   std::array<int, 4> parity_values{};
-  int mono_label = 0, mono_value = 0;
+  int mono_label = 0, mono_value = 0, mono_unit = 0;
   int dihedral_label = 0, dihedral_value = 0;
   int orientation_text = 0;
   int atten_value = 0;

@@ -77,6 +77,33 @@ int AddStatusBar(int window, const char* text, int text_len, int* handle);
 int AddTextBlock(int window, int x, int y, int w, int h, int* handle);
 int GraphicsFrame(int window, int x, int y, int w, int h, int* handle);
 
+/* keys, tooltips and the recent-files menu: what a widget means to the user.
+ * A key never changes a code: it presses its widget, which sends the code
+ * it always sends, and only while that widget is shown and usable. */
+/* Enter in the button's window presses it (the window's main action). */
+void SetMainAction(int button);
+/* Escape in the button's window presses it. */
+void SetEscapeAction(int button);
+/* Escape in `window` presses `button`, which may stand in another window
+ * (the main window's Exit for the fitting dialog); button 0: nothing. */
+void SetWindowEscape(int window, int button);
+/* Enter in a text or value field presses the button. */
+void SetFieldAction(int field, int button);
+/* A key for a button or menu entry in the portable form "N", "F5",
+ * "Ctrl+O"; for a menu title "Alt+" and one of its letters. */
+void SetKey(int widget, const char* key, int key_len);
+/* The text shown when the pointer rests on the widget. */
+void SetTooltip(int widget, const char* text, int text_len);
+/* A submenu of up to `count` files opened before (kept between runs), the
+ * newest first; choosing entry i sends first_code + i. */
+int AddRecentMenu(int pull, const char* title, int title_len, int first_code, int count, int* handle);
+/* Puts a file just opened at the head of the list. */
+void NoteRecentFile(int menu, const char* name, int name_len, const char* directory, int directory_len);
+/* Entry `index` (0-based) of the list as OpenBrowse gives a file: the bare
+ * name (blank when there is none, or its directory cannot be entered) and
+ * its directory, made current. */
+void ChooseRecentFile(int menu, int index, char* name, int name_len, char* directory, int directory_len);
+
 /* values */
 void SetNumber(int widget, float value);
 float GetNumber(int widget);

@@ -49,6 +49,7 @@ const char* KindName(Kind kind) {
     case Kind::kStatusBar: return "status bar";
     case Kind::kFrame: return "graphics frame";
     case Kind::kTextBlock: return "text block";
+    case Kind::kRecentMenu: return "recent-files menu";
     case Kind::kNone: break;
   }
   return "unknown widget";
@@ -260,6 +261,40 @@ int AddFrame(int window, Box b) {
   return Remember(h, Kind::kFrame);
 }
 
+constexpr std::initializer_list<Kind> kKeyed = {Kind::kButton, Kind::kMenuEntry, Kind::kMenuPop};
+constexpr std::initializer_list<Kind> kFields = {Kind::kTextField, Kind::kValue};
+
+void SetMainAction(int button) {
+  if (Check("SetMainAction", button, {Kind::kButton})) ::SetMainAction(button);
+}
+void SetEscapeAction(int button) {
+  if (Check("SetEscapeAction", button, {Kind::kButton})) ::SetEscapeAction(button);
+}
+void SetWindowEscape(int window, int button) {
+  if (Check("SetWindowEscape", window, kWindows) && (button == 0 || Check("SetWindowEscape", button, {Kind::kButton})))
+    ::SetWindowEscape(window, button);
+}
+void SetFieldAction(int field, int button) {
+  if (Check("SetFieldAction", field, kFields) && Check("SetFieldAction", button, {Kind::kButton}))
+    ::SetFieldAction(field, button);
+}
+void SetKey(int widget, std::string_view key) {
+  if (Check("SetKey", widget, kKeyed)) ::SetKey(widget, key.data(), Len(key));
+}
+void SetTooltip(int widget, std::string_view text) {
+  if (Check("SetTooltip", widget, kAny)) ::SetTooltip(widget, text.data(), Len(text));
+}
+int AddRecentMenu(int pull, std::string_view title, int first_code, int count) {
+  if (!Check("AddRecentMenu", pull, {Kind::kMenuPull})) return 0;
+  int h = 0;
+  ::AddRecentMenu(pull, title.data(), Len(title), first_code, count, &h);
+  return Remember(h, Kind::kRecentMenu);
+}
+void NoteRecentFile(int menu, std::string_view name, std::string_view directory) {
+  if (Check("NoteRecentFile", menu, {Kind::kRecentMenu}))
+    ::NoteRecentFile(menu, name.data(), Len(name), directory.data(), Len(directory));
+}
+
 void SetNumber(int widget, float value) {
   if (Check("SetNumber", widget, kNumberFields)) ::SetNumber(widget, value);
 }
@@ -328,6 +363,20 @@ BrowseResult Browse(std::string_view proposed_name, std::string_view start_direc
   name.replace(0, std::min<std::size_t>(proposed_name.size(), kRoom), proposed_name.substr(0, kRoom));
   dir.replace(0, std::min<std::size_t>(start_directory.size(), kRoom), start_directory.substr(0, kRoom));
   ::OpenBrowse(name.data(), kRoom, dir.data(), kRoom, filter.data(), Len(filter));
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  while (!dir.empty() && dir.back() == ' ') dir.pop_back();
+  result.name = name;
+  result.directory = dir;
+  return result;
+}
+
+BrowseResult ChooseRecentFile(int menu, int index) {
+  BrowseResult result;
+  if (!Check("ChooseRecentFile", menu, {Kind::kRecentMenu})) return result;
+  constexpr int kRoom = 4096;
+  std::string name(kRoom, ' ');
+  std::string dir(kRoom, ' ');
+  ::ChooseRecentFile(menu, index, name.data(), kRoom, dir.data(), kRoom);
   while (!name.empty() && name.back() == ' ') name.pop_back();
   while (!dir.empty() && dir.back() == ' ') dir.pop_back();
   result.name = name;

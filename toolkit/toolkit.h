@@ -31,6 +31,7 @@ enum class Kind {
   kStatusBar,
   kFrame,
   kTextBlock,
+  kRecentMenu,
 };
 
 // A position and size in layout-grid units.
@@ -79,6 +80,16 @@ int AddStatusBar(int window, std::string_view text);
 int AddTextBlock(int window, Box box);
 int AddFrame(int window, Box box);
 
+// Keys and meanings (a key presses its widget, which sends its usual code).
+void SetMainAction(int button);
+void SetEscapeAction(int button);
+void SetWindowEscape(int window, int button);
+void SetFieldAction(int field, int button);
+void SetKey(int widget, std::string_view key);
+void SetTooltip(int widget, std::string_view text);
+int AddRecentMenu(int pull, std::string_view title, int first_code, int count);
+void NoteRecentFile(int menu, std::string_view name, std::string_view directory);
+
 void SetNumber(int widget, float value);
 float GetNumber(int widget);
 // The number a value field holds, or nothing when its text is not a number.
@@ -109,6 +120,8 @@ struct BrowseResult {
 };
 void SetBrowseTitle(std::string_view title);
 BrowseResult Browse(std::string_view proposed_name, std::string_view start_directory, std::string_view filter);
+// A file of the recent-files menu, given as Browse gives one.
+BrowseResult ChooseRecentFile(int menu, int index);
 
 void ClearFrame(int frame);
 void GetFrameScale(int frame, float& x_min, float& y_min, float& x_max, float& y_max);

@@ -12,6 +12,9 @@ constexpr int kCodeOpenParameters = 313;
 constexpr int kCodeOpenOutput = 314;
 constexpr int kCodeReport = 315;
 constexpr int kCodeMenuExit = 316;
+// File > Recent data files: entry i sends kCodeOpenRecent + i.
+constexpr int kCodeOpenRecent = 317;
+constexpr int kRecentFiles = 4;
 constexpr int kCodeManualFit = 321;
 constexpr int kCodeAutoFit = 322;
 constexpr int kCodePreprocess = 331;

@@ -60,7 +60,8 @@ void SetPreprocessedState(ProgramState& state, int flag) {
   } else {
     state.preprocessed = 1;
     tk::WidgetStatus(w.menu_calc_ub, tk::kActive);
-    tk::WidgetStatus(w.menu_calc_background, tk::kActive);
+    // Calc Background reads the data file again.
+    tk::WidgetStatus(w.menu_calc_background, state.files.data_open ? tk::kActive : tk::kGreyed);
     tk::WidgetStatus(w.menu_calc_fwhm, tk::kActive);
   }
 }
@@ -69,6 +70,10 @@ void RestoreMainWindow(ProgramState& state) {
   const Widgets& w = state.widgets;
   tk::ClearFrame(w.frame);
   tk::WindowRemove(w.fit_dialog);
+  // Escape has no Exit to press outside manual fitting: at the menus Exit
+  // would end the program.
+  tk::SetWindowEscape(w.main_window, 0);
+  tk::SetWindowEscape(w.fit_dialog, 0);
   for (int i = 2; i <= kMainWidgets; ++i) tk::WidgetStatus(w.main[i], tk::kHidden);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kActive);
   // A run that ended on a damaged data file has closed it.
@@ -78,8 +83,22 @@ void RestoreMainWindow(ProgramState& state) {
 
 void SetDataFileOpen(ProgramState& state, bool open) {
   const Widgets& w = state.widgets;
-  // Without a data file there is nothing to integrate.
-  tk::WidgetStatus(w.menu_titles[1], open ? tk::kActive : tk::kGreyed);
+  // Without a data file there is nothing to integrate, preprocess or take a
+  // background from; Calc UB, Calc FWHM and the reduction work from what a
+  // pass or a run has left.
+  const int status = open ? tk::kActive : tk::kGreyed;
+  tk::WidgetStatus(w.menu_titles[1], status);
+  tk::WidgetStatus(w.menu_preprocess, status);
+  tk::WidgetStatus(w.menu_calc_background, status);
+  if (!open) ShowDataSetTitle(state, "");
+}
+
+void ShowDataSetTitle(ProgramState& state, std::string_view title) {
+  const Widgets& w = state.widgets;
+  tk::SetString(w.title_field, title);
+  // An empty box under the file name would say nothing.
+  const bool blank = title.find_first_not_of(' ') == std::string_view::npos;
+  tk::WidgetStatus(w.title_field, blank ? tk::kHidden : tk::kActive);
 }
 
 }  // namespace kalvex

@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "state/program_state.h"
@@ -38,5 +39,8 @@ void RestoreMainWindow(ProgramState& state);
 
 // The commands that need a data file are offered only while one is open.
 void SetDataFileOpen(ProgramState& state, bool open);
+
+// The data set's title under the data file's name; hidden while blank.
+void ShowDataSetTitle(ProgramState& state, std::string_view title);
 
 }  // namespace kalvex

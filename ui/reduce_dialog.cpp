@@ -23,6 +23,8 @@ void BuildReduceDialogs(Widgets& w) {
   w.reduce_cosines = tk::AddToggle(d, "Direction cosines", {1, 1, 7, 1}, 0, 0);
   w.reduce_quit = tk::AddButton(d, "Quit", {3, 0, 2, 1}, kCodeReduceQuit);
   w.reduce_go = tk::AddButton(d, "Reduce", {7, 0, 3, 1}, kCodeReduceGo);
+  tk::SetMainAction(w.reduce_go);
+  tk::SetEscapeAction(w.reduce_quit);
 
   // Wide enough for the longest summary line, a page at a time.
   w.summary_dialog = tk::OpenWindow(w.main_window, "Reduction Summary", {4, 2, 22, kSummaryRows + 1});
@@ -32,6 +34,8 @@ void BuildReduceDialogs(Widgets& w) {
   w.summary_page = tk::AddTextField(s, "", {1, 0, 4, 1}, 20, false);
   w.summary_ok = tk::AddButton(s, "Ok", {10, 0, 2, 1}, kCodeSummaryOk);
   w.summary_more = tk::AddButton(s, "Next page", {13, 0, 3, 1}, kCodeSummaryMore);
+  tk::SetMainAction(w.summary_ok);
+  tk::SetEscapeAction(w.summary_ok);
 }
 
 }  // namespace kalvex

@@ -240,6 +240,11 @@ TEST(ParameterDialogs, OmegaStepBelowTheLimitIsRefusedAndReset) {
 TEST(ParameterDialogs, PreprocessedStateGreysAndUngreysTheUtilities) {
   auto state = FreshState();
   const auto& w = state->widgets;
+  // Without a data file, even after a pass, nothing that reads one is offered.
+  SetPreprocessedState(*state, 1);
+  for (int h : {w.menu_titles[1], w.menu_preprocess, w.menu_calc_background}) EXPECT_EQ(script::Status(h), tk::kGreyed);
+  state->files.data_open = true;
+  SetDataFileOpen(*state, true);
   SetPreprocessedState(*state, 0);
   EXPECT_EQ(state->preprocessed, 0);
   EXPECT_EQ(script::Status(w.menu_calc_ub), tk::kGreyed);

@@ -51,6 +51,11 @@ TEST(ReduceWindow, QuitWritesNothingAndReduceWritesTheNamedFiles) {
     EXPECT_TRUE(script::Shown(w.summary_dialog));
     for (int row : w.summary_rows) rows.push_back(script::Text(row));
   });
+  // The summary goes on over a second page.
+  script::QueueClick(kCodeSummaryMore);
+  script::QueueCall([&] {
+    for (int row : w.summary_rows) rows.push_back(script::Text(row));
+  });
   script::QueueClick(kCodeSummaryOk);
   ASSERT_TRUE(DispatchCommand(*state, kCodeReduce));
   EXPECT_FALSE(script::Shown(w.summary_dialog));

@@ -104,7 +104,8 @@ TEST(QtInterface, OnlyTheMainWindowShowsAfterBuildingAndTheFittingControlsAreHid
   EXPECT_FALSE(pvgui_qt::GridAreaOf(w.main_window)->isAncestorOf(status));
 
   const QStringList titles = {"File", "Integrate", "Utilities", "Parameters"};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(pvgui_qt::ActionOf(w.menu_titles[i])->text(), titles[i]);
+  // Alt and the underlined letter open a menu.
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(pvgui_qt::ActionOf(w.menu_titles[i])->text(), "&" + titles[i]);
   EXPECT_EQ(pvgui_qt::ActionOf(w.menu_output_format)->text(), "Output format");
 }
 
@@ -451,9 +452,10 @@ TEST(QtEvents, ClosingTheMainWindowReportsMinusOneAndKeepsItOpen) {
   EXPECT_EQ(::IWinAction(), -1);
   EXPECT_TRUE(W(w.main_window)->isVisible());
 
-  // A dialog's close button and Escape neither hide it nor post anything.
-  tk::WindowDraw(w.output_dialog);
-  QWidget* dialog = W(w.output_dialog);
+  // A dialog's close button, and Escape where it has no Quit, neither hide
+  // it nor post anything.
+  tk::WindowDraw(w.format_dialog);
+  QWidget* dialog = W(w.format_dialog);
   EXPECT_FALSE(dialog->close());
   QTest::keyClick(dialog, Qt::Key_Escape);
   EXPECT_TRUE(dialog->isVisible());

@@ -11,10 +11,14 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -22,6 +26,10 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QShortcut>
+#include <QTreeView>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -78,6 +86,57 @@ char* g_argv[] = {g_program_name, nullptr};
 // Widgets are made only after WinInit and only on windows of ours.
 QWidget* WindowArea(int window) { return T().initialised ? pvgui_qt::ParentWidget(window) : nullptr; }
 
+QAbstractButton* ButtonOf(int handle) {
+  Item* it = Find(handle);
+  return it && it->kind == Kind::kButton ? qobject_cast<QAbstractButton*>(it->widget) : nullptr;
+}
+
+// A key presses only what the user could press with the mouse.
+void Press(QAbstractButton* button) {
+  if (button && button->isVisible() && button->isEnabled()) button->click();
+}
+
+// Enter in a field presses its button, and goes no further: in a dialog
+// the main action must not be pressed as well.
+class EnterPresses : public QObject {
+ public:
+  EnterPresses(QObject* field, QAbstractButton* button) : QObject(field), button_(button) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    Press(button_);
+    // The entry is done: the keys of the window's buttons work again, and
+    // do not type letters into the field.
+    if (button_ && button_->isVisible()) button_->setFocus(Qt::OtherFocusReason);
+    return true;
+  }
+
+ private:
+  QPointer<QAbstractButton> button_;
+};
+
+// Recent files and the browser's last directory, kept between runs.
+QSettings Settings() { return QSettings(); }
+QString RecentKey(const Item& menu) { return "recent/" + menu.menu->title().remove('&'); }
+
+void FillRecentMenu(int handle) {
+  Item* it = Find(handle);
+  if (!it || it->kind != Kind::kRecentMenu) return;
+  it->menu->clear();
+  const QStringList files = Settings().value(RecentKey(*it)).toStringList();
+  for (int i = 0; i < files.size() && i < it->count; ++i) {
+    const QFileInfo info(files[i]);
+    QAction* entry = it->menu->addAction(QString("&%1  %2   (%3)").arg(i + 1).arg(info.fileName(), info.absolutePath()));
+    const int code = it->first_code + i;
+    QObject::connect(entry, &QAction::triggered, [code] { Post(code); });
+  }
+  it->menu->menuAction()->setEnabled(!files.isEmpty() && it->status == 1);
+}
+
+
 }  // namespace
 
 extern "C" {
@@ -86,6 +145,9 @@ int WinInit(void) {
   if (T().initialised) return 1;
   if (!qApp) {
     new QApplication(g_argc, g_argv);
+    // The name the recent files and the browser's directory are kept under.
+    QCoreApplication::setOrganizationName("Win-Kalvex");
+    QCoreApplication::setApplicationName("winkalvex");
     QApplication::setStyle("Fusion");
     QFont font = QApplication::font();
     font.setPointSize(9);
@@ -149,7 +211,7 @@ int OpenMaster(const char* title, int title_len, int x, int y, int w, int h, int
   auto* window = new pvgui_qt::MasterWindow;
   window->setWindowTitle(Text(title, title_len, PVGUI_MAX_LABEL));
   if (icon) window->setWindowIcon(QIcon(pvgui_qt::LogoPixmap(64)));
-  auto* area = new QWidget;
+  auto* area = new pvgui_qt::GridArea;
   window->setCentralWidget(area);
   Item item;
   item.kind = Kind::kMaster;
@@ -158,8 +220,9 @@ int OpenMaster(const char* title, int title_len, int x, int y, int w, int h, int
   item.grid = QRect(x, y, w, h);
   item.columns = std::max(1, w);
   item.rows = std::max(1, h);
-  pvgui_qt::SetGridAreaSize(item);
-  return Create(std::move(item), handle);
+  const int h_new = Create(std::move(item), handle);
+  pvgui_qt::SetGridAreaSize(*Find(h_new));
+  return h_new;
 }
 
 int OpenWindow(int parent, const char* title, int title_len, int x, int y, int w, int h, int* handle) {
@@ -202,7 +265,9 @@ void WindowAction(int window) {
 
 void WindowRemove(int window) {
   Item* it = Find(window);
-  if (it && it->widget) it->widget->hide();
+  if (!it || !it->widget) return;
+  if (it->kind == Kind::kDialog && it->widget->isVisible()) pvgui_qt::GiveBackRoom(*it);
+  it->widget->hide();
 }
 
 void WidgetStatus(int widget, int status) {
@@ -505,6 +570,118 @@ int GraphicsFrame(int window, int x, int y, int w, int h, int* handle) {
   return h_new;
 }
 
+void SetMainAction(int button) {
+  auto* push = qobject_cast<QPushButton*>(ButtonOf(button));
+  if (!push) return;
+  // Only the main action is a default button: Enter must never press
+  // "Quit" or "Reset to Defaults".
+  push->setDefault(true);
+}
+
+void SetEscapeAction(int button) {
+  QAbstractButton* b = ButtonOf(button);
+  Item* window = b ? Find(Find(button)->window) : nullptr;
+  if (!window || window->kind != Kind::kDialog) return;
+  static_cast<pvgui_qt::DialogWindow*>(window->widget.data())->escape = b;
+}
+
+void SetWindowEscape(int window, int button) {
+  Item* it = Find(window);
+  QAbstractButton* b = button ? ButtonOf(button) : nullptr;
+  if (!it || !it->widget) return;
+  if (auto* master = dynamic_cast<pvgui_qt::MasterWindow*>(it->widget.data()))
+    master->escape = b;
+  else if (auto* dialog = dynamic_cast<pvgui_qt::DialogWindow*>(it->widget.data()))
+    dialog->escape = b;
+}
+
+void SetFieldAction(int field, int button) {
+  Item* it = Find(field);
+  QAbstractButton* b = ButtonOf(button);
+  if (!it || !b || (it->kind != Kind::kField && it->kind != Kind::kValue)) return;
+  it->widget->installEventFilter(new EnterPresses(it->widget, b));
+}
+
+void SetKey(int widget, const char* key, int key_len) {
+  Item* it = Find(widget);
+  const QString text = Text(key, key_len, PVGUI_MAX_LABEL);
+  if (!it || text.isEmpty()) return;
+  if (it->kind == Kind::kMenuEntry && it->action) {
+    it->action->setShortcut(QKeySequence(text, QKeySequence::PortableText));
+  } else if (it->kind == Kind::kMenu && text.startsWith("Alt+")) {
+    // A menu title's key is one of its letters, underlined.
+    QString title = it->menu->title();
+    const int at = title.indexOf(text.mid(4), 0, Qt::CaseInsensitive);
+    if (at >= 0 && !title.contains('&')) it->menu->setTitle(title.insert(at, '&'));
+  } else if (QAbstractButton* b = ButtonOf(widget)) {
+    // The fitting controls are pressed by their keys while the fitting
+    // dialog beside them has the focus too; a field being typed in keeps
+    // its letters.
+    auto* shortcut = new QShortcut(QKeySequence(text, QKeySequence::PortableText), b->window());
+    shortcut->setContext(Qt::ApplicationShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, b, [b] { Press(b); });
+    b->setToolTip(b->toolTip().isEmpty() ? QString("Key: %1").arg(text) : b->toolTip());
+  }
+}
+
+void SetTooltip(int widget, const char* text, int text_len) {
+  Item* it = Find(widget);
+  if (!it) return;
+  const QString tip = Text(text, text_len, PVGUI_MAX_LABEL);
+  if (it->kind == Kind::kMenuEntry && it->action) {
+    it->action->setToolTip(tip);
+  } else if (it->kind == Kind::kRadioBox) {
+    for (int h : it->radios)
+      if (Item* radio = Find(h)) radio->widget->setToolTip(tip);
+  } else if (it->widget) {
+    it->widget->setToolTip(tip);
+  }
+}
+
+int AddRecentMenu(int pull, const char* title, int title_len, int first_code, int count, int* handle) {
+  Item* owner = Find(pull);
+  if (!owner || owner->kind != Kind::kMenu) return 0;
+  Item item;
+  item.kind = Kind::kRecentMenu;
+  item.menu = owner->menu->addMenu(Text(title, title_len, PVGUI_MAX_LABEL));
+  item.first_code = first_code;
+  item.count = std::max(0, count);
+  const int h = Create(std::move(item), handle);
+  FillRecentMenu(h);
+  return h;
+}
+
+void NoteRecentFile(int menu, const char* name, int name_len, const char* directory, int directory_len) {
+  Item* it = Find(menu);
+  if (!it || it->kind != Kind::kRecentMenu) return;
+  const QString path = QDir::cleanPath(QDir(QString::fromLocal8Bit(Bytes(directory, directory_len, directory_len)))
+                                           .absoluteFilePath(QString::fromLocal8Bit(Bytes(name, name_len, name_len))));
+  QSettings settings = Settings();
+  QStringList files = settings.value(RecentKey(*it)).toStringList();
+  files.removeAll(path);
+  files.prepend(path);
+  while (files.size() > it->count) files.removeLast();
+  settings.setValue(RecentKey(*it), files);
+  FillRecentMenu(menu);
+}
+
+void ChooseRecentFile(int menu, int index, char* name, int name_len, char* directory, int directory_len) {
+  Item* it = Find(menu);
+  QByteArray chosen_name, chosen_dir;
+  if (it && it->kind == Kind::kRecentMenu) {
+    const QStringList files = Settings().value(RecentKey(*it)).toStringList();
+    if (index >= 0 && index < files.size() && index < it->count) {
+      const QFileInfo info(files[index]);
+      chosen_name = QFile::encodeName(info.fileName());
+      chosen_dir = QFile::encodeName(info.absolutePath());
+      if (chdir(chosen_dir.constData()) != 0) chosen_name.clear();
+    }
+  }
+  if (chosen_name.isEmpty()) chosen_dir.clear();
+  pvgui_qt::CopyBack(chosen_name, name, name_len);
+  pvgui_qt::CopyBack(chosen_dir, directory, directory_len);
+}
+
 void SetNumber(int widget, float value) {
   Item* it = Find(widget);
   if (!it || it->kind != Kind::kValue) return;
@@ -666,17 +843,32 @@ void OpenBrowse(char* name, int name_len, char* directory, int directory_len, co
     chosen_dir = QByteArray::fromStdString(t.browse_answers.front().second);
     t.browse_answers.pop_front();
   } else if (t.initialised) {
-    QFileDialog dialog(pvgui_qt::BoxParent(), t.browse_title, start);
+    // Where the program names no place, the browser starts where it last
+    // found a file, in this run or an earlier one.
+    const QString last = Settings().value("browse/directory").toString();
+    QFileDialog dialog(pvgui_qt::BoxParent(), t.browse_title,
+                       start.isEmpty() && QFileInfo(last).isDir() ? last : start);
     // Any name may be given: an output file is often a new one, and a data
     // file that does not open is refused by the program, which asks again.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setViewMode(QFileDialog::Detail);
     dialog.setNameFilter(filters);
     if (!proposed.isEmpty()) dialog.selectFile(proposed);
+    // Whole columns: the name takes what the size, type and date leave.
+    if (auto* view = dialog.findChild<QTreeView*>()) {
+      view->header()->setStretchLastSection(false);
+      view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+      view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    const QRect avail = dialog.screen() ? dialog.screen()->availableGeometry() : QRect(0, 0, 800, 600);
+    dialog.resize(QSize(860, 520).boundedTo(avail.size() * 9 / 10));
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
       const QFileInfo info(dialog.selectedFiles().first());
       chosen_name = QFile::encodeName(info.fileName());
       chosen_dir = QFile::encodeName(info.absolutePath());
+      Settings().setValue("browse/directory", info.absolutePath());
     }
   }
   if (!chosen_name.isEmpty() && !chosen_dir.isEmpty() && chdir(chosen_dir.constData()) != 0) {

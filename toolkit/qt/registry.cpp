@@ -37,7 +37,7 @@ QWidget* WidgetOf(int handle) {
 QAction* ActionOf(int handle) {
   Item* it = Find(handle);
   if (!it) return nullptr;
-  if (it->kind == Kind::kMenu) return it->menu->menuAction();
+  if (it->kind == Kind::kMenu || it->kind == Kind::kRecentMenu) return it->menu->menuAction();
   return it->action;
 }
 

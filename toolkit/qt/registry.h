@@ -41,6 +41,7 @@ enum class Kind {
   kStatusBar,
   kFrame,
   kTextBlock,
+  kRecentMenu,
 };
 
 // What a handle stands for: a window, a menu part or a widget.
@@ -64,6 +65,11 @@ struct Item {
   double number = 0;
   QString shown;
   int decimals = 0;
+  // A dialog that made room for itself by shrinking the main window: the
+  // main window's place before and after, to give it back on hiding.
+  QRect main_before, main_after;
+  // A recent-files menu: the code of its first entry and how many it keeps.
+  int first_code = 0, count = 0;
 };
 
 // Everything kept between calls; WinExit empties the handles and the codes.

@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
@@ -20,9 +22,53 @@ QRect CellRect(const Item& window, const QRect& g) {
                g.height() * kCellHeight);
 }
 
+// The frame of the main window: the one widget that grows with it.
+const Item* FrameIn(const Item& window) {
+  if (window.kind != Kind::kMaster) return nullptr;
+  for (int h : window.placed) {
+    const Item* it = Find(h);
+    if (it && it->kind == Kind::kFrame) return it;
+  }
+  return nullptr;
+}
+
+QSize Nominal(const Item& window) { return QSize(window.columns * kCellWidth, window.rows * kCellHeight); }
+
+// The least the plot may shrink to when the main window is made smaller.
+constexpr int kMinFrameColumns = 8;
+constexpr int kMinFrameRows = 4;
+
+QSize MinimumArea(const Item& window) {
+  const Item* frame = FrameIn(window);
+  if (!frame) return Nominal(window);
+  int right = (frame->grid.x() + kMinFrameColumns) * kCellWidth;
+  for (int h : window.placed) {
+    const Item* it = Find(h);
+    if (it && it != frame) right = std::max(right, (it->grid.x() + it->grid.width()) * kCellWidth);
+  }
+  return QSize(right, Nominal(window).height() - (frame->grid.height() - kMinFrameRows) * kCellHeight);
+}
+
 void Place(const Item& window, const Item& item) {
   if (!item.widget) return;
-  item.widget->setGeometry(CellRect(window, item.grid).marginsRemoved(QMargins(kGutterX, kGutterY, kGutterX, kGutterY)));
+  QRect r = CellRect(window, item.grid);
+  // What the main window has gained or lost goes to the frame; the widgets
+  // below the frame move with the window's bottom edge.
+  const Item* frame = FrameIn(window);
+  if (frame && window.grid_area && window.grid_area->testAttribute(Qt::WA_Resized)) {
+    const QSize extra = window.grid_area->size() - Nominal(window);
+    if (&item == frame)
+      r.adjust(0, 0, extra.width(), extra.height());
+    else if (item.grid.y() + item.grid.height() <= frame->grid.y())
+      r.translate(0, extra.height());
+  }
+  item.widget->setGeometry(r.marginsRemoved(QMargins(kGutterX, kGutterY, kGutterX, kGutterY)));
+}
+
+const Item* WindowOfArea(const QWidget* area) {
+  for (const auto& [h, it] : T().items)
+    if ((it.kind == Kind::kMaster || it.kind == Kind::kDialog) && it.grid_area == area) return &it;
+  return nullptr;
 }
 
 const Item* MasterItem() {
@@ -49,6 +95,34 @@ void DialogWindow::closeEvent(QCloseEvent* e) {
     e->accept();
   else
     e->ignore();
+}
+
+void MasterWindow::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape && escape && escape->isVisible() && escape->isEnabled())
+    escape->click();
+  else
+    QMainWindow::keyPressEvent(e);
+}
+
+void DialogWindow::reject() {
+  if (escape && escape->isVisible() && escape->isEnabled()) escape->click();
+}
+
+QSize GridArea::sizeHint() const {
+  const Item* window = WindowOfArea(this);
+  return window ? Nominal(*window) : QWidget::sizeHint();
+}
+
+QSize GridArea::minimumSizeHint() const {
+  const Item* window = WindowOfArea(this);
+  return window ? MinimumArea(*window) : QWidget::minimumSizeHint();
+}
+
+void GridArea::resizeEvent(QResizeEvent*) {
+  const Item* window = WindowOfArea(this);
+  if (!window) return;
+  for (int h : window->placed)
+    if (const Item* it = Find(h)) Place(*window, *it);
 }
 
 void IconWidget::paintEvent(QPaintEvent*) {
@@ -92,10 +166,12 @@ QPixmap LogoPixmap(int size) {
 }
 
 void SetGridAreaSize(Item& window) {
-  window.grid_area->setFixedSize(window.columns * kCellWidth, window.rows * kCellHeight);
   if (window.kind == Kind::kMaster) {
+    window.grid_area->updateGeometry();
+    if (window.widget->layout()) window.widget->layout()->invalidate();
     window.widget->adjustSize();
   } else {
+    window.grid_area->setFixedSize(Nominal(window));
     window.widget->setFixedSize(window.grid_area->size() + QSize(2 * kDialogMargin, 2 * kDialogMargin));
   }
 }
@@ -122,36 +198,125 @@ int CellsFor(QWidget* w, int at_least) {
   return std::max(at_least, (pixels + kCellWidth - 1) / kCellWidth);
 }
 
-void PutOnScreen(Item& window) {
-  if (window.on_screen || !window.widget) return;
-  window.on_screen = true;
-  QScreen* screen = window.widget->screen() ? window.widget->screen() : QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect avail = screen->availableGeometry();
+namespace {
+
+QRect Available(QWidget* w) {
+  QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect();
+}
+
+// The main window: at its grid place, as large as its grid where the screen
+// allows, smaller (the plot gives way) where it does not.
+void PutMasterOnScreen(Item& window) {
   QWidget* w = window.widget;
-  w->adjustSize();
-  const QSize size = w->frameGeometry().size();
+  const QRect avail = Available(w);
+  if (avail.isEmpty()) return;
+  SetGridAreaSize(window);
+  const QSize decoration = w->frameGeometry().size() - w->size();
+  w->resize(w->size().boundedTo(avail.size() - decoration).expandedTo(w->minimumSizeHint()));
+  const QSize size = w->size() + decoration;
   QPoint top_left = avail.topLeft() + QPoint(window.grid.x() * kCellWidth,
                                              (T().screen_rows - window.grid.y() - window.rows) * kCellHeight);
   top_left.setX(std::max(avail.left(), std::min(top_left.x(), avail.right() + 1 - size.width())));
   top_left.setY(std::max(avail.top(), std::min(top_left.y(), avail.bottom() + 1 - size.height())));
-  // A dialog whose grid place is at the main window's right edge (the
-  // fitting controls) stands beside it, so that the scan stays in view.
-  // When the screen is too narrow for the two side by side it goes below
-  // the main window if there is room there.
+  w->move(top_left);
+}
+
+int Overlap(const QRect& a, const QRect& b) {
+  const QRect c = a.intersected(b);
+  return c.isEmpty() ? 0 : c.width() * c.height();
+}
+
+}  // namespace
+
+void PutOnScreen(Item& window) {
+  if (!window.widget) return;
+  if (window.kind == Kind::kMaster) {
+    if (!window.on_screen) PutMasterOnScreen(window);
+    window.on_screen = true;
+    return;
+  }
+  // A dialog shown again is placed again: the main window may have moved.
+  if (window.widget->isVisible()) return;
+  window.on_screen = true;
+  window.main_before = window.main_after = QRect();
+  QWidget* w = window.widget;
+  const QRect avail = Available(w);
+  if (avail.isEmpty()) return;
+  w->adjustSize();
   const Item* main = MasterItem();
-  if (window.kind == Kind::kDialog && main && main->widget && main->on_screen &&
-      window.grid.x() >= main->grid.x() + main->columns - 1) {
-    const QRect beside = main->widget->frameGeometry();
-    if (QRect(top_left, size).intersects(beside)) {
-      if (beside.right() + 1 + size.width() <= avail.right() + 1) {
-        top_left.setX(beside.right() + 1);
-      } else if (beside.bottom() + 1 + size.height() <= avail.bottom() + 1) {
-        top_left = QPoint(std::min(beside.left(), avail.right() + 1 - size.width()), beside.bottom() + 1);
-      }
+  // A window never shown has no frame yet: it will have the main window's.
+  QSize size = w->frameGeometry().size();
+  if (size == w->size() && main && main->widget) size += main->widget->frameGeometry().size() - main->widget->size();
+  const auto clamp_x = [&](int x) { return std::max(avail.left(), std::min(x, avail.right() + 1 - size.width())); };
+  const auto clamp_y = [&](int y) { return std::max(avail.top(), std::min(y, avail.bottom() + 1 - size.height())); };
+  const auto at = [&](int x, int y) { return QRect(QPoint(x, y), size); };
+  // Without a main window on the screen: the dialog's grid place.
+  const QRect grid_place = at(clamp_x(avail.left() + window.grid.x() * kCellWidth),
+                              clamp_y(avail.top() + (T().screen_rows - window.grid.y() - window.rows) * kCellHeight));
+  const Item* frame = main ? FrameIn(*main) : nullptr;
+  if (!main || !main->widget || !main->widget->isVisible() || !frame || !frame->widget) {
+    w->move(grid_place.topLeft());
+    return;
+  }
+  QWidget* mw = main->widget;
+  const QRect m = mw->frameGeometry();
+
+  // Beside the main window, else below or above it.
+  for (const QRect& r : {at(m.right() + 1, clamp_y(m.top())), at(m.left() - size.width(), clamp_y(m.top())),
+                         at(clamp_x(m.left()), m.bottom() + 1), at(clamp_x(m.left()), m.top() - size.height())}) {
+    if (avail.contains(r)) {
+      w->move(r.topLeft());
+      return;
     }
   }
-  w->move(top_left);
+
+  // Room made below the main window: it moves up and its plot gives up
+  // height, which it gets back when the dialog is hidden.
+  const int up = m.top() - avail.top();
+  const int spare = main->grid_area->height() - main->grid_area->minimumSizeHint().height();
+  const int short_by = m.bottom() + 1 + size.height() - (avail.bottom() + 1);
+  if (short_by <= up + spare) {
+    const int lift = std::min(up, short_by);
+    const int shrink = short_by - lift;
+    window.main_before = QRect(mw->pos(), mw->size());
+    mw->move(m.topLeft() - QPoint(0, lift));
+    mw->resize(mw->width(), mw->height() - shrink);
+    window.main_after = QRect(mw->pos(), mw->size());
+    w->move(clamp_x(m.left()), m.bottom() + 1 - lift - shrink);
+    return;
+  }
+
+  // Never over the plot, and over as little of the main window as can be,
+  // the plot made as small as it may be, at the top of the screen.
+  QRect plot(frame->widget->mapToGlobal(QPoint(0, 0)), frame->widget->size());
+  plot.adjust(0, -up, 0, -up - spare);
+  const QRect smallest = m.adjusted(0, -up, 0, -up - spare);
+  QRect best;
+  for (const QRect& r : {at(plot.right() + 1, clamp_y(plot.top())), at(plot.left() - size.width(), clamp_y(plot.top())),
+                         at(clamp_x(plot.left()), plot.bottom() + 1), at(clamp_x(plot.left()), plot.top() - size.height())}) {
+    if (avail.contains(r) && (best.isNull() || Overlap(r, smallest) < Overlap(best, smallest))) best = r;
+  }
+  if (best.isNull()) {
+    w->move(grid_place.topLeft());
+    return;
+  }
+  window.main_before = QRect(mw->pos(), mw->size());
+  mw->move(smallest.topLeft());
+  mw->resize(mw->width(), mw->height() - spare);
+  window.main_after = QRect(mw->pos(), mw->size());
+  w->move(best.topLeft());
+}
+
+void GiveBackRoom(Item& dialog) {
+  const Item* main = MasterItem();
+  if (dialog.main_before.isNull() || !main || !main->widget) return;
+  // Unless the user has since changed the main window's size himself.
+  if (main->widget->size() == dialog.main_after.size()) {
+    main->widget->move(dialog.main_before.topLeft());
+    main->widget->resize(dialog.main_before.size());
+  }
+  dialog.main_before = dialog.main_after = QRect();
 }
 
 void ApplyStatus(QWidget* w, int status) {

@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QRectF>
 #include <QString>
+#include <QAbstractButton>
+#include <QPointer>
 #include <QWidget>
 
 #include "toolkit/qt/registry.h"
@@ -30,7 +32,12 @@ inline constexpr int kDialogMargin = 10;
 inline constexpr Qt::FocusPolicy kDisplayFocus = Qt::ClickFocus;
 
 class MasterWindow : public QMainWindow {
+ public:
+  // Pressed by Escape while the program sets one (manual fitting's Exit).
+  QPointer<QAbstractButton> escape;
+
  protected:
+  void keyPressEvent(QKeyEvent* e) override;
   // The program ends through its own Exit; a close by the window manager is
   // only reported to it.
   void closeEvent(QCloseEvent* e) override;
@@ -41,11 +48,26 @@ class DialogWindow : public QDialog {
   explicit DialogWindow(QWidget* parent) : QDialog(parent) {}
   // A dialog is hidden only by the program's handler, which runs the wait
   // loop on it; Escape and the close button must not leave that loop
-  // waiting on an invisible dialog.
-  void reject() override {}
+  // waiting on an invisible dialog. Escape presses the dialog's escape
+  // button instead (its "Quit"), when it has one that can be pressed.
+  void reject() override;
+  QPointer<QAbstractButton> escape;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+};
+
+// The area a window's grid covers. In the main window it follows the
+// window's size: the graphics frame takes up what the window gains or
+// loses, and the widgets above and below it keep their places.
+class GridArea : public QWidget {
+ public:
+  using QWidget::QWidget;
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void resizeEvent(QResizeEvent*) override;
 };
 
 class IconWidget : public QWidget {
@@ -69,9 +91,13 @@ void Adopt(int window_handle, int handle);
 // Text that is wider than its cells (a label, a radio toggle) takes the room
 // it needs, in whole cells.
 int CellsFor(QWidget* w, int at_least);
-// Moves a window to its place on the screen's grid the first time it shows,
-// kept inside the screen.
+// Moves the main window to its place on the screen's grid the first time it
+// shows, kept inside the screen. A dialog is placed each time it is shown
+// again: inside the screen, beside the main window where there is room,
+// and never over the scan plot.
 void PutOnScreen(Item& window);
+// A dialog being hidden gives back the room it took from the main window.
+void GiveBackRoom(Item& dialog);
 
 // Status 1 active, 0 greyed, -1 hidden.
 void ApplyStatus(QWidget* w, int status);

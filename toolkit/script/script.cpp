@@ -34,6 +34,9 @@ struct Widget {
   std::vector<DrawOp> drawing;
   float scale[4] = {0.0f, 0.0f, 300.0f, 200.0f};
   int updates = 0;
+  std::string tooltip;
+  std::vector<std::pair<std::string, std::string>> recent;  // name, directory; newest first
+  int recent_room = 0;
 };
 
 struct Step {
@@ -271,6 +274,10 @@ std::vector<std::string> ListEntries(int list) {
   return w ? w->entries : std::vector<std::string>{};
 }
 int TimerCode() { return T().timer_code; }
+std::string Tooltip(int widget) {
+  const Widget* w = Find(widget);
+  return w ? w->tooltip : std::string();
+}
 const std::vector<DrawOp>& Drawing(int frame) {
   static const std::vector<DrawOp> none;
   const Widget* w = Find(frame);
@@ -576,6 +583,43 @@ void OpenBrowse(char* name, int name_len, char* directory, int directory_len, co
   }
   if (!chosen.empty() && !dir.empty() && chdir(dir.c_str()) != 0) {
     chosen.clear();  // a directory that does not exist cannot be browsed to
+  }
+  script::CopyBack(chosen, name, name_len);
+  script::CopyBack(chosen.empty() ? std::string() : dir, directory, directory_len);
+}
+
+// Keys need a keyboard: the script presses the widgets themselves.
+void SetMainAction(int) {}
+void SetEscapeAction(int) {}
+void SetWindowEscape(int, int) {}
+void SetFieldAction(int, int) {}
+void SetKey(int, const char*, int) {}
+void SetTooltip(int widget, const char* text, int text_len) {
+  if (Widget* w = Find(widget)) w->tooltip = Arg(text, text_len, PVGUI_MAX_LABEL);
+}
+int AddRecentMenu(int pull, const char* title, int title_len, int, int count, int* handle) {
+  Widget w;
+  w.parent = pull;
+  w.title = Arg(title, title_len, PVGUI_MAX_LABEL);
+  w.recent_room = count;
+  return Create(std::move(w), handle);
+}
+void NoteRecentFile(int menu, const char* name, int name_len, const char* directory, int directory_len) {
+  Widget* w = Find(menu);
+  if (!w || w->recent_room <= 0) return;
+  const std::pair<std::string, std::string> file{Arg(name, name_len, name_len),
+                                                 Arg(directory, directory_len, directory_len)};
+  std::erase(w->recent, file);
+  w->recent.insert(w->recent.begin(), file);
+  if (static_cast<int>(w->recent.size()) > w->recent_room) w->recent.resize(static_cast<std::size_t>(w->recent_room));
+}
+void ChooseRecentFile(int menu, int index, char* name, int name_len, char* directory, int directory_len) {
+  const Widget* w = Find(menu);
+  std::string chosen, dir;
+  if (w && index >= 0 && index < static_cast<int>(w->recent.size())) {
+    chosen = w->recent[static_cast<std::size_t>(index)].first;
+    dir = w->recent[static_cast<std::size_t>(index)].second;
+    if (chdir(dir.c_str()) != 0) chosen.clear();
   }
   script::CopyBack(chosen, name, name_len);
   script::CopyBack(chosen.empty() ? std::string() : dir, directory, directory_len);

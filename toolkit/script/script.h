@@ -71,6 +71,7 @@ std::string Title(int widget);  // window title or widget caption
 int CodeOf(int widget);
 std::vector<std::string> ListEntries(int list);
 int TimerCode();
+std::string Tooltip(int widget);
 
 struct DrawOp {
   enum Kind { kMove, kLine, kPen, kText } kind = kMove;
