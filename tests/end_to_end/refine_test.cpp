@@ -208,10 +208,14 @@ TEST(Preprocess, KeepsStrongReflectionsThenCalcUBMakesTheIntegrationPredictPosit
   EXPECT_NEAR(state->params.pdef[kFwhm][kCoefB], 0.10, 0.03);
 
   script::QueueToggle(w.refine_constrained, 1);
+  script::QueueClick(kCodeRefineConstrained);  // what the ticked box sends
   script::QueueListSelect(w.refine_system_list, 3);
   script::QueueClick(kCodeRefineGo);
   script::QueueClick(kCodeResultsOk);
   DispatchCommand(*state, kCodeCalcUB);
+  // Constrained to a crystal system: offsets and omega zero cannot be ticked.
+  EXPECT_EQ(script::Status(w.refine_offsets), tk::kGreyed);
+  EXPECT_EQ(script::Status(w.refine_omega_zero), tk::kGreyed);
   const OrientationState& o = state->orientation;
   ASSERT_TRUE(o.corrections_valid);
   EXPECT_NEAR(o.cell[0], 8.5, 4 * o.cell_esd[0] + 1e-4);
