@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -64,17 +65,21 @@ constexpr bool kOptimisedBuild = false;
 // code queued) and the step's condition holds. A step that never becomes
 // ready ends the process with a message rather than leaving CTest to time out.
 //
-// The steps are looked at each time the event loop is about to wait, before
-// it hands out any event: on a slow machine the automatic run's tick is
-// already due whenever the program comes back to its loop, and a timer of
-// the user's own would lose every race to it until the run is over. The
-// user's timer keeps the loop turning while nothing else happens, and its
-// beats count how long the program has waited idle.
+// The steps are looked at each time the event loop is about to wait, and
+// each time a timer falls due, before the timer acts: a run's tick is
+// already due whenever the program comes back to its loop after a few
+// milliseconds of fitting, so the loop may never wait, and a timer of the
+// user's own would lose every race to the tick until the run is over. Seen
+// before the tick, the user's click is queued ahead of it, as a real click
+// in that moment would be. The user's timer keeps the loop turning while
+// nothing else happens, and its beats count how long the program has
+// waited idle.
 class User {
  public:
-  User() {
+  User() : timers_(this) {
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &poll_,
                      [this] { Poll(); });
+    qApp->installEventFilter(&timers_);
     poll_.setInterval(2);
     QObject::connect(&poll_, &QTimer::timeout, [this] {
       if (ProgramWaits()) ++idle_beats_;
@@ -130,11 +135,25 @@ class User {
     acting_ = false;
   }
 
+  // Looks at the steps as any timer falls due.
+  class TimerWatch : public QObject {
+   public:
+    explicit TimerWatch(User* user) : user_(user) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Timer) user_->Poll();
+      return false;
+    }
+
+   private:
+    User* user_;
+  };
+
   bool acting_ = false;
   int idle_beats_ = 0;
   std::deque<Step> steps_;
   QTimer poll_;
   QElapsedTimer clock_;
+  TimerWatch timers_;
 };
 
 // A fresh toolkit. The first initialisation makes the application with the
