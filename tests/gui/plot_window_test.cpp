@@ -33,15 +33,8 @@ TEST(RealWindowPlot, ZoomPanResetAndTheReportOfARun) {
   const Widgets& w = state->widgets;
   User user;
 
-  pvgui_qt::AnswerNextBrowse("example.dca", dir.string());
-  pvgui_qt::AnswerNextBrowse("example.par", dir.string());
-  user.When("the format dialog", [&] { return Shown(w.format_dialog); }, [&] { Click(w.format_ok); });
-  StartUp(*state);
-
-  user.When("File > Open output file", [&] { return Idle(w); }, [&] {
-    pvgui_qt::AnswerNextBrowse("example.int", dir.string());
-    Choose(w, w.menu_open_output);
-  });
+  StartUpFrom(*state, user, dir, "example.dca", "example.par");
+  OpenOutputWhenIdle(w, user, dir, "example.int");
   user.When("Integrate > Manual profile fit", [&] { return Idle(w) && Shown(w.output_label); },
             [&] { Choose(w, w.menu_manual_fit); });
   user.When("hkl 3 1 7 and Go", [&] { return Shown(w.fit_dialog); }, [&] {

@@ -31,10 +31,7 @@ TEST(RealWindowProgress, TheStatusBarCountsDownARunAndTheEndDialogSumsItUp) {
   state->tick_budget_ms = 0;  // one reflection a tick: a run of seconds on any machine
   const Widgets& w = state->widgets;
   User user;
-  pvgui_qt::AnswerNextBrowse("run.dca", dir.string());
-  pvgui_qt::AnswerNextBrowse("run.par", dir.string());
-  user.When("the format dialog", [&] { return Shown(w.format_dialog); }, [&] { Click(w.format_ok); });
-  StartUp(*state);
+  StartUpFrom(*state, user, dir, "run.dca", "run.par");
   ASSERT_EQ(state->files.reflection_count, total);
 
   // What the status bar says, each time it changes.

@@ -230,6 +230,25 @@ inline bool Idle(const Widgets& w) {
   return MenusActive(w);
 }
 
+// Start-up as a user goes through it: the data file and the parameter file
+// from the browsers, then "OK" in the format dialog.
+inline void StartUpFrom(ProgramState& state, User& user, const fs::path& dir, const std::string& data,
+                        const std::string& parameters) {
+  const Widgets& w = state.widgets;
+  pvgui_qt::AnswerNextBrowse(data, dir.string());
+  pvgui_qt::AnswerNextBrowse(parameters, dir.string());
+  user.When("the format dialog", [&w] { return Shown(w.format_dialog); }, [&w] { Click(w.format_ok); });
+  StartUp(state);
+}
+
+// File > Open output file, once the main window is idle.
+inline void OpenOutputWhenIdle(const Widgets& w, User& user, const fs::path& dir, const std::string& name) {
+  user.When("File > Open output file", [&w] { return Idle(w); }, [&w, dir, name] {
+    pvgui_qt::AnswerNextBrowse(name, dir.string());
+    Choose(w, w.menu_open_output);
+  });
+}
+
 // Every field shown in a window holds its whole text: a number too wide for
 // its field would lose its leading digits from view.
 inline void ExpectTextsFit(QWidget* window) {

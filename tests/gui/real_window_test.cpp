@@ -71,10 +71,7 @@ TEST(RealWindowSession, ExampleFromStartUpToTheRefinedCell) {
   EXPECT_FALSE(pvgui_qt::ActionOf(w.menu_calc_ub)->isEnabled());
   Screenshot(W(w.main_window), "window_start.png");
 
-  user.When("File > Open output file", [&] { return Idle(w); }, [&] {
-    pvgui_qt::AnswerNextBrowse("example.int", dir.string());
-    Choose(w, w.menu_open_output);
-  });
+  OpenOutputWhenIdle(w, user, dir, "example.int");
 
   // Manual fitting: 1 -> 2 -> 3 -> 2, Accept (2), hkl 3 1 7 (seq 42), Refit,
   // Accept (42), Reject (43), Exit at 44.
@@ -338,10 +335,7 @@ TEST(RealWindowSession, ABrokenDataFileKeepsTheSession) {
     });
   };
 
-  pvgui_qt::AnswerNextBrowse("example.dca", dir.string());
-  pvgui_qt::AnswerNextBrowse("example.par", dir.string());
-  user.When("the format dialog", [&] { return Shown(w.format_dialog); }, [&] { Click(w.format_ok); });
-  StartUp(*state);
+  StartUpFrom(*state, user, dir, "example.dca", "example.par");
 
   user.When("Utilities > Preprocess", [&] { return Idle(w); }, [&] { Choose(w, w.menu_preprocess); });
   user.When("Go", [&] { return Shown(w.preprocess_dialog); }, [&] { Click(w.preprocess_go); });
@@ -416,14 +410,8 @@ void RunUntilExit(const fs::path& dir) {
   state->tick_budget_ms = 0;
   const Widgets& w = state->widgets;
   User user;
-  pvgui_qt::AnswerNextBrowse("example.dca", dir.string());
-  pvgui_qt::AnswerNextBrowse("example.par", dir.string());
-  user.When("the format dialog", [&] { return Shown(w.format_dialog); }, [&] { Click(w.format_ok); });
-  StartUp(*state);
-  user.When("File > Open output file", [&] { return Idle(w); }, [&] {
-    pvgui_qt::AnswerNextBrowse("example.int", dir.string());
-    Choose(w, w.menu_open_output);
-  });
+  StartUpFrom(*state, user, dir, "example.dca", "example.par");
+  OpenOutputWhenIdle(w, user, dir, "example.int");
   user.When("Integrate > Auto profile fit", [&] { return Idle(w) && Shown(w.output_label); },
             [&] { Choose(w, w.menu_auto_fit); });
   user.When("Quit the peak defaults", [&] { return Shown(w.peak_dialog); }, [&] { Click(w.peak_quit); });
