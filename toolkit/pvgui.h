@@ -94,6 +94,8 @@ void SetFieldAction(int field, int button);
 void SetKey(int widget, const char* key, int key_len);
 /* The text shown when the pointer rests on the widget. */
 void SetTooltip(int widget, const char* text, int text_len);
+/* The widget's text in a fixed-pitch face, for columns aligned with spaces. */
+void SetFixedPitch(int widget);
 /* A submenu of up to `count` files opened before (kept between runs), the
  * newest first; choosing entry i sends first_code + i. */
 int AddRecentMenu(int pull, const char* title, int title_len, int first_code, int count, int* handle);

@@ -281,6 +281,9 @@ void SetFieldAction(int field, int button) {
 void SetKey(int widget, std::string_view key) {
   if (Check("SetKey", widget, kKeyed)) ::SetKey(widget, key.data(), Len(key));
 }
+void SetFixedPitch(int widget) {
+  if (Check("SetFixedPitch", widget, kAny)) ::SetFixedPitch(widget);
+}
 void SetTooltip(int widget, std::string_view text) {
   if (Check("SetTooltip", widget, kAny)) ::SetTooltip(widget, text.data(), Len(text));
 }

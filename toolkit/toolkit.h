@@ -87,6 +87,7 @@ void SetWindowEscape(int window, int button);
 void SetFieldAction(int field, int button);
 void SetKey(int widget, std::string_view key);
 void SetTooltip(int widget, std::string_view text);
+void SetFixedPitch(int widget);
 int AddRecentMenu(int pull, std::string_view title, int first_code, int count);
 void NoteRecentFile(int menu, std::string_view name, std::string_view directory);
 

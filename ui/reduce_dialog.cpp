@@ -29,8 +29,10 @@ void BuildReduceDialogs(Widgets& w) {
   // Wide enough for the longest summary line, a page at a time.
   w.summary_dialog = tk::OpenWindow(w.main_window, "Reduction Summary", {4, 2, 22, kSummaryRows + 1});
   const int s = w.summary_dialog;
-  for (int i = 0; i < kSummaryRows; ++i)
+  for (int i = 0; i < kSummaryRows; ++i) {
     w.summary_rows[i] = tk::AddTextField(s, "", {0, kSummaryRows - i, 22, 1}, 255, false);
+    tk::SetFixedPitch(w.summary_rows[i]);  // the Laue table's columns are aligned with spaces
+  }
   w.summary_page = tk::AddTextField(s, "", {1, 0, 4, 1}, 20, false);
   w.summary_ok = tk::AddButton(s, "Ok", {10, 0, 2, 1}, kCodeSummaryOk);
   w.summary_more = tk::AddButton(s, "Next page", {13, 0, 3, 1}, kCodeSummaryMore);

@@ -526,16 +526,13 @@ int AddStatusBar(int window, const char* text, int text_len, int* handle) {
   return Create(std::move(item), handle);
 }
 
-int AddTextBlock(int window, int x, int y, int w, int h, int* handle) {
-  QWidget* area = WindowArea(window);
-  if (!area) return 0;
-  auto* block = new QPlainTextEdit(area);
-  block->setReadOnly(true);
-  block->setLineWrapMode(QPlainTextEdit::NoWrap);
-  // The system's fixed font where it has one; some platforms name none, and
-  // then any typewriter face will do. The size is the program's own.
-  // Judged by the widths of its letters: fontconfig does not mark every
-  // fixed-pitch face as one.
+// The system's fixed font where it has one; some platforms name none, and
+// then any typewriter face will do. The size is the program's own. Judged by
+// the widths of its letters: fontconfig does not mark every fixed-pitch face
+// as one.
+namespace {
+
+QFont FixedPitchFont() {
   const auto fixed_pitch = [](const QFont& f) {
     const QFontMetricsF m(f);
     return m.horizontalAdvance(QStringLiteral("iiii")) == m.horizontalAdvance(QStringLiteral("MMMM"));
@@ -547,7 +544,18 @@ int AddTextBlock(int window, int x, int y, int w, int h, int* handle) {
     fixed.setFixedPitch(true);
   }
   fixed.setPointSizeF(QApplication::font().pointSizeF());
-  block->setFont(fixed);
+  return fixed;
+}
+
+}  // namespace
+
+int AddTextBlock(int window, int x, int y, int w, int h, int* handle) {
+  QWidget* area = WindowArea(window);
+  if (!area) return 0;
+  auto* block = new QPlainTextEdit(area);
+  block->setReadOnly(true);
+  block->setLineWrapMode(QPlainTextEdit::NoWrap);
+  block->setFont(FixedPitchFont());
   block->setFocusPolicy(pvgui_qt::kDisplayFocus);
   Item item;
   item.kind = Kind::kTextBlock;
@@ -622,6 +630,10 @@ void SetKey(int widget, const char* key, int key_len) {
     QObject::connect(shortcut, &QShortcut::activated, b, [b] { Press(b); });
     b->setToolTip(b->toolTip().isEmpty() ? QString("Key: %1").arg(text) : b->toolTip());
   }
+}
+
+void SetFixedPitch(int widget) {
+  if (Item* it = Find(widget); it && it->widget) it->widget->setFont(FixedPitchFont());
 }
 
 void SetTooltip(int widget, const char* text, int text_len) {

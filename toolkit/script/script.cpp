@@ -594,6 +594,7 @@ void SetEscapeAction(int) {}
 void SetWindowEscape(int, int) {}
 void SetFieldAction(int, int) {}
 void SetKey(int, const char*, int) {}
+void SetFixedPitch(int) {}
 void SetTooltip(int widget, const char* text, int text_len) {
   if (Widget* w = Find(widget)) w->tooltip = Arg(text, text_len, PVGUI_MAX_LABEL);
 }
