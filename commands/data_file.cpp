@@ -64,27 +64,43 @@ void ReadReflectionAgain(ProgramState& state) {
   if (read.Failed()) DataFileFailed(state, read.error);
 }
 
-std::vector<int> FileSequenceNumbers(ProgramState& state, int before) {
-  std::vector<int> numbers;
-  if (!state.files.data_open) return numbers;
-  // A pass of its own over copies of what reading changes; the run's place
-  // in the file is set back after it.
+namespace {
+
+// A pass of its own over the data file from its header on, on copies of
+// what reading changes; the run's place in the file is set back after it.
+// `each` sees every reflection read, whole or cut, and returns false to end
+// the pass. False when the header or a reflection could not be read.
+template <class Each>
+bool PassOverCopies(ProgramState& state, bool every_reflection, Each&& each) {
   textfile::LineSource& data = state.files.data;
   const std::size_t place = data.Position();
   DataSet set = state.data_set;
+  if (every_reflection) set.skip_weak = 0;
   RunParameters params = state.params;
   auto scan = std::make_unique<ScanReflection>();
   const ReaderParts parts{data, set, params, *scan};
   data.Rewind();
-  if (!ReadScanHeader(parts, state.files.data_file_name).Failed()) {
-    for (;;) {
-      const ReadResult read = ReadNextReflection(parts, scan->seq_no + 1);
-      if (read.status != kReadOk && read.status != kReadFailed) break;
-      if (scan->seq_no >= before) break;
-      numbers.push_back(scan->seq_no);
-    }
+  bool whole = !ReadScanHeader(parts, state.files.data_file_name).Failed();
+  while (whole) {
+    const ReadResult read = ReadNextReflection(parts, scan->seq_no + 1);
+    if (read.status == kEndOfData) break;
+    whole = read.status == kReadOk || read.status == kReadFailed;
+    if (whole && !each(*scan)) break;
   }
   data.SetPosition(place);
+  return whole;
+}
+
+}  // namespace
+
+std::vector<int> FileSequenceNumbers(ProgramState& state, int before) {
+  std::vector<int> numbers;
+  if (!state.files.data_open) return numbers;
+  PassOverCopies(state, false, [&](const ScanReflection& scan) {
+    if (scan.seq_no >= before) return false;
+    numbers.push_back(scan.seq_no);
+    return true;
+  });
   return numbers;
 }
 
@@ -93,25 +109,13 @@ void CountFileReflections(ProgramState& state) {
   f.reflection_count = -1;
   f.reflection_ends.clear();
   if (!f.data_open) return;
-  textfile::LineSource& data = f.data;
-  const std::size_t place = data.Position();
-  DataSet set = state.data_set;
   // Every reflection counts, the weak ones a pass may skip too: the place in
   // the file measures progress, not what a pass keeps.
-  set.skip_weak = 0;
-  RunParameters params = state.params;
-  auto scan = std::make_unique<ScanReflection>();
-  const ReaderParts parts{data, set, params, *scan};
   std::vector<std::uint32_t> ends;
-  data.Rewind();
-  bool whole = !ReadScanHeader(parts, f.data_file_name).Failed();
-  while (whole) {
-    const ReadResult read = ReadNextReflection(parts, scan->seq_no + 1);
-    if (read.status == kEndOfData) break;
-    whole = read.status == kReadOk || read.status == kReadFailed;
-    if (whole) ends.push_back(static_cast<std::uint32_t>(data.Position()));
-  }
-  data.SetPosition(place);
+  const bool whole = PassOverCopies(state, true, [&](const ScanReflection&) {
+    ends.push_back(static_cast<std::uint32_t>(f.data.Position()));
+    return true;
+  });
   if (!whole) return;
   f.reflection_ends = std::move(ends);
   f.reflection_count = static_cast<int>(f.reflection_ends.size());
