@@ -87,7 +87,6 @@ void AutoFit(ProgramState& state) {
         [[fallthrough]];
       case kCodeExit:
         tk::SetCallTime(kTickInterval, 0);
-        FlushIntegrated(state);
         RestoreMainWindow(state);
         return;
       case kCodeResetDefaults:
@@ -126,7 +125,6 @@ void AutoFit(ProgramState& state) {
           const int status = ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
           if (status == kReadError) {
             tk::SetCallTime(kTickInterval, 0);
-            FlushIntegrated(state);
             RestoreMainWindow(state);
             return;
           }
@@ -159,7 +157,6 @@ void AutoFit(ProgramState& state) {
     }
     if (state.end_requested) {
       tk::SetCallTime(kTickInterval, 0);
-      FlushIntegrated(state);
       return;
     }
     // A batch run's window is seen by no one: its fields need not follow.

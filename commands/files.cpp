@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "commands/data_file.h"
-#include "commands/fitting.h"
 #include "common/file_names.h"
 #include "common/fixed_fields.h"
 #include "scan/parameter_file.h"
@@ -195,7 +194,6 @@ void OpenOutputFile(ProgramState& state) {
   std::string proposed = f.output_open ? f.output_file_name : std::string();
   const std::string start = StartDirectory(f);
   if (f.output_open) {
-    FlushIntegrated(state);
     f.output.Close();
     f.output_open = false;
     tk::SetString(w.output_file_field, "");

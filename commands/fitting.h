@@ -42,8 +42,9 @@ inline constexpr std::chrono::milliseconds kOutputFlushInterval{50};
 inline constexpr std::size_t kOutputBatchBytes = 32 * 1024;
 bool WriteIntegrated(ProgramState& state, Flush flush = Flush::kNow);
 // Writes the records still waiting (all of them, or with kWhenDue only once
-// the interval is over); false when the write failed, as above. Every
-// command flushes before it waits for the user or reads the file back.
+// the interval is over); false when the write failed, as above. The command
+// loop flushes after every command; a command flushes only where it waits
+// for the user (Stop) or reads the file back.
 bool FlushIntegrated(ProgramState& state, Flush flush = Flush::kNow);
 // The reflection in memory is in the open intensity file already.
 bool AlreadyWritten(const ProgramState& state);
