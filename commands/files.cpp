@@ -41,11 +41,6 @@ std::string NameField(const std::string& name) { return name.size() < 12 ? field
 using fileio::AbsolutePath;
 using fileio::SameFile;
 
-bool IsRunFile(const FileState& f, const std::string& name) {
-  return SameFile(name, f.data_path) || SameFile(name, f.parameter_path) || SameFile(name, f.output_path) ||
-         SameFile(name, f.log_path);
-}
-
 void StartLog(ProgramState& state, const std::string& data_name) {
   FileState& f = state.files;
   auto& log = f.log;
@@ -80,6 +75,11 @@ void StartLog(ProgramState& state, const std::string& data_name) {
 }
 
 }  // namespace
+
+bool IsRunFile(const FileState& f, const std::string& name) {
+  return SameFile(name, f.data_path) || SameFile(name, f.parameter_path) || SameFile(name, f.output_path) ||
+         SameFile(name, f.log_path);
+}
 
 std::string LogFileName(std::string_view data_file_name) {
   const auto dot = data_file_name.find('.');

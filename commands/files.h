@@ -19,6 +19,9 @@ void OpenDataFileFrom(ProgramState& state, const std::optional<tk::BrowseResult>
 void OpenParameterFile(ProgramState& state);  // 313, and at start-up
 void OpenOutputFile(ProgramState& state);     // 314
 void ChooseInputFormat(ProgramState& state);
+// `name` is the data, parameter or output file or the log of this run: a
+// file the program must not write anything else over.
+bool IsRunFile(const FileState& f, const std::string& name);
 
 // The input format the format dialog preselects for a data-file name, from
 // the three characters after its last "." (.dca Xcalibur, .dat CAD4, .p4t

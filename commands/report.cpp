@@ -1,10 +1,11 @@
 #include "commands/report.h"
 
+#include "commands/files.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#include "common/file_names.h"
 #include "common/record_writer.h"
 #include "report/report.h"
 #include "toolkit/toolkit.h"
@@ -90,11 +91,9 @@ void SaveReport(ProgramState& state) {
   const tk::BrowseResult chosen = tk::Browse(proposed, f.browse_dir, kReportFilter);
   if (chosen.name.empty()) return;
   const std::string& name = chosen.name;
-  for (const std::string& run_file : {f.data_path, f.parameter_path, f.output_path, f.log_path}) {
-    if (!run_file.empty() && fileio::SameFile(name, run_file)) {
-      tk::ErrorBox("WinKalvex", name + " is a file of this run: name another");
-      return;
-    }
+  if (IsRunFile(f, name)) {
+    tk::ErrorBox("WinKalvex", name + " is a file of this run: name another");
+    return;
   }
   std::error_code ec;
   if (fs::exists(name, ec) && tk::AskChoice("WinKalvex", name + " exists: Replace / Cancel", "Replace|Cancel") != 0)
