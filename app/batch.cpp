@@ -1,14 +1,16 @@
 // The batch run: the window's commands in the order a user gives them.
 #include "app/batch.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
@@ -152,12 +154,21 @@ void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<v
 // Refuses, before anything is opened, an intensity file the run must not
 // write: one that is an input or the log, one in a directory that does not
 // exist, and an existing one without --append or --replace.
+// The inputs and the log of the run.
+std::vector<fs::path> InputsAndLog(const Place& data, const Place& parameters) {
+  return {fs::path(data.directory) / data.name, fs::path(parameters.directory) / parameters.name,
+          fs::path(data.directory) / LogFileName(data.name)};
+}
+
+bool IsAnyOf(const std::string& name, const std::vector<fs::path>& files) {
+  return std::any_of(files.begin(), files.end(),
+                     [&](const fs::path& file) { return fileio::SameFile(name, file.string()); });
+}
+
 void CheckOutput(const BatchOptions& opt, const Place& data, const Place& parameters, const Place& output) {
   const fs::path out = fs::path(output.directory) / output.name;
   std::error_code ec;
-  const auto same = [&](const fs::path& other) { return fileio::SameFile(out.string(), other.string()); };
-  if (same(fs::path(data.directory) / data.name) || same(fs::path(parameters.directory) / parameters.name) ||
-      same(fs::path(data.directory) / LogFileName(data.name))) {
+  if (IsAnyOf(out.string(), InputsAndLog(data, parameters))) {
     Fail(out.string() + " is an input or the log of this run: give another --out", 2);
   }
   if (!fs::is_directory(output.directory, ec)) {
@@ -182,12 +193,10 @@ int RunBatch(const BatchOptions& opt) {
   CheckOutput(opt, data, parameters, output);
   // The browsers make other directories current: the report's name is fixed now.
   const std::string report = opt.report.empty() ? std::string() : fileio::AbsolutePath(opt.report);
-  for (const fs::path& other : {fs::path(data.directory) / data.name, fs::path(parameters.directory) / parameters.name,
-                                fs::path(output.directory) / output.name,
-                                fs::path(data.directory) / LogFileName(data.name)}) {
-    if (!report.empty() && fileio::SameFile(report, other.string()))
-      Fail(report + " is an input, the intensity file or the log of this run: give another --report", 2);
-  }
+  std::vector<fs::path> run_files = InputsAndLog(data, parameters);
+  run_files.push_back(fs::path(output.directory) / output.name);
+  if (IsAnyOf(report, run_files))
+    Fail(report + " is an input, the intensity file or the log of this run: give another --report", 2);
 
   script::Reset();
   tk::ResetRegistry();
