@@ -3,10 +3,14 @@
 #include "common/fixed_fields.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace fields {
 
@@ -163,11 +167,85 @@ std::string FormatInt(long long value, int width) {
 
 namespace {
 
+// A positive finite value as m * 2^e with m odd.
+struct OddBinary {
+  std::uint64_t mantissa;
+  int exponent;
+};
+
+OddBinary OddParts(double magnitude) {
+  // The IEEE layout: 52 stored mantissa bits, an 11-bit exponent biased by
+  // 1023 (1075 with the mantissa read as a whole number), and none of the
+  // hidden bit for subnormal values.
+  constexpr int kStoredBits = 52;
+  constexpr int kBias = 1075;
+  const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+  const auto stored_exponent = static_cast<int>((bits >> kStoredBits) & 0x7ffU);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << kStoredBits) - 1);
+  int exponent = 1 - kBias;
+  if (stored_exponent != 0) {
+    mantissa |= std::uint64_t{1} << kStoredBits;
+    exponent = stored_exponent - kBias;
+  }
+  const int zeros = std::countr_zero(mantissa);
+  return {mantissa >> zeros, exponent + zeros};
+}
+
 // |value| rounded half away from zero to `decimals` places, written into
-// `out` as digits with a decimal point; returns the length. The digits come
-// exact to 40 places beyond the last kept (the binary value's own digits,
-// as printf gives them), so ties are real ties.
+// `out` as digits with a decimal point; returns the length.
 int RoundedMagnitude(double magnitude, int decimals, char* out) {
+  constexpr int kExactPlaces = 15;  // 10^15 and 5^15 are exact in double
+  if (decimals <= kExactPlaces) {
+    const OddBinary binary = magnitude > 0.0 ? OddParts(magnitude) : OddBinary{0, 0};
+    // Scaled by 10^d = 5^d 2^d the value is m 5^d 2^(e+d), exact in double
+    // while m 5^d fits its 53 bits: then the rounding is exact arithmetic.
+    // Record values are single-precision reals with a few places, so this
+    // is nearly every field written.
+    static constexpr auto kPowers = [] {
+      std::array<std::pair<std::uint64_t, double>, kExactPlaces + 1> powers{};
+      std::uint64_t five = 1;
+      double ten = 1.0;
+      for (auto& power : powers) {
+        power = {five, ten};
+        five *= 5;
+        ten *= 10.0;
+      }
+      return powers;
+    }();
+    const auto [five, ten] = kPowers[static_cast<std::size_t>(decimals)];
+    const double scaled = magnitude * ten;
+    constexpr double kWholeExact = 0x1p53;
+    if (std::bit_width(binary.mantissa) + std::bit_width(five) <= std::numeric_limits<double>::digits &&
+        scaled < kWholeExact) {
+      const double whole = std::floor(scaled);
+      const auto units = static_cast<std::uint64_t>(whole) + (scaled - whole >= 0.5 ? 1 : 0);
+      char digits[24];
+      const int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, units).ptr - digits);
+      char* o = out;
+      if (n <= decimals) {
+        *o++ = '0';
+        *o++ = '.';
+        o = std::fill_n(o, decimals - n, '0');
+        o = std::copy(digits, digits + n, o);
+      } else {
+        o = std::copy(digits, digits + n - decimals, o);
+        *o++ = '.';
+        o = std::copy(digits + n - decimals, digits + n, o);
+      }
+      return static_cast<int>(o - out);
+    }
+    // Twice the value times 10^d is m 5^d 2^(e+1+d): an odd whole number,
+    // which is what a tie is, only when that power of two is 1. Away from
+    // a tie printf's own rounding is the rounding.
+    if (magnitude > 0.0 && binary.exponent != -(decimals + 1)) {
+      char* end = std::to_chars(out, out + 200, magnitude, std::chars_format::fixed, decimals).ptr;
+      if (decimals == 0) *end++ = '.';
+      return static_cast<int>(end - out);
+    }
+  }
+  // A tie, or more places than that: the digits come exact to 40 places
+  // beyond the last kept (the binary value's own digits, as printf gives
+  // them), so ties are real ties, and a tie goes up.
   char buf[320];
   const auto printed = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed, decimals + 40);
   const char* point = std::find(buf, printed.ptr, '.');
