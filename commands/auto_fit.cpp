@@ -3,6 +3,7 @@
 #include "commands/auto_fit.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "commands/parameter_dialogs.h"
 #include "commands/progress.h"
 #include "commands/run_end.h"
+#include "scan/read_ahead.h"
 #include "toolkit/toolkit.h"
 #include "ui/dialogs.h"
 #include "ui/fit_dialog.h"
@@ -78,9 +80,22 @@ void AutoFit(ProgramState& state) {
   SetStatuses(w, {kWAngle1, kWAngle1 + 1, kWAngle1 + 2, kWAngle1 + 3, kWAnglesLabel}, tk::kActive);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kGreyed);
   PassProgress progress(state);
+  // The next reflections are read on another core while this one is fitted.
+  // Between two ticks only the timer keeps it going: every other action
+  // finds the file after the reflection in memory.
+  std::unique_ptr<ReadAhead> ahead;
+  const auto next_reflection = [&] {
+    if (!ahead) {
+      ahead = std::make_unique<ReadAhead>(state.files.data, state.data_set, state.params, state.scan);
+    }
+    if (ahead->Take(state.scan, state.data_set, state.params)) return kReadOk;
+    ahead.reset();
+    return ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
+  };
 
   for (;;) {
     const int action = tk::Wait();
+    if (action != kCodeTimer) ahead.reset();
     switch (action) {
       case kCodeClosed:
         state.end_requested = true;
@@ -122,7 +137,7 @@ void AutoFit(ProgramState& state) {
         // Exit wait no longer than a tick.
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(state.tick_budget_ms);
         do {
-          const int status = ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
+          const int status = next_reflection();
           if (status == kReadError) {
             tk::SetCallTime(kTickInterval, 0);
             RestoreMainWindow(state);
@@ -149,7 +164,11 @@ void AutoFit(ProgramState& state) {
           fitted_seq_no = state.scan.seq_no;
           if (!AlreadyWritten(state)) WriteIntegrated(state, Flush::kWhenDue);
         } while (!state.end_requested && state.tick_budget_ms > 0 && std::chrono::steady_clock::now() < until);
-        progress.Update();
+        if (ahead) {
+          progress.Update(ahead->Position());
+        } else {
+          progress.Update();
+        }
         break;
       }
       default:

@@ -121,10 +121,10 @@ void CountFileReflections(ProgramState& state) {
   f.reflection_count = static_cast<int>(f.reflection_ends.size());
 }
 
-int ReflectionsPassed(const ProgramState& state) {
+int ReflectionsPassed(const ProgramState& state, std::optional<std::size_t> position) {
   const FileState& f = state.files;
   if (f.reflection_count < 0 || !f.data_open) return -1;
-  const auto at = static_cast<std::uint32_t>(f.data.Position());
+  const auto at = static_cast<std::uint32_t>(position.value_or(f.data.Position()));
   return static_cast<int>(std::upper_bound(f.reflection_ends.begin(), f.reflection_ends.end(), at) -
                           f.reflection_ends.begin());
 }

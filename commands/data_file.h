@@ -3,7 +3,9 @@
 // closed, the rest of the session kept).
 #pragma once
 
+#include <cstddef>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,9 +41,10 @@ std::vector<int> FileSequenceNumbers(ProgramState& state, int before = std::nume
 // place and the reflection in memory are left as they are. A file damaged
 // further on is left uncounted: the run that meets the damage ends there.
 void CountFileReflections(ProgramState& state);
-// The reflections of the counted file up to the reading position: how far
-// a pass has come. -1 when the file is not counted.
-int ReflectionsPassed(const ProgramState& state);
+// The reflections of the counted file up to the reading position, or up to
+// `at` while the file is another's to read: how far a pass has come. -1
+// when the file is not counted.
+int ReflectionsPassed(const ProgramState& state, std::optional<std::size_t> at = std::nullopt);
 
 // "1-13, 20, 25-30": sorted numbers as ranges.
 std::string Ranges(const std::vector<int>& numbers);

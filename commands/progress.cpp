@@ -29,16 +29,16 @@ double PassProgress::Rate(int passed, Clock::time_point now) {
   return rate_;
 }
 
-void PassProgress::Update() {
-  if (Clock::now() - shown_at_ >= kShowEvery) Show();
+void PassProgress::Update(std::optional<std::size_t> at) {
+  if (Clock::now() - shown_at_ >= kShowEvery) Show(at);
 }
 
-void PassProgress::Show() {
+void PassProgress::Show(std::optional<std::size_t> at) {
   const Clock::time_point now = Clock::now();
   shown_at_ = now;
   // A file not counted (where no one would see it, or damaged further on)
   // has no measure of progress.
-  const int passed = ReflectionsPassed(state_);
+  const int passed = ReflectionsPassed(state_, at);
   if (passed < 0) return;
   tk::ShowStatus(state_.widgets.status_bar, ProgressText(passed, state_.files.reflection_count, Rate(passed, now)));
 }

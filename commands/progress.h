@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <optional>
 
 #include "state/program_state.h"
 
@@ -17,9 +19,11 @@ class PassProgress {
   void Resume();
   // Shows the progress if the last showing is old enough: a few times a
   // second, which an eye can follow and which costs the pass nothing.
-  void Update();
+  // `at` is the place in the data file reached, while the file is read by
+  // another.
+  void Update(std::optional<std::size_t> at = std::nullopt);
   // Shows the progress now (the end of the pass, a Stop).
-  void Show();
+  void Show(std::optional<std::size_t> at = std::nullopt);
 
  private:
   using Clock = std::chrono::steady_clock;
