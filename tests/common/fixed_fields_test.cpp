@@ -71,6 +71,13 @@ TEST(FixedFields, WritingFollowsFortranEditDescriptors) {
   EXPECT_EQ(FormatReal(-0.001, 6, 2), "  0.00");  // no negative zero
   EXPECT_EQ(FormatReal(123456.0, 6, 1), "******");
   EXPECT_EQ(FormatReal(2.5, 5, 0), "   3.");
+  // Half-way rounds away from zero whichever way the digits are found;
+  // anything short of half-way by a bit of the binary value rounds down.
+  EXPECT_EQ(FormatReal(0.125, 6, 2), "  0.13");
+  EXPECT_EQ(FormatReal(2.675, 6, 2), "  2.67");
+  EXPECT_EQ(FormatReal(0.1, 6, 3), " 0.100");
+  EXPECT_EQ(FormatReal(70368744177664.125, 20, 2), "   70368744177664.13");
+  EXPECT_EQ(FormatReal(1.0000000000000002, 20, 16), "  1.0000000000000002");
 }
 
 TEST(TextFiles, LineSourceKeepsTrueLineNumbersWhenMovingBack) {
