@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "commands/data_file.h"
@@ -83,12 +84,13 @@ void AutoFit(ProgramState& state) {
   // The next reflections are read on another core while this one is fitted.
   // Between two ticks only the timer keeps it going: every other action
   // finds the file after the reflection in memory.
+  static const bool kSecondCore = std::thread::hardware_concurrency() > 1;
   std::unique_ptr<ReadAhead> ahead;
   const auto next_reflection = [&] {
-    if (!ahead) {
+    if (!ahead && kSecondCore) {
       ahead = std::make_unique<ReadAhead>(state.files.data, state.data_set, state.params, state.scan);
     }
-    if (ahead->Take(state.scan, state.data_set, state.params)) return kReadOk;
+    if (ahead && ahead->Take(state.scan, state.data_set, state.params)) return kReadOk;
     ahead.reset();
     return ReadReflection(state, state.scan.seq_no + 1, {0, 0, 0}, false);
   };
