@@ -57,7 +57,12 @@ std::string FormatName(int format) {
   }
 }
 
+// Ends the run's progress line on the terminal, if one is open, before last
+// words are said.
+std::function<void()> g_end_progress_line;
+
 [[noreturn]] void Fail(const std::string& message, int status) {
+  if (g_end_progress_line) g_end_progress_line();
   std::fprintf(stderr, "kalvex: %s\n", message.c_str());
   std::exit(status);
 }
@@ -201,6 +206,14 @@ int RunBatch(const BatchOptions& opt) {
   script::Reset();
   tk::ResetRegistry();
   TerminalLine progress(!opt.quiet && isatty(STDERR_FILENO) == 1);
+  g_end_progress_line = [&progress] { progress.End(); };
+  BeforeLastWords(g_end_progress_line);
+  struct Unhook {
+    ~Unhook() {
+      g_end_progress_line = nullptr;
+      BeforeLastWords(nullptr);
+    }
+  } unhook;
   script::SetBoxObserver([&progress](const script::MessageBox& box) {
     // A fatal box is reported by the program itself as it ends; questions
     // are answered by the options.

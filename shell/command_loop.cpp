@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "commands/auto_fit.h"
 #include "commands/calc_background.h"
@@ -120,12 +121,16 @@ void RunCommandLoop(ProgramState& state) {
 
 namespace {
 bool g_stopping = false;
-}
+std::function<void()> g_before_last_words;
+}  // namespace
 
 bool Stopping() { return g_stopping; }
 
+void BeforeLastWords(std::function<void()> action) { g_before_last_words = std::move(action); }
+
 void StopWithMessage(std::string_view message) {
   g_stopping = true;
+  if (g_before_last_words) g_before_last_words();
   const std::string_view text = FatalMessageText(message);
   if (!text.empty()) {
     std::fprintf(stderr, "WinKalvex: %.*s\n", static_cast<int>(text.size()), text.data());

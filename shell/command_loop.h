@@ -1,6 +1,7 @@
 // Start-up, the command loop and the one way the program ends.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "state/program_state.h"
@@ -27,5 +28,9 @@ bool DispatchCommand(ProgramState& state, int code);
 
 // True once StopWithMessage has begun (its box is the fatal one).
 bool Stopping();
+
+// `action` runs as StopWithMessage begins, before its words go to stderr:
+// a batch run ends the progress line it keeps on the terminal there.
+void BeforeLastWords(std::function<void()> action);
 
 }  // namespace kalvex
