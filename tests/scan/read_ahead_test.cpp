@@ -36,19 +36,9 @@ bool SameScan(const ScanReflection& a, const ScanReflection& b) {
 }
 
 TEST(ReadAhead, LeavesTheRunWhereReadingInTurnWould) {
-  simulate::GeneratorOptions options;
-  options.reflections = 240;
-  options.standards_every = 40;
-  options.mean_intensity = 40;  // what CAD4 counts hold
-  options.attenuated_fraction = 0;
-  simulate::ScanSettings settings;
-  settings.width_b = 0;  // one step width, as a Single file has
-  const auto data = simulate::Generate({}, {}, settings, {}, options);
+  const auto data = testing::SetForEveryFormat(240, 40);
   const auto path = ScratchDir("read_ahead") / "set";
-  using Writer = bool (*)(const simulate::DataSet&, const std::filesystem::path&, std::string&);
-  const std::pair<int, Writer> formats[] = {
-      {kFormatCad4, simulate::WriteCad4}, {kFormatSingle, simulate::WriteSingle}, {kFormatXcalibur, simulate::WriteXcalibur}};
-  for (const auto& [format, write] : formats) {
+  for (const auto& [format, write] : testing::kSetWriters) {
     SCOPED_TRACE("format " + std::to_string(format));
     std::string error;
     ASSERT_TRUE(write(data, path, error)) << error;

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "commands/data_file.h"
 #include "scan/reflection_input.h"
 #include "state/program_state.h"
+#include "tools/simulate/simulate.h"
 
 namespace kalvex::testing {
 
@@ -41,5 +44,23 @@ inline ::testing::AssertionResult FailedWith(const ReadResult& result, const std
   return ::testing::AssertionFailure() << "read gave " << Describe(result) << ", expected \"" << message
                                        << "\" at file line " << line;
 }
+
+// A simulated set every format the simulator writes can hold: counts within
+// CAD4's fields, one step width as a Single file has, no attenuator.
+inline simulate::DataSet SetForEveryFormat(int reflections, int standards_every) {
+  simulate::GeneratorOptions options;
+  options.reflections = reflections;
+  options.standards_every = standards_every;
+  options.mean_intensity = 40;
+  options.attenuated_fraction = 0;
+  simulate::ScanSettings scan;
+  scan.width_b = 0;
+  return simulate::Generate({}, {}, scan, {}, options);
+}
+
+using SetWriter = bool (*)(const simulate::DataSet&, const std::filesystem::path&, std::string&);
+inline constexpr std::pair<int, SetWriter> kSetWriters[] = {{kFormatCad4, simulate::WriteCad4},
+                                                            {kFormatSingle, simulate::WriteSingle},
+                                                            {kFormatXcalibur, simulate::WriteXcalibur}};
 
 }  // namespace kalvex::testing

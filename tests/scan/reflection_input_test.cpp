@@ -98,18 +98,10 @@ TEST(ReflectionDispatch, FormatValuesOutsideOneToThreeDoNotReadAsXcalibur) {
 // byte-order mark in front, an end-of-file character behind, alone or
 // ending the last line.
 TEST(ReflectionDispatch, FilesFromWindowsReadAsWritten) {
-  simulate::GeneratorOptions options;
-  options.reflections = 4;
-  options.standards_every = 2;
-  options.mean_intensity = 40;  // what CAD4 counts hold
-  options.attenuated_fraction = 0;
-  simulate::ScanSettings scan;
-  scan.width_b = 0;  // one step width, as a Single file has
-  const auto data = simulate::Generate({}, {}, scan, {}, options);
+  const auto data = testing::SetForEveryFormat(4, 2);
   const auto path = ScratchDir("files_from_windows") / "set";
   std::string error;
-  using Writer = bool (*)(const simulate::DataSet&, const std::filesystem::path&, std::string&);
-  const std::pair<int, Writer> formats[] = {{kFormatCad4, simulate::WriteCad4},
+  const std::pair<int, testing::SetWriter> formats[] = {{kFormatCad4, simulate::WriteCad4},
                                             {kFormatSingle, simulate::WriteSingle},
                                             {kFormatXcalibur, simulate::WriteXcalibur},
                                             {0, simulate::WriteParameterFile}};
