@@ -86,6 +86,18 @@ char* g_argv[] = {g_program_name, nullptr};
 // Widgets are made only after WinInit and only on windows of ours.
 QWidget* WindowArea(int window) { return T().initialised ? pvgui_qt::ParentWidget(window) : nullptr; }
 
+// Registers `widget` as a `kind` at `grid` on `window`'s grid and lays it
+// out there; its handle.
+int Place(int window, Kind kind, QWidget* widget, QRect grid, int* handle) {
+  Item item;
+  item.kind = kind;
+  item.widget = widget;
+  item.grid = grid;
+  const int h_new = Create(std::move(item), handle);
+  Adopt(window, h_new);
+  return h_new;
+}
+
 QAbstractButton* ButtonOf(int handle) {
   Item* it = Find(handle);
   return it && it->kind == Kind::kButton ? qobject_cast<QAbstractButton*>(it->widget) : nullptr;
@@ -359,13 +371,7 @@ int AddButton(int window, const char* text, int text_len, int x, int y, int w, i
   button->setAutoDefault(false);
   button->setDefault(false);
   if (code != 0) QObject::connect(button, &QPushButton::clicked, [code] { Post(code); });
-  Item item;
-  item.kind = Kind::kButton;
-  item.widget = button;
-  item.grid = QRect(x, y, w, h);
-  const int h_new = Create(std::move(item), handle);
-  Adopt(window, h_new);
-  return h_new;
+  return Place(window, Kind::kButton, button, QRect(x, y, w, h), handle);
 }
 
 int AddString(int window, const char* text, int text_len, int x, int y, int w, int h, int max_len, int editable,
@@ -423,13 +429,7 @@ int AddToggle(int window, const char* text, int text_len, int x, int y, int w, i
   auto* toggle = new QCheckBox(Text(text, text_len, PVGUI_MAX_LABEL), area);
   toggle->setChecked(state != 0);
   if (code != 0) QObject::connect(toggle, &QCheckBox::clicked, [code] { Post(code); });
-  Item item;
-  item.kind = Kind::kToggle;
-  item.widget = toggle;
-  item.grid = QRect(x, y, w, h);
-  const int h_new = Create(std::move(item), handle);
-  Adopt(window, h_new);
-  return h_new;
+  return Place(window, Kind::kToggle, toggle, QRect(x, y, w, h), handle);
 }
 
 int AddRadioBox(int window, int x, int y, int w, int h, int* handle) {
@@ -469,13 +469,7 @@ int AddListBox(int window, int x, int y, int w, int h, int* handle) {
   QWidget* area = WindowArea(window);
   if (!area) return 0;
   auto* list = new QComboBox(area);
-  Item item;
-  item.kind = Kind::kListBox;
-  item.widget = list;
-  item.grid = QRect(x, y, w, h);
-  const int h_new = Create(std::move(item), handle);
-  Adopt(window, h_new);
-  return h_new;
+  return Place(window, Kind::kListBox, list, QRect(x, y, w, h), handle);
 }
 
 void ListBoxSet(int list, const char* entry, int entry_len) {
@@ -504,13 +498,7 @@ void ListBoxSelect(int list, int entry) {
 int AddIcon(int window, int x, int y, int w, int h, int* handle) {
   QWidget* area = WindowArea(window);
   if (!area) return 0;
-  Item item;
-  item.kind = Kind::kIcon;
-  item.widget = new pvgui_qt::IconWidget(area);
-  item.grid = QRect(x, y, w, h);
-  const int h_new = Create(std::move(item), handle);
-  Adopt(window, h_new);
-  return h_new;
+  return Place(window, Kind::kIcon, new pvgui_qt::IconWidget(area), QRect(x, y, w, h), handle);
 }
 
 int AddStatusBar(int window, const char* text, int text_len, int* handle) {
@@ -557,25 +545,13 @@ int AddTextBlock(int window, int x, int y, int w, int h, int* handle) {
   block->setLineWrapMode(QPlainTextEdit::NoWrap);
   block->setFont(FixedPitchFont());
   block->setFocusPolicy(pvgui_qt::kDisplayFocus);
-  Item item;
-  item.kind = Kind::kTextBlock;
-  item.widget = block;
-  item.grid = QRect(x, y, w, h);
-  const int h_new = Create(std::move(item), handle);
-  Adopt(window, h_new);
-  return h_new;
+  return Place(window, Kind::kTextBlock, block, QRect(x, y, w, h), handle);
 }
 
 int GraphicsFrame(int window, int x, int y, int w, int h, int* handle) {
   QWidget* area = WindowArea(window);
   if (!area) return 0;
-  Item item;
-  item.kind = Kind::kFrame;
-  item.widget = new pvgui_qt::FrameWidget(area);
-  item.grid = QRect(x, y, w, h);
-  const int h_new = Create(std::move(item), handle);
-  Adopt(window, h_new);
-  return h_new;
+  return Place(window, Kind::kFrame, new pvgui_qt::FrameWidget(area), QRect(x, y, w, h), handle);
 }
 
 void SetMainAction(int button) {
