@@ -16,6 +16,7 @@
 
 #include "commands/data_file.h"
 #include "commands/files.h"
+#include "commands/reduction.h"
 #include "commands/report.h"
 #include "common/file_names.h"
 #include "scan/reflection_input.h"
@@ -135,11 +136,9 @@ void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<v
     std::printf("FWHM = %.4f + %.4f tan(theta)\n", state.params.pdef[kFwhm][kCoefA], state.params.pdef[kFwhm][kCoefB]);
   }
   if (!opt.calc_ub) return;
-  const char* systems[] = {"monoclinic-b", "monoclinic-c", "orthorhombic", "tetragonal", "hexagonal", "cubic"};
   if (!opt.system.empty()) {
     script::QueueToggle(w.refine_constrained, 1);
-    for (int i = 0; i < 6; ++i)
-      if (opt.system == systems[i]) script::QueueListSelect(w.refine_system_list, i + 1);
+    script::QueueListSelect(w.refine_system_list, CrystalSystemFromName(opt.system));
   }
   if (opt.offsets) script::QueueToggle(w.refine_offsets, 1);
   if (opt.omega_zero) script::QueueToggle(w.refine_omega_zero, 1);

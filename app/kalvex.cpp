@@ -16,6 +16,10 @@
 #include "app/reduce.h"
 
 int main(int argc, char** argv) {
+  // The crystal systems a cell may be constrained to, for both commands.
+  const std::vector<std::string> systems = {"monoclinic-b", "monoclinic-c", "orthorhombic",
+                                            "tetragonal",   "hexagonal",    "cubic"};
+  const std::string system_help = "constrain the cell: monoclinic-b|monoclinic-c|orthorhombic|tetragonal|hexagonal|cubic";
   kalvex::BatchOptions opt;
   CLI::App app{"kalvex: integrate diffractometer step-scan files without a window"};
   app.require_subcommand(1);
@@ -77,9 +81,8 @@ int main(int argc, char** argv) {
       "--calc-ub", opt.calc_ub, "refine UB and the cell from the kept reflections (\"Calc UB\"); peak positions are then predicted")
       ->needs(preprocess);
   integrate
-      ->add_option("--system", opt.system,
-                   "constrain the cell: monoclinic-b|monoclinic-c|orthorhombic|tetragonal|hexagonal|cubic")
-      ->check(CLI::IsMember({"monoclinic-b", "monoclinic-c", "orthorhombic", "tetragonal", "hexagonal", "cubic"}))
+      ->add_option("--system", opt.system, system_help)
+      ->check(CLI::IsMember(systems))
       ->needs(calc_ub);
   integrate->add_flag("--offsets", opt.offsets, "refine crystal offsets with UB")->needs(calc_ub);
   integrate->add_flag("--omega-zero", opt.omega_zero, "refine omega zero with UB")->needs(calc_ub);
@@ -111,9 +114,8 @@ int main(int argc, char** argv) {
   reduce->add_flag("--batch-from-scale-groups", reduction.batch_from_scale_groups,
                    "batch number = scale group: 1 up to the second round of standards, k between rounds k and k+1");
   reduce
-      ->add_option("--system", reduce_system,
-                   "constrain the cell: monoclinic-b|monoclinic-c|orthorhombic|tetragonal|hexagonal|cubic")
-      ->check(CLI::IsMember({"monoclinic-b", "monoclinic-c", "orthorhombic", "tetragonal", "hexagonal", "cubic"}));
+      ->add_option("--system", reduce_system, system_help)
+      ->check(CLI::IsMember(systems));
 
   try {
     app.parse(argc, argv);

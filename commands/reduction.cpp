@@ -1,27 +1,23 @@
 #include "commands/reduction.h"
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "common/file_names.h"
+#include "common/fixed_fields.h"
 #include "common/record_writer.h"
+#include "common/text_files.h"
 #include "refine/cell_lsq.h"
 #include "scan/parameter_file.h"
 
 namespace kalvex {
 
+using fields::Printf;
+
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Format(const char* format, auto... values) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return buffer;
-}
 
 ReductionOutcome Failed(int status, std::string message) {
   ReductionOutcome out;
@@ -30,14 +26,13 @@ ReductionOutcome Failed(int status, std::string message) {
   return out;
 }
 
+// The lines of a file as every file of the run is read (line ends, a
+// byte-order mark and an end-of-file character taken off).
 std::vector<std::string> ReadLines(const std::string& path, bool& ok) {
-  std::ifstream in(path, std::ios::binary);
-  ok = static_cast<bool>(in);
+  textfile::LineSource in;
+  ok = in.Open(path);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
+  for (std::string line; ok && in.Next(line);) lines.push_back(line);
   return lines;
 }
 
@@ -89,19 +84,19 @@ void Summarise(ReductionOutcome& out, const ReductionRequest& request, const Run
   const reduce::Reduction& r = out.reduction;
   int standards = 0;
   for (const auto& x : r.reflections) standards += x.record.IsStandard();
-  s.push_back(Format("Read %d records: %d accepted (%d of them standards), %d rejected by the integration and left out",
+  s.push_back(Printf("Read %d records: %d accepted (%d of them standards), %d rejected by the integration and left out",
                      read, static_cast<int>(r.reflections.size()), standards, r.rejected));
   const char* names[7] = {"a", "b", "c", "alpha", "beta", "gamma", "V"};
-  s.push_back(Format("Cell from %d reflections, theta %.2f to %.2f degrees%s%s:", out.cell_reflections, theta_min,
+  s.push_back(Printf("Cell from %d reflections, theta %.2f to %.2f degrees%s%s:", out.cell_reflections, theta_min,
                      theta_max, request.crystal_system ? ", constrained " : ", unconstrained",
                      request.crystal_system ? std::string(CrystalSystemName(request.crystal_system)).c_str() : ""));
   for (int i = 0; i < 7; ++i)
-    s.push_back(Format("  %-6s %s", names[i],
+    s.push_back(Printf("  %-6s %s", names[i],
                        reduce::WithUncertainty(out.orientation.cell[i], out.orientation.cell_esd[i], i < 3 ? 5 : 3).c_str()));
   if (!options.lp) {
     s.push_back("Lp: not applied (--no-lp)");
   } else if (params.mono_flag != 0) {
-    s.push_back(Format("Lp: omega scan, monochromator 2theta %.3f degrees, dihedral angle %.2f degrees",
+    s.push_back(Printf("Lp: omega scan, monochromator 2theta %.3f degrees, dihedral angle %.2f degrees",
                        params.mono_2theta, params.dihedral));
   } else {
     s.push_back("Lp: omega scan, unpolarised beam");
@@ -112,27 +107,27 @@ void Summarise(ReductionOutcome& out, const ReductionRequest& request, const Run
   } else if (!d.Usable()) {
     s.push_back("Decay: not corrected: " + d.refusal + " (two rounds are needed)");
   } else {
-    s.push_back(Format("Decay: %d rounds of %d standards, every %d reflections; largest decay %.2f %%, start to "
+    s.push_back(Printf("Decay: %d rounds of %d standards, every %d reflections; largest decay %.2f %%, start to "
                        "finish %.2f %%",
                        static_cast<int>(d.rounds.size()), d.standards, d.interval, d.largest_decay_percent,
                        d.start_to_finish_percent));
   }
-  s.push_back(Format("Output scale %g: every intensity and sigma written is the corrected value times it",
+  s.push_back(Printf("Output scale %g: every intensity and sigma written is the corrected value times it",
                      r.output_scale));
   if (options.laue) {
     const auto& m = r.table.front();
-    s.push_back(Format("Merging in %s: %d reflections, %d unique, %d measured more than once; R_int %.4f, "
+    s.push_back(Printf("Merging in %s: %d reflections, %d unique, %d measured more than once; R_int %.4f, "
                        "sigma(I)/I %.4f",
                        m.label.c_str(), m.observations, m.unique, m.groups, m.r_int, m.r_sigma));
   } else {
     s.push_back("Laue classes the cell allows, best first (R_meas weighs each group by sqrt(n/(n-1))):");
     s.push_back("  class                     order  unique  groups   R_int  R_meas  sigma(I)/I");
     for (const auto& m : r.table)
-      s.push_back(Format("  %-25s %5d %7d %7d  %6.4f  %6.4f  %6.4f", m.label.c_str(), m.order, m.unique, m.groups,
+      s.push_back(Printf("  %-25s %5d %7d %7d  %6.4f  %6.4f  %6.4f", m.label.c_str(), m.order, m.unique, m.groups,
                          m.r_int, m.r_meas, m.r_sigma));
   }
   if (r.missing_cosines > 0)
-    s.push_back(Format("%d reflections have no direction cosines (UB places them beyond the sphere): zeros written",
+    s.push_back(Printf("%d reflections have no direction cosines (UB places them beyond the sphere): zeros written",
                        r.missing_cosines));
 }
 

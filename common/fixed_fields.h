@@ -2,6 +2,7 @@
 // records lay them out: reading I/F/A fields and writing Iw, Fw.d and nX.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,15 @@ std::string FormatReal(double value, int width, int decimals);
 
 // Fortran nX.
 inline std::string Blanks(int n) { return std::string(n > 0 ? n : 0, ' '); }
+
+// printf's conversions into a string, for the texts that are no
+// fixed-column record: summaries, the report, CIF values.
+template <class... Values>
+std::string Printf(const char* format, Values... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
 
 // Blank-pad or cut `text` to exactly `width` characters (a fixed-length text).
 std::string Fixed(std::string_view text, int width);

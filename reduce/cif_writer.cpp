@@ -6,17 +6,14 @@
 #include <gemmi/to_cif.hpp>
 
 #include <cmath>
-#include <cstdio>
+
+#include "common/fixed_fields.h"
 
 namespace kalvex::reduce {
 
 namespace {
 
-std::string Fixed(double value, int decimals) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", std::max(decimals, 0), value);
-  return buffer;
-}
+std::string Fixed(double value, int decimals) { return fields::Printf("%.*f", std::max(decimals, 0), value); }
 
 std::string Number(double value, int decimals) {
   std::string text = Fixed(value, decimals);

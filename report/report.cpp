@@ -4,13 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
 
+#include "common/fixed_fields.h"
 #include "reduce/corrections.h"
 #include "report/svg.h"
 
 namespace kalvex::report {
+
+using fields::Printf;
 
 namespace {
 
@@ -19,12 +21,6 @@ constexpr char kOutcomeLetters[] = " ECDBIPWRFS";  // [k - 1] names counter k
 constexpr const char* kSeries[] = {"#1e5adc", "#d21e1e", "#14aa3c", "#e68200", "#be00be",
                                    "#00a0aa", "#5a5a5a", "#8c5a00", "#141e5a", "#a0a000"};
 constexpr const char* kPoints = "#1e5adc";
-
-std::string Format(const char* format, double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, v);
-  return text;
-}
 
 // The frame of a chart: axes from plot/, grid, tick labels, axis titles.
 class ChartBuilder {
@@ -107,8 +103,7 @@ Chart FwhmChart(const ReportInput& in) {
     const plot::Point a = b.At(b.chart.x.low, r.fwhm_a + r.fwhm_b * b.chart.x.low);
     const plot::Point c = b.At(b.chart.x.high, r.fwhm_a + r.fwhm_b * b.chart.x.high);
     b.svg.Line(a.x, a.y, c.x, c.y, "#d21e1e", 2);
-    b.chart.note = "Line: \"Calc FWHM\", FWHM = " + Format("%.4f", r.fwhm_a) + " + " + Format("%.4f", r.fwhm_b) +
-                   " tan(\xCE\xB8).";
+    b.chart.note = Printf("Line: \"Calc FWHM\", FWHM = %.4f + %.4f tan(\xCE\xB8).", r.fwhm_a, r.fwhm_b);
   } else {
     b.chart.note = "\"Calc FWHM\" was not run in this session.";
   }
@@ -178,7 +173,7 @@ Chart StandardsChart(const ReportInput& in) {
     for (std::size_t i = 1; i < line.size(); ++i)
       b.svg.Line(line[i - 1].x, line[i - 1].y, line[i].x, line[i].y, "#9a9a9a", 4, "8,5");
     b.chart.note = "Dashed grey: the decay scale of each round of standards (" +
-                   Format("%.1f", decay.largest_decay_percent) + " % at most).";
+                   Printf("%.1f", decay.largest_decay_percent) + " % at most).";
   } else {
     b.chart.note = series.empty() ? "No standard was measured and accepted." : "No decay scale: " + decay.refusal;
   }
