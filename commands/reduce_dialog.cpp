@@ -9,6 +9,7 @@
 
 #include "commands/calc_ub.h"
 #include "commands/data_file.h"
+#include "commands/files.h"
 #include "commands/reduction.h"
 #include "common/file_names.h"
 #include "toolkit/toolkit.h"
@@ -46,13 +47,12 @@ fs::path OutputPath(const std::string& typed, const fs::path& intensity) {
   return ec ? beside : beside.lexically_proximate(here);
 }
 
-// Whether the names typed may be written: not a file this session reads or
-// logs to, and an existing file only when the user agrees to replace it.
+// Whether the names typed may be written: not a file of this session's
+// run, and an existing file only when the user agrees to replace it.
 bool OutputsAllowed(const ProgramState& state, const fs::path& hkl, const fs::path& cif) {
-  const FileState& f = state.files;
   for (const fs::path& out : {hkl, cif}) {
-    if (fileio::SameFile(out.string(), f.data_path) || fileio::SameFile(out.string(), f.log_path)) {
-      tk::ErrorBox("WinKalvex", out.filename().string() + " is the data file or the log of this run: name another");
+    if (IsRunFile(state.files, out.string())) {
+      tk::ErrorBox("WinKalvex", out.filename().string() + " is a file of this run: name another");
       return false;
     }
   }
