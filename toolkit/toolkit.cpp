@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "toolkit/pvgui.h"
@@ -91,6 +92,15 @@ int Remember(int handle, Kind kind) {
 }
 
 int Len(std::string_view s) { return static_cast<int>(s.size()); }
+
+// Texts come back from the entry points blank-padded to their buffer.
+std::string Unpadded(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+// Room for any path the system allows; names are never cut short.
+constexpr int kPathRoom = 4096;
 
 constexpr std::initializer_list<Kind> kWindows = {Kind::kMaster, Kind::kDialog};
 constexpr std::initializer_list<Kind> kNumberFields = {Kind::kValue};
@@ -316,8 +326,7 @@ std::string GetString(int widget, int max_len) {
   if (!Check("GetString", widget, kTextWidgets)) return {};
   std::string buf(static_cast<std::size_t>(max_len), ' ');
   ::GetString(widget, buf.data(), max_len);
-  while (!buf.empty() && buf.back() == ' ') buf.pop_back();
-  return buf;
+  return Unpadded(std::move(buf));
 }
 void SetToggle(int widget, int state) {
   if (Check("SetToggle", widget, kToggles)) ::SetToggle(widget, state);
@@ -357,34 +366,21 @@ void SetBrowseTitle(std::string_view title) {
 }
 
 BrowseResult Browse(std::string_view proposed_name, std::string_view start_directory, std::string_view filter) {
-  BrowseResult result;
-  if (!Ready("OpenBrowse")) return result;
-  // Room for any path the system allows; names are never cut short.
-  constexpr int kRoom = 4096;
-  std::string name(kRoom, ' ');
-  std::string dir(kRoom, ' ');
-  name.replace(0, std::min<std::size_t>(proposed_name.size(), kRoom), proposed_name.substr(0, kRoom));
-  dir.replace(0, std::min<std::size_t>(start_directory.size(), kRoom), start_directory.substr(0, kRoom));
-  ::OpenBrowse(name.data(), kRoom, dir.data(), kRoom, filter.data(), Len(filter));
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  while (!dir.empty() && dir.back() == ' ') dir.pop_back();
-  result.name = name;
-  result.directory = dir;
-  return result;
+  if (!Ready("OpenBrowse")) return {};
+  std::string name(kPathRoom, ' ');
+  std::string dir(kPathRoom, ' ');
+  name.replace(0, std::min<std::size_t>(proposed_name.size(), kPathRoom), proposed_name.substr(0, kPathRoom));
+  dir.replace(0, std::min<std::size_t>(start_directory.size(), kPathRoom), start_directory.substr(0, kPathRoom));
+  ::OpenBrowse(name.data(), kPathRoom, dir.data(), kPathRoom, filter.data(), Len(filter));
+  return {Unpadded(std::move(name)), Unpadded(std::move(dir))};
 }
 
 BrowseResult ChooseRecentFile(int menu, int index) {
-  BrowseResult result;
-  if (!Check("ChooseRecentFile", menu, {Kind::kRecentMenu})) return result;
-  constexpr int kRoom = 4096;
-  std::string name(kRoom, ' ');
-  std::string dir(kRoom, ' ');
-  ::ChooseRecentFile(menu, index, name.data(), kRoom, dir.data(), kRoom);
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  while (!dir.empty() && dir.back() == ' ') dir.pop_back();
-  result.name = name;
-  result.directory = dir;
-  return result;
+  if (!Check("ChooseRecentFile", menu, {Kind::kRecentMenu})) return {};
+  std::string name(kPathRoom, ' ');
+  std::string dir(kPathRoom, ' ');
+  ::ChooseRecentFile(menu, index, name.data(), kPathRoom, dir.data(), kPathRoom);
+  return {Unpadded(std::move(name)), Unpadded(std::move(dir))};
 }
 
 void ClearFrame(int frame) {
