@@ -12,6 +12,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace pvgui_qt {
@@ -261,10 +262,22 @@ void PutOnScreen(Item& window) {
   }
   QWidget* mw = main->widget;
   const QRect m = mw->frameGeometry();
+  // The dialog's places right of, left of, below and above `r`.
+  const auto around = [&](const QRect& r) {
+    return std::array<QRect, 4>{at(r.right() + 1, clamp_y(r.top())), at(r.left() - size.width(), clamp_y(r.top())),
+                                at(clamp_x(r.left()), r.bottom() + 1), at(clamp_x(r.left()), r.top() - size.height())};
+  };
+  // The main window moved and made lower while the dialog is shown; it is
+  // given back its place when the dialog is hidden.
+  const auto make_room = [&](QPoint top_left, int height) {
+    window.main_before = QRect(mw->pos(), mw->size());
+    mw->move(top_left);
+    mw->resize(mw->width(), height);
+    window.main_after = QRect(mw->pos(), mw->size());
+  };
 
   // Beside the main window, else below or above it.
-  for (const QRect& r : {at(m.right() + 1, clamp_y(m.top())), at(m.left() - size.width(), clamp_y(m.top())),
-                         at(clamp_x(m.left()), m.bottom() + 1), at(clamp_x(m.left()), m.top() - size.height())}) {
+  for (const QRect& r : around(m)) {
     if (avail.contains(r)) {
       w->move(r.topLeft());
       return;
@@ -279,10 +292,7 @@ void PutOnScreen(Item& window) {
   if (short_by <= up + spare) {
     const int lift = std::min(up, short_by);
     const int shrink = short_by - lift;
-    window.main_before = QRect(mw->pos(), mw->size());
-    mw->move(m.topLeft() - QPoint(0, lift));
-    mw->resize(mw->width(), mw->height() - shrink);
-    window.main_after = QRect(mw->pos(), mw->size());
+    make_room(m.topLeft() - QPoint(0, lift), mw->height() - shrink);
     w->move(clamp_x(m.left()), m.bottom() + 1 - lift - shrink);
     return;
   }
@@ -293,18 +303,14 @@ void PutOnScreen(Item& window) {
   plot.adjust(0, -up, 0, -up - spare);
   const QRect smallest = m.adjusted(0, -up, 0, -up - spare);
   QRect best;
-  for (const QRect& r : {at(plot.right() + 1, clamp_y(plot.top())), at(plot.left() - size.width(), clamp_y(plot.top())),
-                         at(clamp_x(plot.left()), plot.bottom() + 1), at(clamp_x(plot.left()), plot.top() - size.height())}) {
+  for (const QRect& r : around(plot)) {
     if (avail.contains(r) && (best.isNull() || Overlap(r, smallest) < Overlap(best, smallest))) best = r;
   }
   if (best.isNull()) {
     w->move(grid_place.topLeft());
     return;
   }
-  window.main_before = QRect(mw->pos(), mw->size());
-  mw->move(smallest.topLeft());
-  mw->resize(mw->width(), mw->height() - spare);
-  window.main_after = QRect(mw->pos(), mw->size());
+  make_room(smallest.topLeft(), mw->height() - spare);
   w->move(best.topLeft());
 }
 
