@@ -32,8 +32,7 @@ void DataFileFailed(ProgramState& state, const ReadError& error) {
   state.files.data.Close();
   state.files.data_open = false;
   state.files.read_error = error;
-  state.files.reflection_count = -1;
-  state.files.reflection_ends.clear();
+  state.files.ForgetReflectionCount();
   tk::SetString(state.widgets.data_file_field, "");
   SetDataFileOpen(state, false);
 }
@@ -106,8 +105,7 @@ std::vector<int> FileSequenceNumbers(ProgramState& state, int before) {
 
 void CountFileReflections(ProgramState& state) {
   FileState& f = state.files;
-  f.reflection_count = -1;
-  f.reflection_ends.clear();
+  f.ForgetReflectionCount();
   if (!f.data_open) return;
   // Every reflection counts, the weak ones a pass may skip too: the place in
   // the file measures progress, not what a pass keeps.

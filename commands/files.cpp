@@ -121,8 +121,7 @@ void OpenDataFileFrom(ProgramState& state, const std::optional<tk::BrowseResult>
     f.data.Close();
     f.data_open = false;
   }
-  f.reflection_count = -1;
-  f.reflection_ends.clear();
+  f.ForgetReflectionCount();
   tk::SetBrowseTitle("Open Data File");
   // A recent file is the first choice; one that no longer opens brings the
   // browser, as any file that does not open does.

@@ -83,6 +83,11 @@ struct FileState {
   // place in the file says how many reflections it has passed, the weak
   // ones it skips included.
   std::vector<std::uint32_t> reflection_ends;
+  // The file is no longer the one counted, or could not be counted.
+  void ForgetReflectionCount() {
+    reflection_count = -1;
+    reflection_ends.clear();
+  }
 
   textfile::LineSource data;
   textfile::LineSource parameters;
