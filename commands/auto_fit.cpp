@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -166,11 +167,7 @@ void AutoFit(ProgramState& state) {
           fitted_seq_no = state.scan.seq_no;
           if (!AlreadyWritten(state)) WriteIntegrated(state, Flush::kWhenDue);
         } while (!state.end_requested && state.tick_budget_ms > 0 && std::chrono::steady_clock::now() < until);
-        if (ahead) {
-          progress.Update(ahead->Position());
-        } else {
-          progress.Update();
-        }
+        progress.Update(ahead ? std::make_optional(ahead->Position()) : std::nullopt);
         break;
       }
       default:
