@@ -1,7 +1,6 @@
 #include "scan/read_ahead.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "scan/reflection_input.h"
 
