@@ -9,6 +9,7 @@
 #include "common/record_writer.h"
 #include "report/report.h"
 #include "toolkit/toolkit.h"
+#include "ui/scan_plot.h"
 
 namespace kalvex {
 
@@ -31,22 +32,19 @@ void KeepRejected(SessionRecord& r, const ProgramState& state) {
     kept.pop_back();
   }
   if (kept.capacity() == 0) kept.reserve(kKeptRejected);
-  const ScanReflection& scan = state.scan;
+  const plot::ScanTrace trace = CurrentTrace(state);
   KeptScan& k = kept.emplace_back();
-  k.hkl = scan.hkl;
-  k.seq_no = scan.seq_no;
-  k.intensity = state.fit.i_fit;
-  k.sigma = state.fit.sigma_fit;
+  k.seq_no = state.scan.seq_no;
   k.rwp = rwp;
-  k.class_code = scan.class_code;
-  k.step_count = std::clamp(scan.step_count, 0, kMaxSteps);
-  k.position = state.fit.peak.value[kPosition];
-  k.doublet = state.params.n_wavelengths == 2;
-  k.alpha2 = k.position + scan.doublet_shift + scan.mono_term;
-  const int n = k.step_count;
-  std::copy_n(scan.step_position.begin(), n, k.x.begin());
-  std::copy_n(scan.counts.begin(), n, k.counts.begin());
-  std::copy_n(scan.calculated.begin(), n, k.fit.begin());
+  k.reason = state.scan.class_code[2];
+  k.caption = trace.caption;
+  k.step_count = static_cast<int>(trace.x.size());
+  k.position = trace.position;
+  k.doublet = trace.alpha2.has_value();
+  k.alpha2 = trace.alpha2.value_or(0.0f);
+  std::copy(trace.x.begin(), trace.x.end(), k.x.begin());
+  std::copy(trace.counts.begin(), trace.counts.end(), k.counts.begin());
+  std::copy(trace.fit.begin(), trace.fit.end(), k.fit.begin());
   std::push_heap(kept.begin(), kept.end(), LessBad);
 }
 

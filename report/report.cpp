@@ -251,11 +251,10 @@ std::vector<GalleryItem> Gallery(const SessionRecord& r) {
     trace.fit = {k->fit.data(), n};
     trace.position = k->position;
     if (k->doublet) trace.alpha2 = k->alpha2;
-    trace.caption = plot::ScanCaption(k->hkl, k->seq_no, k->intensity, k->sigma, k->rwp,
-                                      std::string_view(k->class_code.data(), k->class_code.size()));
+    trace.caption = k->caption;
     GalleryItem item;
     item.seq_no = k->seq_no;
-    item.reason = k->class_code[2];
+    item.reason = k->reason;
     item.rwp = k->rwp;
     item.width = 420;
     item.height = 280;

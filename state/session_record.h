@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <vector>
 
 #include "state/scan_reflection.h"
@@ -29,12 +30,12 @@ struct NotedStandard {
   bool accepted = false;
 };
 
-// A rejected scan as its plot needs it.
+// A rejected scan as its plot needs it: the window's trace of it, kept.
 struct KeptScan {
-  std::array<int, 3> hkl{};
   int seq_no = 0;
-  float intensity = 0, sigma = 0, rwp = 0;
-  std::array<char, 6> class_code{};
+  float rwp = 0;
+  char reason = ' ';    // why the fit rejected it (the class code's third letter)
+  std::string caption;  // the plot's text line
   int step_count = 0;
   float position = 0;
   bool doublet = false;
