@@ -16,7 +16,7 @@
 
 #include "commands/data_file.h"
 #include "commands/files.h"
-#include "commands/reduction.h"
+#include "engine/reduction.h"
 #include "commands/report.h"
 #include "common/file_names.h"
 #include "scan/reflection_input.h"
@@ -138,7 +138,7 @@ void Prepare(ProgramState& state, const BatchOptions& opt, const std::function<v
   if (!opt.calc_ub) return;
   if (!opt.system.empty()) {
     script::QueueToggle(w.refine_constrained, 1);
-    script::QueueListSelect(w.refine_system_list, CrystalSystemFromName(opt.system));
+    script::QueueListSelect(w.refine_system_list, engine::CrystalSystemFromName(opt.system));
   }
   if (opt.offsets) script::QueueToggle(w.refine_offsets, 1);
   if (opt.omega_zero) script::QueueToggle(w.refine_omega_zero, 1);

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   integrate->add_flag("--offsets", opt.offsets, "refine crystal offsets with UB")->needs(calc_ub);
   integrate->add_flag("--omega-zero", opt.omega_zero, "refine omega zero with UB")->needs(calc_ub);
 
-  kalvex::ReductionRequest reduction;
+  kalvex::engine::ReductionRequest reduction;
   std::string reduce_system;
   auto* reduce = app.add_subcommand(
       "reduce",
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (reduce->parsed()) {
-    reduction.crystal_system = kalvex::CrystalSystemFromName(reduce_system);
+    reduction.crystal_system = kalvex::engine::CrystalSystemFromName(reduce_system);
     return kalvex::RunReduce(reduction);
   }
   return kalvex::RunBatch(opt);

@@ -4,8 +4,8 @@
 
 namespace kalvex {
 
-int RunReduce(const ReductionRequest& request) {
-  const ReductionOutcome out = RunReduction(request);
+int RunReduce(const engine::ReductionRequest& request) {
+  const engine::ReductionOutcome out = engine::RunReduction(request);
   if (out.status != 0) {
     std::fprintf(stderr, "kalvex: %s\n", out.error.c_str());
     return out.status;

@@ -10,7 +10,7 @@
 #include "commands/calc_ub.h"
 #include "commands/data_file.h"
 #include "commands/files.h"
-#include "commands/reduction.h"
+#include "engine/reduction.h"
 #include "common/file_names.h"
 #include "toolkit/toolkit.h"
 #include "ui/dialogs.h"
@@ -66,13 +66,13 @@ bool OutputsAllowed(const ProgramState& state, const fs::path& hkl, const fs::pa
 
 // Shows the dialog until "Reduce" with names that may be written (the request
 // then filled in) or "Quit" (nothing).
-std::optional<ReductionRequest> AskReduction(ProgramState& state, const std::string& intensity) {
+std::optional<engine::ReductionRequest> AskReduction(ProgramState& state, const std::string& intensity) {
   const Widgets& w = state.widgets;
   const fs::path input(intensity);
   tk::SetString(w.reduce_input, input.filename().string());
   tk::SetString(w.reduce_hkl, fs::path(input.filename()).replace_extension(".hkl").string());
   tk::SetString(w.reduce_cif, fs::path(input.filename()).replace_extension(".cif").string());
-  std::optional<ReductionRequest> request;
+  std::optional<engine::ReductionRequest> request;
   OpenModal(state, w.reduce_dialog);
   for (;;) {
     const int code = tk::Wait();
@@ -83,7 +83,7 @@ std::optional<ReductionRequest> AskReduction(ProgramState& state, const std::str
       tk::ErrorBox("WinKalvex", "Name both the HKLF 4 file and the CIF");
       continue;
     }
-    ReductionRequest r;
+    engine::ReductionRequest r;
     r.intensity_file = intensity;
     r.parameter_file = state.files.parameter_path;
     r.hkl_file = OutputPath(hkl, input).string();
@@ -142,11 +142,11 @@ void ReduceToShelx(ProgramState& state) {
     tk::GeneralMessage("WinKalvex", "No intensity file is open and none was chosen: nothing to reduce");
     return;
   }
-  const std::optional<ReductionRequest> request = AskReduction(state, intensity);
+  const std::optional<engine::ReductionRequest> request = AskReduction(state, intensity);
   if (!request) return;
 
   ShowWorkingBox(state, 1);
-  const ReductionOutcome outcome = RunReduction(*request);
+  const engine::ReductionOutcome outcome = engine::RunReduction(*request);
   ShowWorkingBox(state, 0);
   const std::string name = fs::path(intensity).filename().string();
   auto& log = f.log;

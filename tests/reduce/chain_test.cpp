@@ -13,7 +13,7 @@
 #include <fstream>
 #include <map>
 
-#include "commands/reduction.h"
+#include "engine/reduction.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 
@@ -21,6 +21,9 @@ namespace kalvex {
 namespace {
 
 namespace fs = std::filesystem;
+using engine::ReductionOutcome;
+using engine::ReductionRequest;
+using engine::RunReduction;
 using V3 = std::array<double, 3>;
 
 struct HklfRow {

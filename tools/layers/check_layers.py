@@ -16,7 +16,7 @@ FLOORS = {
     "state": 2,
     "scan": 3, "fit": 3, "refine": 3, "reduce": 3, "plot": 3,
     "tools/simulate": 3,
-    "ui": 4, "report": 4,
+    "engine": 4, "ui": 4, "report": 4,
     "commands": 5,
     "shell": 6,
     "app": 7,

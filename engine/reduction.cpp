@@ -1,4 +1,4 @@
-#include "commands/reduction.h"
+#include "engine/reduction.h"
 
 #include <cmath>
 #include <filesystem>
@@ -11,7 +11,7 @@
 #include "refine/cell_lsq.h"
 #include "scan/parameter_file.h"
 
-namespace kalvex {
+namespace kalvex::engine {
 
 using fields::Printf;
 
@@ -208,4 +208,4 @@ ReductionOutcome RunReduction(const ReductionRequest& request) {
   return out;
 }
 
-}  // namespace kalvex
+}  // namespace kalvex::engine

@@ -10,7 +10,7 @@
 #include "reduce/reduction.h"
 #include "state/orientation_state.h"
 
-namespace kalvex {
+namespace kalvex::engine {
 
 struct ReductionRequest {
   std::string intensity_file;
@@ -41,4 +41,4 @@ ReductionOutcome RunReduction(const ReductionRequest& request);
 // -1 for a name it does not know.
 int CrystalSystemFromName(const std::string& name);
 
-}  // namespace kalvex
+}  // namespace kalvex::engine
