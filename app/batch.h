@@ -35,8 +35,9 @@ struct BatchOptions {
   std::string report;
 };
 
-// Runs the integration; never returns (the program ends as the window's
-// does: status 0 after the run, 1 after a fatal message).
+// Runs the integration and prints its outcome; the exit status: 0 after a
+// whole run, 1 after a file that cannot be read or written or a reflection
+// the data file ends inside, 2 for a request that makes no sense.
 int RunBatch(const BatchOptions& options);
 
 }  // namespace kalvex

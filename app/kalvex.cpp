@@ -5,6 +5,9 @@
 #include <CLI/CLI.hpp>
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -15,7 +18,26 @@
 #include "app/batch.h"
 #include "app/reduce.h"
 
+namespace {
+CLI::Validator FiniteIn(const std::string& option, double low, double high, const std::string& too_small = {}) {
+  return CLI::Validator(
+      [option, low, high, too_small](const std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0') return option + " takes a number, not " + text;
+        if (std::isfinite(value) && value < low && !too_small.empty()) return too_small;
+        if (!std::isfinite(value) || value < low || value > high) {
+          return option + " must lie between " + CLI::detail::to_string(low) + " and " + CLI::detail::to_string(high) +
+                 ", not " + text;
+        }
+        return {};
+      },
+      "NUMBER");
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+  std::signal(SIGXFSZ, SIG_IGN);
   // The crystal systems a cell may be constrained to, for both commands.
   const std::vector<std::string> systems = {"monoclinic-b", "monoclinic-c", "orthorhombic",
                                             "tetragonal",   "hexagonal",    "cubic"};
@@ -43,17 +65,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"xcalibur", "single", "cad4", "xscans"}));
   integrate->add_option("--output-format", opt.output_format, "rfine|rfine-extended|shelx (default rfine)")
       ->check(CLI::IsMember({"rfine", "rfine-extended", "shelx"}));
-  integrate->add_option("--omega-step", opt.omega_step, "omega step of a Single file, degrees (at least 0.001)")
-      ->check(CLI::Validator(
-          [](const std::string& text) -> std::string {
-            // The omega-step box's own rule.
-            try {
-              return std::stof(text) >= 0.001f ? std::string() : std::string("Step size too small: at least 0.001");
-            } catch (const std::exception&) {
-              return "not a number";
-            }
-          },
-          "STEP"));
+  integrate->add_option("--omega-step", opt.omega_step, "omega step of a Single file, degrees (0.001 to 10)")
+      ->check(FiniteIn("--omega-step", 0.001, 10.0, "Step size too small: at least 0.001"));
   integrate->add_flag("--skip-weak", opt.skip_weak, "pass over reflections the file marks weak");
   integrate
       ->add_option("--defaults", opt.defaults,
@@ -73,7 +86,8 @@ int main(int argc, char** argv) {
   auto* preprocess = integrate->add_flag(
       "--preprocess", opt.preprocess,
       "first make a preprocessing pass that keeps the strong reflections (\"Preprocess\")");
-  integrate->add_option("--threshold", opt.threshold, "I/sigma above which preprocessing keeps a reflection (30; at least 3)")
+  integrate->add_option("--threshold", opt.threshold, "I/sigma above which preprocessing keeps a reflection (30; 3 to 1e6)")
+      ->check(FiniteIn("--threshold", 3.0, 1e6))
       ->needs(preprocess);
   integrate->add_flag("--calc-fwhm", opt.calc_fwhm, "store the FWHM line fitted to the kept reflections as the default")
       ->needs(preprocess);

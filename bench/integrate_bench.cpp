@@ -1,19 +1,13 @@
-// Whole-file rates: the Xcalibur reader alone, and "Auto profile fit" from
-// the first reflection to the end of a large simulated data file, run through
-// the same handlers as the window on the headless toolkit.
+// Whole-file rates: the Xcalibur reader alone, and the engine's Integrate
+// from the first reflection to the end of a large simulated data file.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <string>
 
-#include "commands/auto_fit.h"
-#include "commands/data_file.h"
+#include "engine/integrate.h"
+#include "engine/run.h"
 #include "scan/reflection_input.h"
-#include "shell/command_loop.h"
-#include "commands/files.h"
-#include "ui/user_interface.h"
-#include "toolkit/script/script.h"
-#include "toolkit/toolkit.h"
 #include "tools/simulate/simulate.h"
 
 namespace kalvex {
@@ -37,16 +31,15 @@ const fs::path& DataSet(int reflections) {
   return dir;
 }
 
+// The data file and its parameter file opened through the engine, as every
+// door opens them.
 std::unique_ptr<ProgramState> OpenBig(const fs::path& dir) {
-  script::Reset();
-  tk::ResetRegistry();
   auto state = NewProgramState();
-  BuildUserInterface(*state);
-  script::QueueBrowse("big.dca", dir.string());
-  script::QueueClick(kCodeFormatOk);
-  OpenDataFile(*state);
-  script::QueueBrowse("big.par", dir.string());
-  OpenParameterFile(*state);
+  engine::Run run(*state, {});
+  run.OpenDataFile((dir / "big.dca").string());
+  state->params.input_format = kFormatXcalibur;
+  run.ReadFirst();
+  run.OpenParameterFile((dir / "big.par").string());
   return state;
 }
 
@@ -57,7 +50,7 @@ void BM_ReadXcaliburFile(benchmark::State& bench) {
   for (auto _ : bench) {
     state->scan.seq_no = 0;
     state->files.data.Rewind();
-    const ReaderParts parts = PartsOf(*state);
+    const ReaderParts parts = engine::PartsOf(*state);
     ReadScanHeader(parts, state->files.data_file_name);
     while (ReadNextReflection(parts, state->scan.seq_no + 1).status == kReadOk) ++reflections;
   }
@@ -66,22 +59,27 @@ void BM_ReadXcaliburFile(benchmark::State& bench) {
 }
 BENCHMARK(BM_ReadXcaliburFile)->Arg(5000)->Unit(benchmark::kMillisecond);
 
-void BM_AutoFitWholeFile(benchmark::State& bench) {
+// The whole integration as `kalvex integrate` and the Python module call it.
+void BM_IntegrateWholeFile(benchmark::State& bench) {
   const fs::path& dir = DataSet(static_cast<int>(bench.range(0)));
   std::int64_t reflections = 0;
   for (auto _ : bench) {
-    bench.PauseTiming();
-    auto state = OpenBig(dir);
-    script::QueueClick(kCodePeakQuit);
-    script::QueueClick(kCodeGo);
-    bench.ResumeTiming();
-    DispatchCommand(*state, kCodeAutoFit);
-    for (int k = 1; k <= kOutcomeCounters; ++k) reflections += state->fit.outcome[k];
+    engine::IntegrateRequest request;
+    request.data = (dir / "big.dca").string();
+    request.parameters = (dir / "big.par").string();
+    request.output = (dir / "big.int").string();
+    request.existing = engine::ExistingOutput::kReplace;
+    const engine::IntegrateOutcome out = engine::Integrate(request, {});
+    if (out.failure != engine::Failure::kNone) {
+      bench.SkipWithError(out.message.c_str());
+      break;
+    }
+    for (int k = 1; k <= kOutcomeCounters; ++k) reflections += out.state->fit.outcome[k];
   }
   bench.SetItemsProcessed(reflections);
   bench.counters["reflections/s"] = benchmark::Counter(static_cast<double>(reflections), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_AutoFitWholeFile)->Arg(5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IntegrateWholeFile)->Arg(5000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kalvex

@@ -1,41 +1,28 @@
-// One pass over the data file for the background models, then the
-// background options dialog to choose among them.
+// "Calc Background": the engine's pass over the data file for the background
+// models, driven by the toolkit timer, then the background options dialog
+// to choose among them.
 #include "commands/calc_background.h"
 
-#include <array>
-
-#include "commands/data_file.h"
 #include "commands/parameter_dialogs.h"
-#include "commands/progress.h"
-#include "fit/background.h"
+#include "commands/session.h"
+#include "engine/run.h"
+#include "toolkit/toolkit.h"
+#include "ui/dialogs.h"
+#include "ui/user_interface.h"
 
 namespace kalvex {
 
 void CalcBackground(ProgramState& state) {
   if (!state.files.data_open) return;
-  ScanReflection& scan = state.scan;
-  if (!RewindDataFile(state)) return;
-
-  std::array<BackgroundPoint, kMaxBackgroundPoints> points;
-  int count = 0;
-  int status = kReadOk;
-  PassProgress progress(state);
-  while ((status = ReadReflection(state, scan.seq_no + 1)) == kReadOk) {
-    if (count < kMaxBackgroundPoints) points[count++] = {scan.two_theta, EndBackground(scan) * scan.count_scale};
-    progress.Update();
-  }
-  progress.Show();
-  if (status == kReadError) return;
-  state.files.data.Rewind();
-
-  if (count > 0) {
-    const ExponentialBackground exponential = FitExponentialBackground(points.data(), count);
-    BuildBackgroundTable(points.data(), count, state.fit.bg_table);
-    auto& coefficients = state.params.pdef[kBackground];
-    coefficients[kCoefA] = exponential.a;
-    coefficients[kCoefB] = exponential.b;
-    coefficients[kCoefC] = exponential.c;
-  }
+  engine::Run run(state, WindowEvents(state));
+  if (state.params.input_format == kFormatSingle) AskOmegaStep(state, state.data_set.omega_step);
+  if (!run.StartBackgroundPass()) return;
+  PassSteps steps;
+  steps.step = [&] { return run.BackgroundNext(); };
+  const PassEnd end = RunPass(state, run, steps, true);
+  RestoreMainWindow(state);
+  if (end != PassEnd::kEndOfData) return;
+  run.FinishBackgroundPass();
   EditBackgroundOptions(state);
 }
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
-#include "commands/data_file.h"
-#include "commands/fitting.h"
+#include "commands/session.h"
+#include "engine/run.h"
 #include "common/fixed_fields.h"
 #include "toolkit/toolkit.h"
 #include "ui/dialogs.h"
@@ -59,17 +59,17 @@ void ShowControls(ProgramState& state) {
 
 // Reads for `request` and fits; false at the end of the data or after a
 // read error (which has closed the data file).
-bool ReadAndFit(ProgramState& state, int request, const Hkl& wanted = {0, 0, 0}) {
-  const int status = ReadReflection(state, request, wanted);
+bool ReadAndFit(engine::Run& run, int request, const Hkl& wanted = {0, 0, 0}) {
+  const int status = run.Read(request, wanted);
   if (status == kEndOfData || status == kReadError) return false;
-  FitWithRetry(state);
+  run.FitWithRetry();
   return true;
 }
 
 // Accept on a reflection the intensity file already holds (after
 // "Previous") writes it again only if the user says so.
-bool ConfirmRewrite(ProgramState& state) {
-  if (!AlreadyWritten(state)) return true;
+bool ConfirmRewrite(const ProgramState& state, const engine::Run& run) {
+  if (!run.AlreadyWritten()) return true;
   const std::string question = "Reflection " + std::to_string(state.scan.seq_no) + " is already in " +
                                state.files.output_file_name + ". Write it again?";
   return tk::AskChoice("WinKalvex", question, "Yes|No") == 0;
@@ -80,10 +80,13 @@ bool ConfirmRewrite(ProgramState& state) {
 void ManualFit(ProgramState& state) {
   const Widgets& w = state.widgets;
   if (!state.files.data_open) return;
+  engine::Run run(state, WindowEvents(state));
   state.fitting_mode = kManualFitting;
-  ShowStartValues(state);
+  ShowStartValues(state, run);
   ShowControls(state);
-  FitWithRetry(state);
+  ReadFitControls(state);
+  run.FitWithRetry();
+  ShowSeededInputs(state);
   PlotScan(state);
   ShowFitResults(state);
 
@@ -95,34 +98,37 @@ void ManualFit(ProgramState& state) {
       RestoreMainWindow(state);
       return;
     }
+    // Every fit takes the controls as the dialog holds them now.
+    ReadFitControls(state);
     // Accept and Reject are not on offer without an intensity file.
     const bool can_write = state.files.output_open;
     if (code == kCodeResetDefaults) {
-      ResetParameters(state);
-    } else if (code >= kCodeRefineToggle + 1 && code <= kCodeLimitsToggle + 8) {
-      SeedParameters(state);
+      ResetParameters(state, run);
+    } else if (IsFitControlToggle(code)) {
+      SeedParameters(state, run);
     } else if (code == kCodePrevious) {
-      more = ReadAndFit(state, state.scan.seq_no - 1);
+      more = ReadAndFit(run, state.scan.seq_no - 1);
     } else if (code == kCodeRefit) {
-      FitWithRetry(state);
+      run.FitWithRetry();
     } else if (code == kCodeNext || (code == kCodeReject && can_write)) {
-      more = ReadAndFit(state, state.scan.seq_no + 1);
+      more = ReadAndFit(run, state.scan.seq_no + 1);
     } else if (code == kCodeHklGo) {
-      more = ReadAndFit(state, 0, ParseHklEntry(tk::GetString(w.main[kWHklEntry], 20)));
+      more = ReadAndFit(run, 0, ParseHklEntry(tk::GetString(w.main[kWHklEntry], 20)));
     } else if (code == kCodeSeqGo) {
-      more = ReadAndFit(state, static_cast<int>(std::trunc(tk::GetNumber(w.main[kWSeqEntry]))));
+      more = ReadAndFit(run, static_cast<int>(std::trunc(tk::GetNumber(w.main[kWSeqEntry]))));
     } else if (code == kCodeAccept && can_write) {
-      if (ConfirmRewrite(state)) {
+      if (ConfirmRewrite(state, run)) {
         state.scan.class_code[1] = 'F';
         state.scan.class_code[2] = ' ';
-        WriteIntegrated(state);
-        more = ReadAndFit(state, state.scan.seq_no + 1);
+        run.Write();
+        more = ReadAndFit(run, state.scan.seq_no + 1);
       }
     }
     if (!more || state.end_requested) {
       RestoreMainWindow(state);
       return;
     }
+    ShowSeededInputs(state);
     PlotScan(state);
     ShowFitResults(state);
   }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "commands/calc_ub.h"
-#include "commands/data_file.h"
+#include "commands/session.h"
 #include "commands/files.h"
 #include "engine/reduction.h"
 #include "common/file_names.h"
@@ -51,7 +51,7 @@ fs::path OutputPath(const std::string& typed, const fs::path& intensity) {
 // run, and an existing file only when the user agrees to replace it.
 bool OutputsAllowed(const ProgramState& state, const fs::path& hkl, const fs::path& cif) {
   for (const fs::path& out : {hkl, cif}) {
-    if (IsRunFile(state.files, out.string())) {
+    if (engine::IsRunFile(state.files, out.string())) {
       tk::ErrorBox("WinKalvex", out.filename().string() + " is a file of this run: name another");
       return false;
     }
@@ -153,7 +153,7 @@ void ReduceToShelx(ProgramState& state) {
   log.Empty(2);
   if (outcome.status != 0) {
     log.Line("  REDUCTION OF " + name + " FAILED: " + outcome.error);
-    FlushLog(state);
+    engine::Run(state, WindowEvents(state)).FlushLog();
     tk::ErrorBox("WinKalvex", "Cannot reduce " + name + ": " + outcome.error);
     return;
   }
@@ -161,7 +161,7 @@ void ReduceToShelx(ProgramState& state) {
   log.Empty();
   for (const std::string& line : outcome.summary) log.Line(" " + line);
   log.Empty();
-  FlushLog(state);
+  engine::Run(state, WindowEvents(state)).FlushLog();
   ShowSummary(state, outcome.summary);
 }
 

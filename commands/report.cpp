@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "common/record_writer.h"
-#include "report/report.h"
+#include "engine/run.h"
+#include "report/session.h"
 #include "toolkit/toolkit.h"
-#include "ui/scan_plot.h"
 
 namespace kalvex {
 
@@ -19,67 +19,7 @@ namespace {
 
 constexpr std::string_view kReportFilter = "*.html|(Report)|*.*|(All)";
 
-// The least bad kept scan is in front of the heap: the one a worse one replaces.
-bool LessBad(const KeptScan& a, const KeptScan& b) { return a.rwp > b.rwp; }
-
-void KeepRejected(SessionRecord& r, const ProgramState& state) {
-  ++r.rejected_count;
-  const float rwp = state.fit.rwp;
-  auto& kept = r.rejected;
-  if (static_cast<int>(kept.size()) >= kKeptRejected) {
-    if (!(rwp > kept.front().rwp)) return;
-    std::pop_heap(kept.begin(), kept.end(), LessBad);
-    kept.pop_back();
-  }
-  if (kept.capacity() == 0) kept.reserve(kKeptRejected);
-  const plot::ScanTrace trace = CurrentTrace(state);
-  KeptScan& k = kept.emplace_back();
-  k.seq_no = state.scan.seq_no;
-  k.rwp = rwp;
-  k.reason = state.scan.class_code[2];
-  k.caption = trace.caption;
-  k.step_count = static_cast<int>(trace.x.size());
-  k.position = trace.position;
-  k.doublet = trace.alpha2.has_value();
-  k.alpha2 = trace.alpha2.value_or(0.0f);
-  std::copy(trace.x.begin(), trace.x.end(), k.x.begin());
-  std::copy(trace.counts.begin(), trace.counts.end(), k.counts.begin());
-  std::copy(trace.fit.begin(), trace.fit.end(), k.fit.begin());
-  std::push_heap(kept.begin(), kept.end(), LessBad);
-}
-
 }  // namespace
-
-void NoteReflection(ProgramState& state) {
-  SessionRecord& r = state.session_record;
-  const ScanReflection& scan = state.scan;
-  const bool accepted = scan.class_code[1] != 'R';
-  if (scan.standard_index > 0) {
-    r.standards.push_back({scan.seq_no, scan.standard_index, state.fit.i_fit, state.fit.sigma_fit, accepted});
-  } else if (accepted) {
-    const float sigma = state.fit.sigma_fit;
-    r.accepted.push_back({scan.seq_no, scan.two_theta, state.fit.peak.value[kFwhm],
-                          sigma > 0 ? state.fit.i_fit / sigma : 0.0f});
-  }
-  if (!accepted) KeepRejected(r, state);
-  r.last_seq_no = scan.seq_no;
-}
-
-std::string WriteSessionReport(const ProgramState& state, const std::string& path) {
-  report::ReportInput input;
-  input.data_name = state.files.data_file_name;
-  input.title = state.data_set.title;
-  input.input_class = state.data_set.input_class;
-  input.outcome = state.fit.outcome;
-  input.record = &state.session_record;
-  const report::Report page = report::BuildReport(input);
-  textfile::RecordWriter out;
-  if (!out.Open(path, false)) return out.Error();
-  out.Line(page.html);
-  out.Flush();
-  out.Close();
-  return out.Error();
-}
 
 void SaveReport(ProgramState& state) {
   FileState& f = state.files;
@@ -89,14 +29,14 @@ void SaveReport(ProgramState& state) {
   const tk::BrowseResult chosen = tk::Browse(proposed, f.browse_dir, kReportFilter);
   if (chosen.name.empty()) return;
   const std::string& name = chosen.name;
-  if (IsRunFile(f, name)) {
+  if (engine::IsRunFile(f, name)) {
     tk::ErrorBox("WinKalvex", name + " is a file of this run: name another");
     return;
   }
   std::error_code ec;
   if (fs::exists(name, ec) && tk::AskChoice("WinKalvex", name + " exists: Replace / Cancel", "Replace|Cancel") != 0)
     return;
-  const std::string error = WriteSessionReport(state, name);
+  const std::string error = report::WriteSessionReport(state, name);
   if (!error.empty()) {
     tk::ErrorBox("WinKalvex", "Cannot write the report " + error);
     return;

@@ -1,15 +1,15 @@
-// The program's heart beat: start-up, the command loop, StopWithMessage.
+// The program's heart beat: start-up, the command loop, and the end of the
+// program, whose status only main returns.
 #include "shell/command_loop.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 #include "commands/auto_fit.h"
 #include "commands/calc_background.h"
 #include "commands/calc_ub.h"
 #include "commands/files.h"
-#include "commands/fitting.h"
+#include "commands/session.h"
 #include "commands/manual_fit.h"
 #include "commands/parameter_dialogs.h"
 #include "commands/preprocessing.h"
@@ -24,7 +24,11 @@ namespace kalvex {
 
 void StartUp(ProgramState& state) {
   state.params.output_format = kOutputRfine;
-  if (!BuildUserInterface(state)) StopWithMessage("Cannot start the window system");
+  if (!BuildUserInterface(state)) {
+    state.end_requested = true;
+    state.end_message = "Cannot start the window system";
+    return;
+  }
   OpenDataFile(state);
   OpenParameterFile(state);
 }
@@ -36,7 +40,8 @@ bool RunHandler(ProgramState& state, int code) {
     case kCodeClosed:
     case kCodeExit:
     case kCodeMenuExit:
-      StopWithMessage("");
+      state.end_requested = true;
+      return true;
     case kCodeOpenData:
       OpenDataFile(state);
       return true;
@@ -105,32 +110,21 @@ bool RunHandler(ProgramState& state, int code) {
 bool DispatchCommand(ProgramState& state, int code) {
   const bool known = RunHandler(state, code);
   // No record waits in the writer while the program waits for the user.
-  FlushIntegrated(state);
-  // A command that met the main window's closing, or a fatal error, has
-  // returned to here; the program ends now.
-  if (state.end_requested) StopWithMessage(state.end_message);
+  engine::Run(state, WindowEvents(state)).FlushRecords();
   return known;
 }
 
-void RunCommandLoop(ProgramState& state) {
-  for (;;) {
+int RunCommandLoop(ProgramState& state) {
+  // A command that met the main window's closing, an Exit, or a fatal error
+  // has returned to here: the program ends.
+  while (!state.end_requested) {
     state.current_action = tk::Wait();
     DispatchCommand(state, state.current_action);
   }
+  return EndProgram(state.end_message);
 }
 
-namespace {
-bool g_stopping = false;
-std::function<void()> g_before_last_words;
-}  // namespace
-
-bool Stopping() { return g_stopping; }
-
-void BeforeLastWords(std::function<void()> action) { g_before_last_words = std::move(action); }
-
-void StopWithMessage(std::string_view message) {
-  g_stopping = true;
-  if (g_before_last_words) g_before_last_words();
+int EndProgram(std::string_view message) {
   const std::string_view text = FatalMessageText(message);
   if (!text.empty()) {
     std::fprintf(stderr, "WinKalvex: %.*s\n", static_cast<int>(text.size()), text.data());
@@ -139,8 +133,8 @@ void StopWithMessage(std::string_view message) {
   }
   tk::Exit();
   std::fflush(nullptr);
-  // A fatal call fails the process even when its text shows nothing.
-  std::exit(message.empty() ? 0 : 1);
+  // A fatal end fails the process even when its text shows nothing.
+  return message.empty() ? 0 : 1;
 }
 
 }  // namespace kalvex

@@ -62,8 +62,19 @@ struct FileState {
   // Where each of the run's files is, as an absolute path, so that no file
   // of the run is opened for writing as another of them.
   std::string data_path, parameter_path, output_path, log_path;
-  // Sequence numbers written to the open intensity file in this session.
+  // Sequence numbers of the open data file written to the open intensity
+  // file in this session: they belong to that pair of files.
   SequenceSet written;
+  // The data file `written` speaks of (its absolute path).
+  std::string written_data_path;
+  // Something has been written to the open intensity file in this session,
+  // and some of it came from another data file than the open one: their
+  // sequence numbers may be the same.
+  bool written_any = false;
+  bool output_has_other_data = false;
+  // The reflections the file ends inside, as the log names them, met by the
+  // automatic run under way.
+  std::vector<std::string> cut_short;
   // Of those, the ones whose records still wait in `output` for a flush, and
   // when it was last flushed: the automatic run writes its records in
   // batches, not one system call each.

@@ -53,6 +53,10 @@ struct FitState : FitOutcome {
   // bg_table[m]: background at 2theta = m degrees ([1..90]), in scaled counts
   // per step; built by "Calc Background", not part of the parameter file.
   BackgroundTable bg_table{};
+  // The start values the fitting controls hold ([1..6]): what a fit takes
+  // for a parameter whose start value follows no default rule. The window
+  // copies its dialog here before a fit and shows it after.
+  ProfileValues inputs{};
 
   // Integration run counters.
   std::array<int, kOutcomeCounters + 1> outcome{};  // [1..11]

@@ -47,6 +47,9 @@ struct ProgramState {
   DataSet data_set;
 
   FitState fit;
+  // "Skip weak reflns" of the fitting controls: copied into
+  // data_set.skip_weak before every fit.
+  int skip_weak_control = 0;
   // "D" column of the fitting controls: take the start value from the
   // parameter's default rule ([1..6]).
   std::array<int, 7> default_flag{};
@@ -72,6 +75,8 @@ struct ProgramState {
   // The message of the last parameter file that could not be read; empty
   // once one has been read in full.
   std::string parameter_error;
+  // A parameter file has been read in full in this session.
+  bool parameters_read = false;
 };
 
 // A fresh, zeroed state. The state is large (fixed capacities), so it lives

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -337,10 +338,10 @@ int GetToggle(int widget) {
 
 int Wait() {
   if (!Reg().initialised || Reg().windows == 0) {
-    // Nothing the user could act on: the program cannot go on.
-    std::fprintf(stderr, "IWinAction: no window exists\n");
+    // Nothing the user could act on: the program cannot go on, and main
+    // ends it.
     if (Reg().initialised) ::WinExit();
-    std::exit(1);
+    throw std::runtime_error("IWinAction: no window exists");
   }
   return ::IWinAction();
 }

@@ -31,9 +31,21 @@ constexpr int kCodeOutputFormat = 344;
 constexpr int kCodeFormatOk = 470;
 constexpr int kCodeSkipWeak = 428;
 constexpr int kCodeResetDefaults = 429;
-constexpr int kCodeRefineToggle = 430;   // + parameter index
-constexpr int kCodeDefaultToggle = 460;  // + parameter index
-constexpr int kCodeLimitsToggle = 470;   // + parameter index (1..7)
+// The toggles of "Fitting Controls & Results", one code each: "R" and "D"
+// of parameter k (1..6), "Limits" of k (1..7, Rwp last).
+constexpr int RefineToggleCode(int k) { return 430 + k; }
+constexpr int DefaultToggleCode(int k) { return 460 + k; }
+constexpr int LimitsToggleCode(int k) { return 470 + k; }
+// `code` is one of those toggles: a handler that refits on any of them asks
+// this, rather than doing arithmetic over codes.
+constexpr bool IsFitControlToggle(int code) {
+  for (int k = 1; k <= 7; ++k) {
+    if ((k <= 6 && (code == RefineToggleCode(k) || code == DefaultToggleCode(k))) || code == LimitsToggleCode(k)) {
+      return true;
+    }
+  }
+  return false;
+}
 constexpr int kCodePreprocessGo = 53;
 constexpr int kCodePreprocessQuit = 54;
 constexpr int kCodeDiffractometerOk = 511;

@@ -93,6 +93,13 @@ void SetDataFileOpen(ProgramState& state, bool open) {
   if (!open) ShowDataSetTitle(state, "");
 }
 
+void ClearReflectionFields(ProgramState& state) {
+  const Widgets& w = state.widgets;
+  tk::SetString(w.main[kWHklEntry], "");
+  tk::SetNumber(w.main[kWSeqEntry], 0.0f);
+  for (int i = 0; i < 4; ++i) tk::SetNumber(w.main[kWAngle1 + i], 0.0f);
+}
+
 void ShowDataSetTitle(ProgramState& state, std::string_view title) {
   const Widgets& w = state.widgets;
   tk::SetString(w.title_field, title);

@@ -40,6 +40,10 @@ void RestoreMainWindow(ProgramState& state);
 // The commands that need a data file are offered only while one is open.
 void SetDataFileOpen(ProgramState& state, bool open);
 
+// The HKL, sequence-number and angle fields of the main window emptied: a
+// new data file's reflections are not the last one's.
+void ClearReflectionFields(ProgramState& state);
+
 // The data set's title under the data file's name; hidden while blank.
 void ShowDataSetTitle(ProgramState& state, std::string_view title);
 

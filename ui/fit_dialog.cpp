@@ -33,16 +33,15 @@ void ShowLimits(const Widgets& w, const RunParameters& p, bool fill) {
 
 }  // namespace
 
-FitControls ReadFitControls(ProgramState& state) {
+void ReadFitControls(ProgramState& state) {
   const Widgets& w = state.widgets;
   RunParameters& p = state.params;
-  FitControls controls;
   for (int k = 1; k <= kProfileParameters; ++k) {
     p.refine_flag[k] = tk::GetToggle(w.fit_rows[k].refine_toggle);
     state.default_flag[k] = tk::GetToggle(w.fit_rows[k].default_toggle);
-    controls.start[k] = tk::GetNumber(w.fit_rows[k].input);
+    state.fit.inputs[k] = tk::GetNumber(w.fit_rows[k].input);
   }
-  state.data_set.skip_weak = tk::GetToggle(w.fit_skip_weak);
+  state.skip_weak_control = tk::GetToggle(w.fit_skip_weak);
   for (int k = 1; k <= kRwp; ++k) p.check_flag[k] = tk::GetToggle(w.fit_rows[k].limits_toggle);
   for (int k = 1; k <= kProfileParameters; ++k) {
     if (p.check_flag[k] == 1) {
@@ -51,24 +50,11 @@ FitControls ReadFitControls(ProgramState& state) {
     }
   }
   if (p.check_flag[kRwp] == 1) p.rwp_max = tk::GetNumber(w.fit_rows[kRwp].high);
-  controls.refine = p.refine_flag;
-  controls.use_default = state.default_flag;
-  return controls;
 }
 
-void ShowSeededInputs(ProgramState& state, const FitControls& controls) {
+void ShowSeededInputs(ProgramState& state) {
   const Widgets& w = state.widgets;
-  const auto shown = [&](int k) {
-    switch (k) {
-      case kBackground:
-      case kPosition: return true;
-      case kIntensity: return controls.refine[k] == 1;
-      default: return controls.use_default[k] == 1;
-    }
-  };
-  for (int k : kParameterRows) {
-    if (shown(k)) tk::SetNumber(w.fit_rows[k].input, controls.start[k]);
-  }
+  for (int k : kParameterRows) tk::SetNumber(w.fit_rows[k].input, state.fit.inputs[k]);
   ShowLimits(w, state.params, false);
   tk::WindowDraw(w.fit_dialog);
 }

@@ -6,15 +6,15 @@
 
 namespace kalvex {
 
-// Reads the R and D columns (into params.refine_flag and default_flag),
-// "Skip weak reflns", the limit toggles and limits (into params), and the
-// Input column; returns them as a fit's controls (start = the Input column).
-FitControls ReadFitControls(ProgramState& state);
+// Reads the dialog into the state the run's fits take their controls from:
+// the R and D columns (params.refine_flag, default_flag), "Skip weak
+// reflns", the limit toggles and limits (params) and the Input column
+// (fit.inputs).
+void ReadFitControls(ProgramState& state);
 
-// Shows the start values of `controls` that its rules set (Background and
-// Position always; FWHM, Eta and Iratio when defaulted; Intensity when
-// refined) and the limits' states.
-void ShowSeededInputs(ProgramState& state, const FitControls& controls);
+// Shows the Input column as the run's seeding left it (fit.inputs) and the
+// limits' states.
+void ShowSeededInputs(ProgramState& state);
 
 // The Input column, the R column and the limits from the state.
 void ShowFitInputs(ProgramState& state);

@@ -10,21 +10,6 @@
 
 namespace kalvex {
 
-plot::ScanTrace CurrentTrace(const ProgramState& state) {
-  const ScanReflection& scan = state.scan;
-  const std::size_t n = static_cast<std::size_t>(std::clamp(scan.step_count, 0, kMaxSteps));
-  plot::ScanTrace trace;
-  trace.x = {scan.step_position.data(), n};
-  trace.counts = {scan.counts.data(), n};
-  trace.fit = {scan.calculated.data(), n};
-  trace.position = state.fit.peak.value[kPosition];
-  if (state.params.n_wavelengths == 2) trace.alpha2 = trace.position + scan.doublet_shift + scan.mono_term;
-  trace.standard = scan.standard_index > 0;
-  trace.caption = plot::ScanCaption(scan.hkl, scan.seq_no, state.fit.i_fit, state.fit.sigma_fit, state.fit.rwp,
-                                    std::string_view(scan.class_code.data(), scan.class_code.size()));
-  return trace;
-}
-
 void DrawPicture(int frame, const plot::Picture& picture) {
   int colour = -1;
   float size = -1;
@@ -49,7 +34,7 @@ void PlotScan(ProgramState& state) {
   PlotGeometry& g = state.plot;
   if (!g.drawn) return;
   const int frame = state.widgets.frame;
-  const plot::Picture picture = plot::DrawScan(CurrentTrace(state), g.left, 0.0f, g.width - g.left, g.top,
+  const plot::Picture picture = plot::DrawScan(plot::CurrentTrace(state), g.left, 0.0f, g.width - g.left, g.top,
                                                kPlotTextSize);
 
   tk::ClearFrame(frame);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "plot/picture.h"
+#include "plot/current_trace.h"
 #include "state/program_state.h"
 
 namespace kalvex {
@@ -18,9 +19,6 @@ constexpr int kColourTicks = plot::kInkTicks;
 constexpr float kPlotTextSize = 3.5f;
 
 void PlotScan(ProgramState& state);
-
-// The current reflection's scan and fit as the plot draws them.
-plot::ScanTrace CurrentTrace(const ProgramState& state);
 
 // Draws a picture through the frame's display list.
 void DrawPicture(int frame, const plot::Picture& picture);

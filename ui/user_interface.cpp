@@ -160,11 +160,11 @@ void BuildFitDialog(Widgets& w) {
     FitRowHandles& h = w.fit_rows[r.k];
     h.label = tk::AddLabel(d, r.name, {1, r.y, 3, 1});
     h.input = tk::AddValue(d, 0.0f, {4, r.y, 2, 1}, 6, r.decimals, true);
-    h.refine_toggle = tk::AddToggle(d, "", {6, r.y, 1, 1}, 0, kCodeRefineToggle + r.k);
-    h.default_toggle = tk::AddToggle(d, "", {7, r.y, 1, 1}, 0, kCodeDefaultToggle + r.k);
+    h.refine_toggle = tk::AddToggle(d, "", {6, r.y, 1, 1}, 0, RefineToggleCode(r.k));
+    h.default_toggle = tk::AddToggle(d, "", {7, r.y, 1, 1}, 0, DefaultToggleCode(r.k));
     h.refined = tk::AddValue(d, 0.0f, {8, r.y, 2, 1}, 6, r.decimals, false);
     h.esd = tk::AddValue(d, 0.0f, {10, r.y, 2, 1}, 6, r.decimals, false);
-    h.limits_toggle = tk::AddToggle(d, "", {12, r.y, 1, 1}, 0, kCodeLimitsToggle + r.k);
+    h.limits_toggle = tk::AddToggle(d, "", {12, r.y, 1, 1}, 0, LimitsToggleCode(r.k));
     h.low = tk::AddValue(d, 0.0f, {13, r.y, 2, 1}, 6, r.decimals, true);
     h.high = tk::AddValue(d, 0.0f, {15, r.y, 2, 1}, 6, r.decimals, true);
     const std::string what = meaning[r.k];
@@ -181,7 +181,7 @@ void BuildFitDialog(Widgets& w) {
   FitRowHandles& rwp = w.fit_rows[kRwp];
   rwp.label = tk::AddLabel(d, "Rwp", {1, 2, 3, 1});
   rwp.refined = tk::AddValue(d, 0.0f, {8, 2, 2, 1}, 6, 3, false);
-  rwp.limits_toggle = tk::AddToggle(d, "", {12, 2, 1, 1}, 0, kCodeLimitsToggle + kRwp);
+  rwp.limits_toggle = tk::AddToggle(d, "", {12, 2, 1, 1}, 0, LimitsToggleCode(kRwp));
   rwp.high = tk::AddValue(d, 0.0f, {15, 2, 2, 1}, 6, 3, true);
   tk::SetTooltip(rwp.label, meaning[kRwp]);
   tk::SetTooltip(rwp.refined, meaning[kRwp]);

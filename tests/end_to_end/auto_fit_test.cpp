@@ -7,7 +7,8 @@
 
 #include "common/fixed_fields.h"
 #include "commands/auto_fit.h"
-#include "commands/fitting.h"
+#include "commands/session.h"
+#include "engine/run.h"
 #include "fit/intensity_file.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
@@ -228,7 +229,7 @@ TEST(IntensityFile, EachReflectionIsWrittenOnce) {
   EXPECT_EQ(ReadLines(files.dir / "whole.int").size(), static_cast<std::size_t>(n));
   reopen(0);
   ASSERT_TRUE(state->files.output_open);
-  ASSERT_TRUE(WriteIntegrated(*state));
+  ASSERT_TRUE(engine::Run(*state, WindowEvents(*state)).Write());
   EXPECT_EQ(ReadLines(files.dir / "whole.int").size(), static_cast<std::size_t>(n) + 1);
   reopen(1);
   EXPECT_TRUE(state->files.output_open);
@@ -290,7 +291,7 @@ TEST(AutoFit, ValuesTooLargeForTheFileAreNamedInTheLog) {
   state->scan.hkl = {1, -2, 3};
   state->fit.i_fit = 2.0e9f;
   state->fit.sigma_fit = 10.0f;
-  WriteIntegrated(*state);
+  engine::Run(*state, WindowEvents(*state)).Write();
   state->files.log.Close();
   state->files.output.Close();
   EXPECT_TRUE(ReadLines(dir / "r.int").empty());
@@ -328,8 +329,11 @@ TEST(AutoFit, AReflectionCutShortIsNamedAndNeitherFittedNorWritten) {
   const auto log = ReadLines(dir / "cut.log");
   const std::string note = " REFLECTION " + fields::FormatInt(last.seq, 6) + "  HKL" + fields::FormatInt(last.hkl[0], 4) +
                            fields::FormatInt(last.hkl[1], 4) + fields::FormatInt(last.hkl[2], 4) +
-                           "  NOT READ IN FULL: NOT FITTED, NOT WRITTEN";
+                           "  NOT READ IN FULL: NOT FITTED, NOT WRITTEN (cut.p4t ends at line " +
+                           std::to_string(ReadLines(dir / "cut.p4t").size()) + ")";
   EXPECT_NE(std::find(log.begin(), log.end(), note), log.end());
+  // The box says the same, and the end of the run names it again.
+  EXPECT_TRUE(BoxShown(note.substr(1)));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "common/fixed_fields.h"
 #include "shell/command_loop.h"
 #include "commands/files.h"
+#include "engine/run.h"
 #include "tests/end_to_end/harness.h"
 
 namespace kalvex {
@@ -64,13 +65,13 @@ TEST(OpenFiles, DataFileStartsTheLogAndShowsTheFirstReflection) {
 }
 
 TEST(OpenFiles, LogNameAndOutputNameRules) {
-  EXPECT_EQ(LogFileName("ab12.dca"), "ab12.log");
-  EXPECT_EQ(LogFileName("run.2.dat"), "run.log");
-  EXPECT_EQ(LogFileName("noextension"), "log");
-  EXPECT_EQ(LogFileName("a-data-file-with-a-long-name.dca"), "a-data-file-with-a-long-name.log");
-  EXPECT_EQ(OutputFileName("run5"), "run5.INT");
-  EXPECT_EQ(OutputFileName("run5.hkl"), "run5.hkl");
-  EXPECT_EQ(OutputFileName("a-long-output-name"), "a-long-output-name.INT");
+  EXPECT_EQ(engine::LogFileName("ab12.dca"), "ab12.log");
+  EXPECT_EQ(engine::LogFileName("run.2.dat"), "run.log");
+  EXPECT_EQ(engine::LogFileName("noextension"), "log");
+  EXPECT_EQ(engine::LogFileName("a-data-file-with-a-long-name.dca"), "a-data-file-with-a-long-name.log");
+  EXPECT_EQ(engine::OutputFileName("run5"), "run5.INT");
+  EXPECT_EQ(engine::OutputFileName("run5.hkl"), "run5.hkl");
+  EXPECT_EQ(engine::OutputFileName("a-long-output-name"), "a-long-output-name.INT");
 }
 
 TEST(OpenFiles, ExtensionPreselectsTheFormatAndSingleNeedsAClick) {

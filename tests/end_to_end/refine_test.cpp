@@ -8,6 +8,8 @@
 #include "commands/auto_fit.h"
 #include "commands/calc_ub.h"
 #include "commands/preprocessing.h"
+#include "commands/session.h"
+#include "engine/run.h"
 #include "fit/fit_reflection.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
@@ -51,7 +53,7 @@ TEST(CalcUB, ReportLayoutOfAnUnconstrainedRefinement) {
   state->files.log.Open((dir / "r.log").string(), false);
   const simulate::Crystal cubic{{10, 10, 10, 90, 90, 90}, {0, 0, 0}};
   FillList(*state, cubic, {{1, 0, 0}, {0, 2, 0}, {0, 0, 3}, {1, 1, 1}}, 0.71073);
-  RefineAndReport(*state, {true, 0, false, false});
+  engine::Run(*state, WindowEvents(*state)).RefineOrientation({0, false, false});
   state->files.log.Close();
   const std::vector<std::string> expected = {
       " ",
@@ -98,7 +100,7 @@ TEST(CalcUB, ConstrainedWithOffsetsTickedReportsNoOffsetsButKeepsTheColumns) {
   state->files.log.Open((dir / "r.log").string(), false);
   const simulate::Crystal ortho{{8.5, 11.2, 13.7, 90, 90, 90}, {12, -25, 40}};
   FillList(*state, ortho, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {2, -1, 3}, {-1, 2, 2}}, 0.71073);
-  RefineAndReport(*state, {true, 3, true, false});
+  engine::Run(*state, WindowEvents(*state)).RefineOrientation({3, true, false});
   state->files.log.Close();
   const auto report = ReportOf(dir / "r.log");
   ASSERT_GT(report.size(), 8u);
@@ -144,7 +146,7 @@ TEST(CalcUB, AFailedFirstRefinementPredictsNothing) {
   // Three reflections in one plane: the normal equations are singular.
   const simulate::Crystal cubic{{10, 10, 10, 90, 90, 90}, {0, 0, 0}};
   FillList(*state, cubic, {{1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, 0.71073);
-  RefineAndReport(*state, {true, 0, false, false});
+  engine::Run(*state, WindowEvents(*state)).RefineOrientation({0, false, false});
   EXPECT_FALSE(state->orientation.corrections_valid);
   bool singular = false;
   for (const auto& box : script::Boxes()) singular |= box.message == "Normal Equations Matrix in LSQ is Singular";
@@ -261,19 +263,19 @@ TEST(Preprocess, FwhmLineIsGuardedWithoutTwoDistinctAngles) {
     e.fwhm_esd = esd;
   };
   add(20.0f, 0.25f, 0.01f);
-  FwhmLine line = FitFwhmLine(list);
+  engine::FwhmLine line = engine::FitFwhmLine(list);
   EXPECT_EQ(line.a, 0.0f);
   EXPECT_EQ(line.esd_b, 0.0f);
   add(20.0f, 0.26f, 0.01f);  // same angle: still no line
   add(40.0f, 0.5f, 0.00001f);  // too precise to be believed: left out
-  line = FitFwhmLine(list);
+  line = engine::FitFwhmLine(list);
   EXPECT_EQ(line.b, 0.0f);
   EXPECT_TRUE(std::isfinite(line.esd_a));
   // Two angles on the line 0.2 + 0.1 tan(theta).
   list.count = 0;
   add(20.0f, 0.2f + 0.1f * std::tan(10.0f / 57.29578f), 0.01f);
   add(60.0f, 0.2f + 0.1f * std::tan(30.0f / 57.29578f), 0.01f);
-  line = FitFwhmLine(list);
+  line = engine::FitFwhmLine(list);
   EXPECT_NEAR(line.a, 0.2f, 1e-5);
   EXPECT_NEAR(line.b, 0.1f, 1e-5);
   EXPECT_GT(line.esd_a, 0.0f);

@@ -402,7 +402,7 @@ TEST(RealWindowSession, ABrokenDataFileKeepsTheSession) {
 
 // In the child of the death test: open the example and an output file, stop
 // an automatic run with Exit, then Exit the program from the main window.
-void RunUntilExit(const fs::path& dir) {
+int RunUntilExit(const fs::path& dir) {
   FreshToolkit();
   auto state = NewProgramState();
   // One reflection a tick: the window then waits between two ticks, and the
@@ -418,14 +418,14 @@ void RunUntilExit(const fs::path& dir) {
   user.When("Go", [&] { return !Shown(w.peak_dialog) && Usable(w.main[kWGo]); }, [&] { Click(w.main[kWGo]); });
   user.When("Exit during the run", [&] { return state->scan.seq_no >= 30; }, [&] { Click(w.main[kWExit]); });
   user.When("Exit the program", [&] { return Idle(w); }, [&] { Click(w.main[kWExit]); });
-  RunCommandLoop(*state);
+  return RunCommandLoop(*state);
 }
 
 TEST(RealWindowExit, ExitEndsARunAndThenTheProgramWithStatusZeroAndCompleteFiles) {
   // The child runs in a process of its own, with a toolkit of its own.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const fs::path dir = ScratchCopyOfExample("real-window-exit");
-  EXPECT_EXIT(RunUntilExit(dir), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(std::exit(RunUntilExit(dir)), ::testing::ExitedWithCode(0), "");
 
   // Every record the run wrote is in the file, whole: 1 (in memory at Go)
   // and on, one per reflection, up to where Exit stopped the run.

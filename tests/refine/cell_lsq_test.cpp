@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "tests/refine/synthetic.h"
-#include "commands/orientation.h"
 #include "tests/support/headless.h"
 
 namespace kalvex {
@@ -130,13 +129,13 @@ TEST(CellLsq, ZoneOfReflectionsIsSingularForBothRefinements) {
   o.cell = {1, 2, 3, 90, 90, 90, 6};
   o.cell_esd = {1, 1, 1, 1, 1, 1, 1};
   const OrientationState before = o;
-  EXPECT_FALSE(LSQ(*state));
+  EXPECT_FALSE(testing::StateLSQ(*state));
   ASSERT_EQ(script::Boxes().size(), 2u);
   EXPECT_EQ(script::Boxes()[0].message, "Singular matrix in LUDCMP");
   EXPECT_EQ(script::Boxes()[1].title, "Win-Kalvex");
   EXPECT_EQ(script::Boxes()[1].message, "Normal Equations Matrix in LSQ is Singular");
   script::ClearBoxes();
-  EXPECT_FALSE(LSVEC(*state, kOrthorhombic));
+  EXPECT_FALSE(testing::StateLSVEC(*state, kOrthorhombic));
   ASSERT_EQ(script::Boxes().size(), 1u);
   EXPECT_EQ(script::Boxes()[0].title, "Win-Kalvex");
   EXPECT_EQ(script::Boxes()[0].message, "Matrix is Singular");
@@ -294,18 +293,18 @@ TEST(CellLsq, UnknownSystemIsRefusedWithTheLsvecBox) {
     list.entries[list.count++].hkl = r.hkl;
   }
   const OrientationState before = state->orientation;
-  EXPECT_FALSE(LSVEC(*state, 7));
+  EXPECT_FALSE(testing::StateLSVEC(*state, 7));
   ASSERT_EQ(script::Boxes().size(), 1u);
   EXPECT_EQ(script::Boxes()[0].message, "Normal Equations Matrix in LSVEC is Singular");
   EXPECT_EQ(state->orientation.ub, before.ub);
 
   // The same list refines through the state's wrappers.
   script::ClearBoxes();
-  EXPECT_TRUE(LSQ(*state));
+  EXPECT_TRUE(testing::StateLSQ(*state));
   EXPECT_NEAR(state->orientation.cell[0], 7.1f, 1e-4f);
   // A wrong system is a fit, not a failure; one linear step from far away
   // holds the constraints to first order only.
-  EXPECT_TRUE(LSVEC(*state, kMonoclinicB));
+  EXPECT_TRUE(testing::StateLSVEC(*state, kMonoclinicB));
   EXPECT_TRUE(script::Boxes().empty());
   EXPECT_NEAR(state->orientation.cell[5], 90.0f, 0.1f);
 

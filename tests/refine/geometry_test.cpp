@@ -8,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "commands/orientation.h"
 #include "tests/support/headless.h"
 #include "tests/refine/synthetic.h"
 
@@ -89,7 +88,7 @@ TEST(Geometry, PredictOmegaWithoutAnInverseShowsTheLuBoxAndKeepsOmega) {
   state->orientation.ub = {};
   state->orientation.ub[0] = {0.1f, 0, 0};
   state->orientation.ub[1] = {0, 0.1f, 0};  // third row zero
-  const float omega = PredictOmega(*state, {20.0f, 1.25f, 10.0f, 20.0f}, {1, 1, 0});
+  const float omega = engine::Run(*state, WindowEvents(*state)).PredictOmega({20.0f, 1.25f, 10.0f, 20.0f}, {1, 1, 0});
   EXPECT_EQ(omega, 1.25f);
   ASSERT_EQ(script::Boxes().size(), 1u);
   EXPECT_EQ(script::Boxes()[0].title, "Win-Kalvex");
@@ -188,7 +187,7 @@ TEST(Geometry, ZeroUBAndImpossibleCellLeaveStateAndShowBoxes) {
   OrientationState& o = state->orientation;
   o.cell = {1, 2, 3, 90, 90, 90, 6};
   o.b[0][0] = 42.0f;
-  EXPECT_FALSE(OMTOB(*state));
+  EXPECT_FALSE(testing::StateOMTOB(*state));
   EXPECT_EQ(o.cell, (CellVector{1, 2, 3, 90, 90, 90, 6}));
   EXPECT_EQ(o.b[0][0], 42.0f);
   ASSERT_EQ(script::Boxes().size(), 2u);
@@ -199,7 +198,7 @@ TEST(Geometry, ZeroUBAndImpossibleCellLeaveStateAndShowBoxes) {
   // Angles of 150 degrees close no cell: det G < 0.
   script::ClearBoxes();
   o.cell = {5, 5, 5, 150, 150, 150, 0};
-  EXPECT_FALSE(CALCB(*state));
+  EXPECT_FALSE(testing::StateCALCB(*state));
   EXPECT_EQ(o.b[0][0], 42.0f);
   ASSERT_EQ(script::Boxes().size(), 1u);
   EXPECT_EQ(script::Boxes()[0].title, "WinKalvex");

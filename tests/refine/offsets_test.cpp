@@ -9,7 +9,6 @@
 
 #include "refine/cell_lsq.h"
 #include "tests/refine/synthetic.h"
-#include "commands/orientation.h"
 #include "tests/support/headless.h"
 
 namespace kalvex {
@@ -106,7 +105,7 @@ TEST(Offsets, SingularFitInEveryCycleKeepsZeroOffsetsAndEnds) {
     list.entries[n].hkl = d.hkl[n];
   }
   list.count = static_cast<int>(d.angles.size());
-  const int cycles = LSQ_OFFSETS(*state, 1);
+  const int cycles = testing::StateLSQ_OFFSETS(*state, 1);
   EXPECT_GE(cycles, 2);
   EXPECT_LE(cycles, kOffsetCycles);
   ASSERT_EQ(static_cast<int>(script::Boxes().size()), cycles);
@@ -179,7 +178,7 @@ TEST(Offsets, RefineOmegaZeroWarnsOnceWhenStillMoving) {
     list.entries[n].hkl = d.hkl[n];
   }
   list.count = static_cast<int>(d.angles.size());
-  EXPECT_EQ(RefineOmegaZero(*state), kOmegaZeroCycles);
+  EXPECT_EQ(testing::StateRefineOmegaZero(*state), kOmegaZeroCycles);
   ASSERT_EQ(script::Boxes().size(), 1u);
   EXPECT_EQ(script::Boxes()[0].title, "Win-Kalvex");
   EXPECT_EQ(script::Boxes()[0].message, "WARNING: NO CONVERGENCE AFTER 10 CYCLES IN LSQ_OFFSETS");

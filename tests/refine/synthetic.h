@@ -8,7 +8,11 @@
 #include <random>
 #include <vector>
 
+#include "commands/session.h"
+#include "engine/run.h"
+#include "refine/cell_lsq.h"
 #include "refine/geometry.h"
+#include "refine/offsets.h"
 
 namespace kalvex::testing {
 
@@ -119,6 +123,63 @@ inline std::vector<Reflection> MakeReflections(const Mat3& ub, double lambda, in
     out.push_back(r);
   }
   return out;
+}
+
+// The orientation kernels on a state's preprocessed list, their notices
+// shown as the window shows them.
+struct ListArrays {
+  std::vector<Angles> angles;
+  std::vector<Hkl> hkl;
+};
+inline ListArrays ListOf(const ProgramState& s) {
+  ListArrays l;
+  for (int i = 0; i < s.preprocessed_list.count; ++i) {
+    l.angles.push_back(s.preprocessed_list.entries[i].angles);
+    l.hkl.push_back(s.preprocessed_list.entries[i].hkl);
+  }
+  return l;
+}
+inline void Show(ProgramState& s, const Notices& n) { engine::Run(s, WindowEvents(s)).ShowNotices(n); }
+inline bool StateLSQ(ProgramState& s) {
+  const ListArrays l = ListOf(s);
+  Notices n;
+  const bool ok = LSQ(l.angles, l.hkl, s.params.lambda1, s.orientation, n);
+  Show(s, n);
+  return ok;
+}
+inline bool StateLSVEC(ProgramState& s, int system) {
+  const ListArrays l = ListOf(s);
+  Notices n;
+  const bool ok = LSVEC(system, l.angles, l.hkl, s.params.lambda1, s.orientation, n);
+  Show(s, n);
+  return ok;
+}
+inline int StateLSQ_OFFSETS(ProgramState& s, int refine_omega_zero) {
+  const ListArrays l = ListOf(s);
+  Notices n;
+  const int cycles =
+      LSQ_OFFSETS(refine_omega_zero == 1, l.angles, l.hkl, s.params.lambda1, s.params.rs, s.orientation, n);
+  Show(s, n);
+  return cycles;
+}
+inline int StateRefineOmegaZero(ProgramState& s) {
+  const ListArrays l = ListOf(s);
+  Notices n;
+  const int cycles = RefineOmegaZero(l.angles, l.hkl, s.params.lambda1, s.orientation, n);
+  Show(s, n);
+  return cycles;
+}
+inline bool StateOMTOB(ProgramState& s) {
+  Notices n;
+  const bool ok = OMTOB(s.orientation.ub, s.orientation.cell, s.orientation.b, n);
+  Show(s, n);
+  return ok;
+}
+inline bool StateCALCB(ProgramState& s) {
+  Notices n;
+  const bool ok = CALCB(s.orientation.cell, s.orientation.b, n);
+  Show(s, n);
+  return ok;
 }
 
 }  // namespace kalvex::testing

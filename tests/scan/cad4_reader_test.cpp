@@ -241,7 +241,7 @@ TEST(Cad4Reader, BrokenHeadersGiveTheirMessageAndLine) {
   for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(f.text);
-    EXPECT_TRUE(FailedWith(ReadCad4Header(PartsOf(*state)), f.message, f.line));
+    EXPECT_TRUE(FailedWith(ReadCad4Header(engine::PartsOf(*state)), f.message, f.line));
   }
   EXPECT_TRUE(script::Boxes().empty());  // the reader shows nothing
 }
@@ -285,7 +285,7 @@ TEST(Cad4Reader, BrokenBlocksGiveTheirMessageAndLine) {
     ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
     // After a step back the error still names the true line.
     ASSERT_EQ(ReflectionStatus(*state, 0, {1, 0, 0}), kReadOk);
-    EXPECT_TRUE(FailedWith(ReadCad4Reflection(PartsOf(*state), 2, {0, 0, 0}), f.message, f.line));
+    EXPECT_TRUE(FailedWith(ReadCad4Reflection(engine::PartsOf(*state), 2, {0, 0, 0}), f.message, f.line));
   }
   EXPECT_TRUE(script::Boxes().empty());
 }

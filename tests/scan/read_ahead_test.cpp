@@ -66,14 +66,14 @@ TEST(ReadAhead, LeavesTheRunWhereReadingInTurnWould) {
       if (read == 100) ahead.reset();
 
       ProgramState& b = *ahead_state;
-      const int status = ReadNextReflection(PartsOf(*in_turn), in_turn->scan.seq_no + 1).status;
+      const int status = ReadNextReflection(engine::PartsOf(*in_turn), in_turn->scan.seq_no + 1).status;
       int b_status = kReadOk;
       if (!ahead) ahead = std::make_unique<ReadAhead>(b.files.data, b.data_set, b.params, b.scan);
       if (ahead->Take(b.scan, b.data_set, b.params)) {
         ++taken;
       } else {
         ahead.reset();
-        b_status = ReadNextReflection(PartsOf(b), b.scan.seq_no + 1).status;
+        b_status = ReadNextReflection(engine::PartsOf(b), b.scan.seq_no + 1).status;
       }
       ASSERT_EQ(b_status, status);
       EXPECT_TRUE(SameScan(b.scan, in_turn->scan)) << "seq " << in_turn->scan.seq_no;

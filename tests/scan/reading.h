@@ -8,7 +8,8 @@
 #include <string>
 #include <utility>
 
-#include "commands/data_file.h"
+#include "commands/session.h"
+#include "engine/run.h"
 #include "scan/reflection_input.h"
 #include "state/program_state.h"
 #include "tools/simulate/simulate.h"
@@ -29,11 +30,11 @@ inline int Checked(const ReadResult& result) {
 }
 
 inline int HeaderStatus(ProgramState& state) {
-  return Checked(ReadScanHeader(PartsOf(state), state.files.data_file_name));
+  return Checked(ReadScanHeader(engine::PartsOf(state), state.files.data_file_name));
 }
 
 inline int ReflectionStatus(ProgramState& state, int request, const Hkl& wanted = {0, 0, 0}) {
-  return Checked(ReadNextReflection(PartsOf(state), request, wanted));
+  return Checked(ReadNextReflection(engine::PartsOf(state), request, wanted));
 }
 
 // The read failed with exactly `message`, naming true file line `line`.

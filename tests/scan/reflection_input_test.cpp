@@ -6,7 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "commands/data_file.h"
+#include "commands/session.h"
+#include "engine/run.h"
 #include "scan/parameter_file.h"
 #include "scan/reflection_input.h"
 #include "tests/scan/reading.h"
@@ -74,13 +75,13 @@ TEST(ReflectionDispatch, FormatValuesOutsideOneToThreeDoNotReadAsXcalibur) {
       "#    1       1    0    0             NL                        1.0000\n";
   auto reference = FreshState(false);
   reference->files.data.SetText(xcalibur_file);
-  const ReadResult as_xscans = ReadXscansHeader(PartsOf(*reference));
+  const ReadResult as_xscans = ReadXscansHeader(engine::PartsOf(*reference));
   for (int format : {0, 7}) {
     SCOPED_TRACE(format);
     auto state = FreshState(false);
     state->params.input_format = format;
     state->files.data.SetText(xcalibur_file);
-    const ReadResult result = ReadScanHeader(PartsOf(*state), state->files.data_file_name);
+    const ReadResult result = ReadScanHeader(engine::PartsOf(*state), state->files.data_file_name);
     EXPECT_EQ(result.status, as_xscans.status);
     EXPECT_EQ(result.error.message, as_xscans.error.message);
     EXPECT_EQ(result.error.line, as_xscans.error.line);
@@ -139,7 +140,7 @@ TEST(ClassificationSummary, LayoutOfTheThreeBlocks) {
   state->fit.recovered_count = 3;
   const auto path = ScratchDir("classification_summary") / "run.log";
   ASSERT_TRUE(state->files.log.Open(path.string(), false));
-  WriteClassificationSummary(*state);
+  engine::Run(*state, {}).WriteSummary();
   state->files.log.Close();
   std::ifstream in(path);
   std::stringstream text;

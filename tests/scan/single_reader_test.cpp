@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "commands/data_file.h"
+#include "commands/session.h"
+#include "engine/run.h"
 #include "common/fixed_fields.h"
 #include "scan/reflection_input.h"
 #include "tests/scan/reading.h"
@@ -84,7 +85,8 @@ TEST(SingleReader, RewindAsksForTheStepWidth) {
   script::QueueClick(kCodeOmegaOk);
   script::QueueCall([&] { EXPECT_FLOAT_EQ(script::Number(state->widgets.omega_value), 0.001f); });
   script::QueueClick(kCodeOmegaOk);
-  ASSERT_TRUE(RewindDataFile(*state));
+  engine::Run run(*state, WindowEvents(*state));
+  ASSERT_TRUE(RewindDataFile(*state, run));
   EXPECT_FLOAT_EQ(state->data_set.omega_step, 0.001f);
   EXPECT_EQ(state->data_set.title, fields::Fixed("Data from crystal.dat", 60));
   ASSERT_EQ(script::Boxes().size(), 1u);
@@ -286,7 +288,7 @@ TEST(SingleReader, BrokenFilesGiveTheirMessageAndLine) {
     auto state = StateWith(f.text);
     ReadHeader(*state, 0.02f);
     ASSERT_EQ(ReflectionStatus(*state, 1), kReadOk);
-    EXPECT_TRUE(FailedWith(ReadSingleReflection(PartsOf(*state), 2, {0, 0, 0}), f.message, f.line));
+    EXPECT_TRUE(FailedWith(ReadSingleReflection(engine::PartsOf(*state), 2, {0, 0, 0}), f.message, f.line));
   }
   EXPECT_TRUE(script::Boxes().empty());  // the reader shows nothing
 }

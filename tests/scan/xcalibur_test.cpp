@@ -7,7 +7,8 @@
 #include <map>
 #include <sstream>
 
-#include "commands/data_file.h"
+#include "commands/session.h"
+#include "engine/run.h"
 #include "common/fixed_fields.h"
 #include "fit/profile.h"
 #include "scan/reflection_input.h"
@@ -83,7 +84,7 @@ class XcaliburTest : public ::testing::Test {
   }
   // Reads as the commands do, so that the end of the data shows its box.
   int Read(int request, const Hkl& wanted = {0, 0, 0}) {
-    const int status = ReadReflection(*state_, request, wanted);
+    const int status = engine::Run(*state_, WindowEvents(*state_)).Read(request, wanted);
     if (state_->files.read_error) ADD_FAILURE() << "unexpected read error: " << state_->files.read_error->message;
     return status;
   }
@@ -290,7 +291,7 @@ TEST_F(XcaliburTest, ClassCountersOfAWholeGeneratedDataSetMatchTheTruth) {
   ASSERT_GT(truth[sim::ReflectionClass::kStrong], 0);
 
   Open(data);
-  ResetRunCounters(*state_);
+  engine::Run(*state_, {}).ResetCounters();
   std::size_t read = 0;
   while (Next() == kReadOk) ExpectMatchesTruth(state_->scan, data.reflections[read++], state_->params.atten);
   EXPECT_EQ(read, data.reflections.size());
@@ -536,7 +537,7 @@ void ExpectReadError(const BrokenFile& broken) {
   auto state = FreshState(false);
   state->params.input_format = kFormatXcalibur;
   state->files.data.SetText(broken.text);
-  const ReaderParts parts = PartsOf(*state);
+  const ReaderParts parts = engine::PartsOf(*state);
   ReadResult result = ReadXcaliburHeader(parts);
   for (int request : broken.requests) {
     ASSERT_EQ(result.status, kReadOk) << testing::Describe(result);
@@ -562,7 +563,7 @@ TEST_F(XcaliburTest, ReadErrorThroughTheCommandClosesTheDataFile) {
   state_->files.data.SetText(Header({}) + bad_count);
   state_->files.data_open = true;
   ASSERT_EQ(HeaderStatus(*state_), kReadOk);
-  EXPECT_EQ(ReadReflection(*state_, 1), kReadError);
+  EXPECT_EQ(engine::Run(*state_, WindowEvents(*state_)).Read(1), kReadError);
   ASSERT_TRUE(state_->files.read_error.has_value());
   EXPECT_EQ(state_->files.read_error->message, "ERROR READING FILE AT LINE     21");
   EXPECT_EQ(state_->files.read_error->line, 21);
@@ -586,7 +587,7 @@ TEST_F(XcaliburTest, BlockCutShortIsNotReadInFull) {
     SCOPED_TRACE(cut);
     state_->files.data.SetText(Header({}) + Block(1, {1, 0, 0}, "NL", 10) + cut);
     ASSERT_EQ(HeaderStatus(*state_), kReadOk);
-    const ReaderParts parts = PartsOf(*state_);
+    const ReaderParts parts = engine::PartsOf(*state_);
     ASSERT_EQ(testing::Checked(ReadXcaliburReflection(parts, 1, {0, 0, 0})), kReadOk);
     EXPECT_EQ(testing::Checked(ReadXcaliburReflection(parts, 2, {0, 0, 0})), kReadFailed);
     EXPECT_EQ(state_->scan.seq_no, 2);  // named as far as it was read

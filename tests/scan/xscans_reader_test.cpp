@@ -365,7 +365,7 @@ TEST(XscansReader, BrokenHeadersGiveTheirMessageAndLine) {
   for (const BrokenFile& f : files) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(f.text);
-    EXPECT_TRUE(FailedWith(ReadXscansHeader(PartsOf(*state)), f.message, f.line));
+    EXPECT_TRUE(FailedWith(ReadXscansHeader(engine::PartsOf(*state)), f.message, f.line));
   }
   EXPECT_TRUE(script::Boxes().empty());  // the reader shows nothing
 }
@@ -387,7 +387,7 @@ TEST(XscansReader, BrokenReflectionsGiveTheirMessageAndLine) {
     SCOPED_TRACE(f.name);
     auto state = StateWith(f.text);
     ASSERT_EQ(HeaderStatus(*state), kReadOk);
-    EXPECT_TRUE(FailedWith(ReadXscansReflection(PartsOf(*state), 1, {0, 0, 0}), f.message, f.line));
+    EXPECT_TRUE(FailedWith(ReadXscansReflection(engine::PartsOf(*state), 1, {0, 0, 0}), f.message, f.line));
   }
   EXPECT_TRUE(script::Boxes().empty());
 }
@@ -403,7 +403,7 @@ TEST(XscansReader, ErrorsNameTheTrueLineAfterSteppingBack) {
   ASSERT_EQ(ReflectionStatus(*state, 3), kReadOk);
   ASSERT_EQ(ReflectionStatus(*state, 2), kReadOk);
   EXPECT_EQ(state->scan.hkl, (Hkl{1, 1, 2}));
-  EXPECT_TRUE(FailedWith(ReadXscansReflection(PartsOf(*state), 4, {0, 0, 0}), "READ ERROR ON SCAN FILE at line 15", 15));
+  EXPECT_TRUE(FailedWith(ReadXscansReflection(engine::PartsOf(*state), 4, {0, 0, 0}), "READ ERROR ON SCAN FILE at line 15", 15));
 }
 
 }  // namespace

@@ -58,14 +58,11 @@ TEST(CommandLoop, TheLoopDispatchesUntilExit) {
   script::QueueToggle(state->widgets.out_rfine_extended, 1);
   script::QueueClick(kCodeOutputSave);
   script::QueueClick(kCodeExit);
-  EXPECT_EXIT(
-      {
-        RunCommandLoop(*state);
-      },
-      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(RunCommandLoop(*state), 0);
+  EXPECT_EQ(state->params.output_format, kOutputRfineExtended);
 }
 
-TEST(StopWithMessage, MessageIsCutAtSixtyAndAtTheFirstCharacterOutsideTheRange) {
+TEST(EndProgram, MessageIsCutAtSixtyAndAtTheFirstCharacterOutsideTheRange) {
   EXPECT_EQ(FatalMessageText(""), "");
   EXPECT_EQ(FatalMessageText("MISSING DATA FROM PARAMETER FILE"), "MISSING DATA FROM PARAMETER FILE");
   EXPECT_EQ(FatalMessageText("abc~def"), "abc");    // '~' is 126
@@ -77,32 +74,24 @@ TEST(StopWithMessage, MessageIsCutAtSixtyAndAtTheFirstCharacterOutsideTheRange) 
   EXPECT_EQ(FatalMessageText(long_message), std::string(60, 'A'));
 }
 
-TEST(StopWithMessage, PlainExitEndsWithStatusZeroAndNoBox) {
-  EXPECT_EXIT(
-      {
-        auto state = FreshState();
-        script::SetBoxObserver([](const script::MessageBox&) { std::_Exit(7); });
-        StopWithMessage("");
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
-TEST(StopWithMessage, FatalMessageShowsTheBoxAndFailsTheProcess) {
-  EXPECT_EXIT(
-      {
-        auto state = FreshState();
-        script::SetBoxObserver([](const script::MessageBox& box) {
-          std::fprintf(stderr, "box[%s|%s]\n", box.title.c_str(), box.message.c_str());
-        });
-        StopWithMessage("ERROR READING PARAMETER FILE");
-      },
-      ::testing::ExitedWithCode(1), "box\\[WinKalvex\\|ERROR READING PARAMETER FILE\\]");
-}
-
-TEST(StopWithMessage, ClosingTheMainWindowEndsLikeExit) {
+TEST(EndProgram, PlainExitGivesZeroAndNoBoxAFatalMessageOneAndItsBox) {
   auto state = FreshState();
-  EXPECT_EXIT(DispatchCommand(*state, kCodeClosed), ::testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(DispatchCommand(*state, kCodeMenuExit), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(EndProgram(""), 0);
+  EXPECT_TRUE(script::Boxes().empty());
+  state = FreshState();
+  EXPECT_EQ(EndProgram("ERROR READING PARAMETER FILE"), 1);
+  ASSERT_EQ(script::Boxes().size(), 1u);
+  EXPECT_EQ(script::Boxes()[0].title, "WinKalvex");
+  EXPECT_EQ(script::Boxes()[0].message, "ERROR READING PARAMETER FILE");
+}
+
+TEST(EndProgram, ClosingTheMainWindowEndsLikeExit) {
+  for (int code : {kCodeClosed, kCodeMenuExit, kCodeExit}) {
+    auto state = FreshState();
+    EXPECT_TRUE(DispatchCommand(*state, code));
+    EXPECT_TRUE(state->end_requested) << code;
+    EXPECT_TRUE(state->end_message.empty());
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -162,8 +163,7 @@ DrawOp Op(DrawOp::Kind kind, float x, float y) {
 
 int DefaultIdle() {
   if (++T().idle_calls > 100) {
-    std::fprintf(stderr, "headless toolkit: the program keeps waiting but the script is used up\n");
-    std::exit(3);
+    throw std::runtime_error("headless toolkit: the program keeps waiting but the script is used up");
   }
   return -1;
 }
@@ -527,8 +527,8 @@ int IWinAction(void) {
         // A browse answer is for OpenBrowse; while the program waits for a
         // code instead, only the timer (if any) can answer.
         if (t.timer_code == 0) {
-          std::fprintf(stderr, "headless toolkit: a file-browser answer is queued but the program waits for an action\n");
-          std::exit(3);
+          throw std::runtime_error(
+              "headless toolkit: a file-browser answer is queued but the program waits for an action");
         }
       }
     }
