@@ -1,0 +1,112 @@
+// kalvex integrate refuses what it cannot do whole, and says why: inputs
+// that are no regular file, numbers out of range, a data file that ends
+// inside a reflection, a run that fails before its first record.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/end_to_end/harness.h"
+
+namespace kalvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Ran {
+  int status = -1;
+  std::string out;  // stdout and stderr together
+};
+
+Ran Kalvex(const std::string& args) {
+  Ran run;
+  const std::string command = std::string(KALVEX_COMMAND) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 4096> buffer{};
+  while (std::fgets(buffer.data(), buffer.size(), pipe)) run.out += buffer.data();
+  const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+testing::SimulatedFiles Set(const std::string& name, int reflections = 40) {
+  simulate::GeneratorOptions options;
+  options.reflections = reflections;
+  return testing::MakeXcaliburSet(name, options);
+}
+
+std::string Args(const testing::SimulatedFiles& f) {
+  return "integrate " + (f.dir / f.data).string() + " --par " + (f.dir / f.parameters).string();
+}
+
+TEST(IntegrateFaults, AParameterFileThatIsNoRegularFileIsRefused) {
+  const auto f = Set("faults_par");
+  const fs::path fifo = f.dir / "par.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string par : {fifo.string(), std::string("/dev/null")}) {
+    const Ran run = Kalvex("integrate " + (f.dir / f.data).string() + " --par " + par + " --out " +
+                           (f.dir / "x.int").string());
+    EXPECT_EQ(run.status, 1) << par << "\n" << run.out;
+    EXPECT_NE(run.out.find("not a regular file"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(f.dir / "x.int")) << par;
+  }
+}
+
+TEST(IntegrateFaults, NumbersOutOfRangeAreUsageErrorsNamingTheOption) {
+  const auto f = Set("faults_numbers", 5);
+  for (const std::string bad : {"--omega-step inf", "--omega-step nan", "--omega-step 1e40",
+                                "--preprocess --threshold nan", "--preprocess --threshold -4"}) {
+    const Ran run = Kalvex(Args(f) + " " + bad);
+    EXPECT_EQ(run.status, 2) << bad << "\n" << run.out;
+    const std::string option = bad.substr(bad.rfind("--"), bad.rfind(' ') - bad.rfind("--"));
+    EXPECT_NE(run.out.find(option + " must lie between"), std::string::npos) << bad << "\n" << run.out;
+  }
+}
+
+TEST(IntegrateFaults, ARunThatFailsBeforeItsFirstRecordLeavesNoNewFile) {
+  const auto f = Set("faults_first_record", 80);
+  // A threshold no reflection reaches keeps none, and Calc UB cannot
+  // refine: the run fails before its first record.
+  const Ran run = Kalvex(Args(f) + " --out " + (f.dir / "new.int").string() + " --preprocess --threshold 1e6 --calc-ub");
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("Too Few Reflections for Least Squares"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(f.dir / "new.int"));
+  // The next run needs no --replace.
+  const Ran again = Kalvex(Args(f) + " --out " + (f.dir / "new.int").string());
+  EXPECT_EQ(again.status, 0) << again.out;
+}
+
+TEST(IntegrateFaults, AnOutputNameTooLongGivesTheSystemsReason) {
+  const auto f = Set("faults_long_name", 5);
+  const Ran run = Kalvex(Args(f) + " --out " + (f.dir / (std::string(300, 'a') + ".int")).string());
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("File name too long"), std::string::npos) << run.out;
+}
+
+TEST(IntegrateFaults, ADataFileEndingInsideAReflectionNamesItsLineAndFails) {
+  const auto f = Set("faults_cut", 30);
+  auto lines = testing::ReadLines(f.dir / f.data);
+  lines.pop_back();
+  {
+    std::ofstream out(f.dir / f.data);
+    for (const auto& l : lines) out << l << "\n";
+  }
+  const Ran run = Kalvex(Args(f));
+  EXPECT_EQ(run.status, 1) << run.out;
+  const std::string where = "(" + f.data + " ends at line " + std::to_string(lines.size()) + ")";
+  EXPECT_NE(run.out.find("NOT READ IN FULL: NOT FITTED, NOT WRITTEN " + where), std::string::npos) << run.out;
+  const auto log = testing::ReadLines(f.dir / "set.log");
+  bool logged = false;
+  for (const auto& l : log) logged = logged || l.find(where) != std::string::npos;
+  EXPECT_TRUE(logged);
+}
+
+}  // namespace
+}  // namespace kalvex
