@@ -50,7 +50,7 @@ TEST(IntegrateFaults, AParameterFileThatIsNoRegularFileIsRefused) {
   const auto f = Set("faults_par");
   const fs::path fifo = f.dir / "par.fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string par : {fifo.string(), std::string("/dev/null")}) {
+  for (const std::string& par : {fifo.string(), std::string("/dev/null")}) {
     const Ran run = Kalvex("integrate " + (f.dir / f.data).string() + " --par " + par + " --out " +
                            (f.dir / "x.int").string());
     EXPECT_EQ(run.status, 1) << par << "\n" << run.out;
@@ -61,8 +61,9 @@ TEST(IntegrateFaults, AParameterFileThatIsNoRegularFileIsRefused) {
 
 TEST(IntegrateFaults, NumbersOutOfRangeAreUsageErrorsNamingTheOption) {
   const auto f = Set("faults_numbers", 5);
-  for (const std::string bad : {"--omega-step inf", "--omega-step nan", "--omega-step 1e40",
+  for (const char* text : {"--omega-step inf", "--omega-step nan", "--omega-step 1e40",
                                 "--preprocess --threshold nan", "--preprocess --threshold -4"}) {
+    const std::string bad = text;
     const Ran run = Kalvex(Args(f) + " " + bad);
     EXPECT_EQ(run.status, 2) << bad << "\n" << run.out;
     const std::string option = bad.substr(bad.rfind("--"), bad.rfind(' ') - bad.rfind("--"));
