@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "common/record_writer.h"
 #include "app/reduce.h"
 
 namespace {
@@ -37,7 +38,7 @@ CLI::Validator FiniteIn(const std::string& option, double low, double high, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::signal(SIGXFSZ, SIG_IGN);
+  textfile::IgnoreFileSizeSignal();
   // The crystal systems a cell may be constrained to, for both commands.
   const std::vector<std::string> systems = {"monoclinic-b", "monoclinic-c", "orthorhombic",
                                             "tetragonal",   "hexagonal",    "cubic"};

@@ -190,7 +190,9 @@ void Run::StartLog(const std::string& directory, const std::string& data_name) {
     events_.Message("WinKalvex", "The log is " + other + ": " + name + " is one of this run's files");
     name = other;
   }
-  if (!log.Open(Beside(directory, name), false)) {
+  // Another run of the same data file writes this log: two runs' records
+  // interleaved in one log would tell neither truly, so this one is refused.
+  if (!log.Open(Beside(directory, name), false, textfile::Lock::kExclusive)) {
     events_.Error("WinKalvex", "Error opening log file\n" + log.Error());
     return;
   }
@@ -282,10 +284,17 @@ std::optional<std::string> Run::OpenOutputFile(const std::string& path, bool app
     f.output_open = false;
   }
   f.output_path.clear();
-  if (!f.output.Open(path, append)) return f.output.Error();
+  // Locked while open: a second run writing the same intensity file is
+  // refused rather than interleaving its records with these.
+  if (!f.output.Open(path, append, textfile::Lock::kExclusive)) return f.output.Error();
   const std::string name = fs::path(path).filename().string();
   f.log.Empty(2);
   f.log.Line("  INTEGRATED DATA FILE OPENED: " + NameField(name));
+  if (f.output.TornBytesCut() > 0) {
+    // A run that stopped mid-record left a torn last line; it was cut
+    // before anything is appended.
+    f.log.Line("  " + std::to_string(f.output.TornBytesCut()) + " BYTES OF A TORN LAST RECORD CUT FROM " + name);
+  }
   FlushLog();
   f.output_file_name = name;
   f.output_path = AbsolutePath(path);

@@ -184,7 +184,9 @@ TEST(IntensityFile, EachReflectionIsWrittenOnce) {
   EXPECT_TRUE(BoxShown("End of input data file"));
 
   // A fresh session that starts in the middle names what it left out, and
-  // a whole pass counts every reflection (none before the first).
+  // a whole pass counts every reflection (none before the first). This
+  // session's log is closed first: a log is written by one run at a time.
+  state->files.log.Close();
   {
     auto again = FreshState();
     script::QueueBrowse(files.data, files.dir.string());
@@ -214,6 +216,8 @@ TEST(IntensityFile, EachReflectionIsWrittenOnce) {
     EXPECT_EQ(RecordSeqs(files.dir / "whole.int").size(), static_cast<std::size_t>(n));
     EXPECT_EQ(Total(files.dir / "set.log"), n);
   }
+
+  ASSERT_TRUE(state->files.log.Open((files.dir / "set.log").string(), true, textfile::Lock::kExclusive));
 
   // An existing file: Cancel leaves it closed and as it was, Append adds,
   // Replace empties it only once chosen.

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "common/record_writer.h"
 #include "tests/end_to_end/harness.h"
 
 namespace kalvex {
@@ -82,6 +84,30 @@ TEST(IntegrateFaults, ARunThatFailsBeforeItsFirstRecordLeavesNoNewFile) {
   // The next run needs no --replace.
   const Ran again = Kalvex(Args(f) + " --out " + (f.dir / "new.int").string());
   EXPECT_EQ(again.status, 0) << again.out;
+}
+
+// A second run writing the same intensity file, or the same data file's log,
+// is refused and touches neither: a run holding them is played here by a
+// writer of the test's own.
+TEST(IntegrateFaults, AFileAnotherRunWritesIsRefusedUntouched) {
+  const auto f = Set("faults_locked", 5);
+  const fs::path out = f.dir / "held.int";
+  {
+    std::ofstream(out) << "a record of the other run\n";
+  }
+  textfile::RecordWriter other;
+  ASSERT_TRUE(other.Open(out.string(), true, textfile::Lock::kExclusive));
+  Ran run = Kalvex(Args(f) + " --out " + out.string() + " --replace");
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("is being written by another run"), std::string::npos) << run.out;
+  EXPECT_EQ(testing::ReadLines(out), std::vector<std::string>{"a record of the other run"});
+  other.Close();
+
+  ASSERT_TRUE(other.Open((f.dir / "set.log").string(), true, textfile::Lock::kExclusive));
+  run = Kalvex(Args(f) + " --out " + (f.dir / "mine.int").string());
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("is being written by another run"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(f.dir / "mine.int"));
 }
 
 TEST(IntegrateFaults, AnOutputNameTooLongGivesTheSystemsReason) {
