@@ -176,16 +176,20 @@ int RunBatch(const BatchOptions& opt) {
     std::printf("  omega zero %10.4f\n  offsets    %10.4f %10.4f %10.4f\n", o.omega_zero, o.offsets[0],
                 o.offsets[1], o.offsets[2]);
   }
-  for (const std::string& line : out.summary) std::printf("%s\n", line.c_str());
+  // The log keeps its fixed columns; the terminal's summary widens them
+  // for counts of 100,000 and more.
+  for (const std::string& line : ClassificationSummary(state.data_set.input_class, state.fit,
+                                                       SummaryWidth(state.data_set.input_class, state.fit))) {
+    std::printf("%s\n", line.c_str());
+  }
   if (!report.empty()) {
     const std::string error = report::WriteSessionReport(state, report);
     if (!error.empty()) return fail("cannot write " + error, 1);
     std::printf("\nReport %s\n", report.c_str());
   }
   std::printf("\nWrote %s\n      %s\n", out.output_path.c_str(), out.log_path.c_str());
-  // A reflection the data file ends inside is not in the intensity file:
-  // the run is not whole.
-  for (const std::string& cut : out.cut_short) std::fprintf(stderr, "kalvex: %s\n", cut.c_str());
+  // A reflection the data file ends inside (its box has named it) is not in
+  // the intensity file: the run is not whole.
   return out.ExitStatus();
 }
 

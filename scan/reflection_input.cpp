@@ -1,6 +1,7 @@
 // Reader dispatch and the derived fields every reflection gets.
 #include "scan/reflection_input.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -95,33 +96,48 @@ ReadResult ReadNextReflection(const ReaderParts& p, int request, const Hkl& want
   return result;
 }
 
+int SummaryWidth(const std::array<int, kInputClasses>& input_class, const FitState& fit) {
+  long long largest = fit.refitted_count;
+  long long total = 0;
+  for (int c : input_class) total += c;
+  largest = std::max({largest, total, static_cast<long long>(fit.recovered_count)});
+  for (int k = 1; k <= kOutcomeCounters; ++k) largest = std::max(largest, static_cast<long long>(fit.outcome[k]));
+  int digits = 1;
+  for (long long n = largest; n >= 10; n /= 10) ++digits;
+  // A blank before every number, as the five columns have up to 9,999.
+  return std::max(5, digits + 1);
+}
+
 std::vector<std::string> ClassificationSummary(const std::array<int, kInputClasses>& input_class,
-                                               const FitState& fit) {
+                                               const FitState& fit, int width) {
   using fields::FormatInt;
   std::vector<std::string> lines;
   int total = 0;
   for (int c : input_class) total += c;
+  const std::string wider(static_cast<std::size_t>(std::max(width, 5) - 5), ' ');
 
   lines.insert(lines.end(), {" ", " ", " REFLECTIONS AS CLASSIFIED IN INPUT FILE:"});
   const char* labels[kInputClasses] = {"  NUMBER OF LT REFLECTIONS:    ", "  NUMBER OF WEAK REFLECTIONS:  ",
                                        "  NUMBER OF NORMAL REFLECTIONS:", "  NUMBER OF STRONG REFLECTIONS:",
                                        "  NUMBER OF STANDARDS:         ", "  NUMBER FILTERED REFLECTIONS: "};
-  for (int i = 0; i < kInputClasses; ++i) lines.push_back(std::string(labels[i]) + FormatInt(input_class[i], 5));
+  for (int i = 0; i < kInputClasses; ++i) lines.push_back(std::string(labels[i]) + FormatInt(input_class[i], width));
   lines.push_back(" ");
-  lines.push_back("  TOTAL NUMBER OF REFLECTIONS: " + FormatInt(total, 5));
+  lines.push_back("  TOTAL NUMBER OF REFLECTIONS: " + FormatInt(total, width));
 
   lines.insert(lines.end(), {" ", " ", " REFLECTIONS AS CLASSIFIED BY INTEGRATION:"});
-  std::string heading = "        OK";
-  for (char letter : std::string(" ECDBIPWRFS")) heading += std::string("  ") + letter + "  ";
+  // Each reason letter stands over the last digit of its count.
+  std::string heading = "        " + wider + "OK   ";
+  for (char letter : std::string("ECDBIPWRFS")) heading += std::string(static_cast<std::size_t>(width - 1), ' ') + letter;
+  heading += "  ";
   lines.push_back(heading);
-  std::string counts = "     " + FormatInt(fit.outcome[1], 5) + "   ";
-  for (int k = 2; k <= kOutcomeCounters; ++k) counts += FormatInt(fit.outcome[k], 5);
+  std::string counts = "     " + FormatInt(fit.outcome[1], width) + "   ";
+  for (int k = 2; k <= kOutcomeCounters; ++k) counts += FormatInt(fit.outcome[k], width);
   lines.push_back(counts);
   lines.push_back(" ");
 
   lines.insert(lines.end(), {" ", " "});
-  lines.push_back("     " + FormatInt(fit.refitted_count, 5) + " REFLECTIONS REFITTED, " +
-                  FormatInt(fit.recovered_count, 5) + " RECOVERED");
+  lines.push_back("     " + FormatInt(fit.refitted_count, width) + " REFLECTIONS REFITTED, " +
+                  FormatInt(fit.recovered_count, width) + " RECOVERED");
   return lines;
 }
 

@@ -24,8 +24,12 @@ ReadResult ReadNextReflection(const ReaderParts& p, int request, const Hkl& want
 void DeriveScanQuantities(ScanReflection& scan, float lambda1, float lambda2, float mono_shift);
 
 // The classification summary as the log shows it (each line begins with the
-// blank control character).
+// blank control character), its counts in fields of `width` columns: the
+// log keeps its five, where 100,000 shows as "*****".
 std::vector<std::string> ClassificationSummary(const std::array<int, kInputClasses>& input_class,
-                                               const FitState& fit);
+                                               const FitState& fit, int width = 5);
+// The field width in which every count of the summary fits with a blank
+// before it (at least five): for a summary that is no fixed-column record.
+int SummaryWidth(const std::array<int, kInputClasses>& input_class, const FitState& fit);
 
 }  // namespace kalvex

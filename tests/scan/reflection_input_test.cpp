@@ -173,5 +173,28 @@ TEST(ClassificationSummary, LayoutOfTheThreeBlocks) {
   EXPECT_EQ(lines, expected);
 }
 
+// 100,000 and more do not fit the log's five columns ("*****" there); the
+// terminal's summary widens every column and keeps the letters over them.
+TEST(ClassificationSummary, CountsOfAHundredThousandWidenTheTerminalsColumns) {
+  std::array<int, kInputClasses> input{0, 0, 123456, 0, 7, 0};
+  FitState fit;
+  fit.outcome[1] = 100000;
+  fit.outcome[9] = 23463;
+  const int width = SummaryWidth(input, fit);
+  EXPECT_EQ(width, 7);
+  EXPECT_EQ(SummaryWidth({1, 2, 3, 4, 5, 6}, FitState{}), 5);
+  const auto wide = ClassificationSummary(input, fit, width);
+  for (const std::string& line : wide) EXPECT_EQ(line.find('*'), std::string::npos) << line;
+  EXPECT_EQ(wide[5], "  NUMBER OF NORMAL REFLECTIONS: 123456");
+  EXPECT_EQ(wide[10], "  TOTAL NUMBER OF REFLECTIONS:  123463");
+  // Each letter stands over the last digit of its count, OK over its last two.
+  const std::string& heading = wide[14];
+  const std::string& counts = wide[15];
+  EXPECT_EQ(counts.substr(heading.find("OK"), 2), "00");
+  EXPECT_EQ(counts.substr(heading.find('R') - 4, 5), "23463");
+  EXPECT_EQ(heading.size(), counts.size() + 2);
+  EXPECT_NE(ClassificationSummary(input, fit)[5].find("*****"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kalvex
