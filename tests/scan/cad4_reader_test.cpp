@@ -157,12 +157,18 @@ TEST(Cad4Reader, SpeedCodesAndFlagsGiveTheInputClass) {
   }
   auto state = StateWith(text);
   ASSERT_EQ(HeaderStatus(*state), kReadOk);
+  float first_rate = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE("flags '" + c.flags + "' speed code " + std::to_string(c.speed_code));
     const auto before = state->data_set.input_class;
     ASSERT_EQ(ReflectionStatus(*state, state->scan.seq_no + 1), 0);
     EXPECT_EQ(state->scan.class_code[0], c.input_class);
     for (int k = 0; k < kInputClasses; ++k) EXPECT_EQ(state->data_set.input_class[k] - before[k], k == c.counter ? 1 : 0);
+    // The same counts in every block: the scan's time grows with |n| and the
+    // scale brings them to one rate, an attenuated scan's 8 times lower.
+    const float rate = state->scan.count_scale * state->scan.step_time;
+    if (first_rate == 0) first_rate = rate;
+    EXPECT_NEAR(rate / first_rate, c.input_class == 'F' ? 0.125f : 1.0f, 1e-6f);
   }
   EXPECT_EQ(state->scan.standard_index, 2);
 
@@ -320,6 +326,8 @@ TEST(Cad4Reader, SimulatedSetReadsBackReflectionByReflection) {
   crystal.rotation = {-15, 30, 70};
   Instrument instrument;
   instrument.atten = 12.5;
+  ScanSettings scan_settings;
+  scan_settings.timing = ScanTiming::kCad4SpeedCode;
   const std::vector<Standard> standards{{{1, 1, 0}, 96, 0.5}, {{0, 0, 2}, 96, 0.5}};
   std::vector<ReflectionRecipe> recipes;
   const std::pair<Hkl, ReflectionClass> kinds[] = {
@@ -333,11 +341,11 @@ TEST(Cad4Reader, SimulatedSetReadsBackReflectionByReflection) {
     recipe.hkl = hkl;
     recipe.cls = cls;
     recipe.standard_index = hkl == Hkl{1, 1, 0} ? 1 : hkl == Hkl{0, 0, 2} ? 2 : 0;
-    recipe.intensity = cls == ReflectionClass::kFiltered ? 20000 : 200;
+    recipe.intensity = cls == ReflectionClass::kFiltered ? 400 : 4000;
     recipe.centring_error = 0.015 * static_cast<double>(recipes.size() % 3) - 0.01;
     recipes.push_back(recipe);
   }
-  const simulate::DataSet data = MakeDataSet(crystal, instrument, ScanSettings{}, FitSettings{}, standards, recipes, 11);
+  const simulate::DataSet data = MakeDataSet(crystal, instrument, scan_settings, FitSettings{}, standards, recipes, 11);
   ASSERT_EQ(data.reflections.size(), recipes.size());
 
   const auto path = testing::ScratchDir("cad4_round_trip") / "set.dat";
@@ -368,6 +376,8 @@ TEST(Cad4Reader, SimulatedSetReadsBackReflectionByReflection) {
     const char expected_class[] = {'W', 'N', 'N', 'S', 'S', 'F'};  // in ReflectionClass order
     EXPECT_EQ(scan.class_code[0], expected_class[static_cast<int>(r.cls)]);
     EXPECT_EQ(scan.standard_index, r.standard_index);
+    // The speed code gives the scale the data set's counts were drawn at.
+    EXPECT_NEAR(scan.count_scale / r.count_scale, 1.0, 1e-6);
   }
   EXPECT_EQ(state->data_set.input_class, (std::array<int, kInputClasses>{1, 1, 2, 1, 2, 1}));
   EXPECT_EQ(ReflectionStatus(*state, scan.seq_no + 1), kEndOfData);

@@ -3,11 +3,12 @@
 //
 // The format fixes what the data set cannot choose: every scan has 96 steps
 // spanning the written width with 95 intervals, the Euler setting is written
-// as kappa angles, and the speed code n carries the class (strong = the
-// header's strong code, weak = the weak code of the width, attenuated =
-// negative), so the scale read back is 1000 / |n| rather than the data
-// set's. The written centre is half a step below the data set's, so that
-// the step centres the program derives are the simulated ones.
+// as kappa angles, and the speed code n carries the class (Cad4SpeedCode),
+// from which the program takes each scan's time and scale. The scales read
+// back are the data set's only when it was made with CAD4 timing
+// (ScanTiming::kCad4SpeedCode). The written centre is half a step below the
+// data set's, so that the step centres the program derives are the
+// simulated ones.
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -19,35 +20,15 @@ namespace kalvex::simulate {
 namespace {
 
 constexpr int kCad4Steps = 96;
-constexpr int kStrongSpeedCode = 3;
-constexpr int kMaxScanTime = 60;  // seconds
 constexpr double kDeg = 0.017453292519943295;
 constexpr double kSin50 = 0.76604;  // the kappa arm's angle as the program takes it
 
-// The weak speed code the reader derives from the written width.
-int WeakSpeedCode(float width) {
-  const int m = static_cast<int>(width / static_cast<float>(kMaxScanTime) / 60.0f) + 1;
-  return static_cast<int>(16.48f / static_cast<float>(m));
-}
-
-struct Block {
+// Flags: 1 'I' a standard, 4 'W' an LT reflection.
+std::string Flags(ReflectionClass cls) {
   std::string flags = "      ";
-  int speed_code = 0;
-};
-
-Block ClassBlock(const SimReflection& r, int weak_code) {
-  Block block;
-  const int normal = weak_code + 4 == kStrongSpeedCode ? weak_code + 5 : weak_code + 4;
-  block.speed_code = normal;
-  switch (r.cls) {
-    case ReflectionClass::kStandard: block.flags[0] = 'I'; break;
-    case ReflectionClass::kLessThan: block.flags[3] = 'W'; break;
-    case ReflectionClass::kFiltered: block.speed_code = -normal; break;
-    case ReflectionClass::kStrong: block.speed_code = kStrongSpeedCode; break;
-    case ReflectionClass::kWeak: block.speed_code = weak_code; break;
-    case ReflectionClass::kNormal: break;
-  }
-  return block;
+  if (cls == ReflectionClass::kStandard) flags[0] = 'I';
+  if (cls == ReflectionClass::kLessThan) flags[3] = 'W';
+  return flags;
 }
 
 std::string LineStart(int type, int seq) { return " " + fields::FormatInt(type, 2) + fields::FormatInt(seq, 6); }
@@ -90,8 +71,8 @@ void WriteHeader(const DataSet& data, std::ofstream& out) {
   out << fields::Blanks(9) << fields::Fixed(data.title, 28) << '\n';
   out << " 32" << fields::Blanks(31) << RealInWidth(data.instrument.lambda1, 9, 5)
       << RealInWidth(data.instrument.lambda2, 9, 5) << RealInWidth(data.instrument.atten, 9, 3) << '\n';
-  out << " 22" << fields::Blanks(46) << fields::FormatInt(kStrongSpeedCode, 2) << fields::FormatInt(kMaxScanTime, 4)
-      << '\n';
+  out << " 22" << fields::Blanks(46) << fields::FormatInt(kCad4StrongSpeedCode, 2)
+      << fields::FormatInt(kCad4MaxScanTime, 4) << '\n';
   if (!data.standards.empty()) {
     out << " 27" << '\n';
     for (const Standard& s : data.standards) {
@@ -118,10 +99,10 @@ void WriteBlock(const SimReflection& r, std::ofstream& out) {
   const double omega = r.omega_centre - step / 2.0 - delta + AsRead(theta_text);
   const double phi = r.angles.phi - delta;
 
-  const Block block = ClassBlock(r, WeakSpeedCode(static_cast<float>(width)));
+  const ReflectionClass cls = r.standard_index > 0 ? ReflectionClass::kStandard : r.cls;
   out << LineStart(1, r.seq) << fields::FormatInt(r.hkl[0], 5) << fields::FormatInt(r.hkl[1], 5)
-      << fields::FormatInt(r.hkl[2], 5) << " " << block.flags << fields::Blanks(7)
-      << fields::FormatInt(block.speed_code, 4) << '\n';
+      << fields::FormatInt(r.hkl[2], 5) << " " << Flags(cls) << fields::Blanks(7)
+      << fields::FormatInt(Cad4SpeedCode(cls, width), 4) << '\n';
   out << LineStart(2, r.seq) << theta_text << RealInWidth(phi, 9, 4) << RealInWidth(omega, 9, 4)
       << RealInWidth(kappa, 9, 4) << width_text << '\n';
   for (int type = 3; type <= 10; ++type) out << CountLine(r, type) << '\n';

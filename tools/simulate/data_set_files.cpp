@@ -72,7 +72,7 @@ bool WriteTruthTable(const DataSet& data, const std::filesystem::path& path, std
   std::ofstream out(path);
   if (!out) return CannotWrite(path, error);
   out << "seq,h,k,l,class,two_theta,omega,chi,phi,position,fwhm,eta,background,intensity"
-      << (data.from_f_squared ? ",f_squared,lp,decay\n" : "\n");
+      << (data.from_f_squared ? ",f_squared,lp,decay" : "") << (data.absorbing ? ",transmission\n" : "\n");
   char buffer[320];
   for (const SimReflection& r : data.reflections) {
     std::snprintf(buffer, sizeof buffer, "%d,%d,%d,%d,%s,%.5f,%.5f,%.5f,%.5f,%.6f,%.6f,%.4f,%.4f,%.4f", r.seq,
@@ -82,6 +82,10 @@ bool WriteTruthTable(const DataSet& data, const std::filesystem::path& path, std
     if (data.from_f_squared) {
       std::snprintf(buffer, sizeof buffer, ",%.4f,%.6f,%.6f", r.f_squared, r.lp, r.decay);
       out << buffer;
+      if (data.absorbing) {
+        std::snprintf(buffer, sizeof buffer, ",%.6f", r.transmission);
+        out << buffer;
+      }
     }
     out << '\n';
   }

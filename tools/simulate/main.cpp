@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "  --mono-orient K        monochromator orientation (0)\n"
     "  --omega-zero W         omega zero error in degrees (0)\n"
     "  --offsets x1,x2,x3     crystal offsets in the unit of RS (0,0,0)\n"
-    "  --mean-intensity I     mean intensity on the common scale (400)\n"
+    "  --mean-intensity I     mean intensity on the common scale (400; cad4 2000)\n"
     "  --weak-fraction F      (0.15)    --attenuated-fraction F (0.04)\n"
     "  --centring-error W     sd of the scan-centre error in degrees (0.02)\n"
     "  --title TEXT           data set title\n"
@@ -41,7 +41,14 @@ constexpr const char* kUsage =
     "  --f-squared            intensities from F^2 without the options below\n"
     "  --equivalents LAUE     -1|2/m|mmm: measure every equivalent of each unique reflection\n"
     "  --decay PERCENT        intensity lost linearly from the first to the last measurement (0)\n"
-    "  --scale S              F^2 to intensity on the common scale (1)\n";
+    "  --scale S              F^2 to intensity on the common scale (1)\n"
+    "  --space-group SYMBOL   F^2 = 0 where the group forbids (P1 P-1 P21 Pc P21/c P21/n P2/m C2/m\n"
+    "                         Cc C2/c Pmmm P212121 Pbca Pnma Pmmn I222; monoclinic b unique)\n"
+    "  --centric, --acentric  F^2 from the centric or acentric distribution (as the group is)\n"
+    "  --wilson-b B           mean F^2 falls as carbon's f^2 exp(-2 B s^2)\n"
+    "  --faces FILE --mu MU   an absorbing crystal: faces 'h k l distance_mm' a line, mu in 1/mm;\n"
+    "  --sphere R --mu MU     or a sphere of radius R mm: each intensity times its transmission,\n"
+    "                         which the truth table gives in the column transmission\n";
 
 [[noreturn]] void Fail(const std::string& text) {
   std::fprintf(stderr, "simulate: %s\n%s", text.c_str(), kUsage);
@@ -83,6 +90,10 @@ int main(int argc, char** argv) {
       options["f-squared"] = "1";
       continue;
     }
+    if (arg == "--centric" || arg == "--acentric") {
+      options["centric"] = arg == "--centric" ? "1" : "0";
+      continue;
+    }
     if (arg.rfind("--", 0) != 0 || i + 1 >= argc) Fail("unexpected argument '" + arg + "'");
     options[arg.substr(2)] = argv[++i];
   }
@@ -104,10 +115,14 @@ int main(int argc, char** argv) {
   FitSettings fit;
   GeneratorOptions gen;
   // What each format can hold: a Single file has one step width for every
-  // scan; CAD4 counts have four digits.
+  // scan. A CAD4 file's speed codes set each scan's time and scale (a normal
+  // scan's is 50), and its counts have four digits: the mean is 40 counts x
+  // degrees of a normal scan. An attenuated CAD4 scan is scaled down by the
+  // attenuator factor, so it would carry more counts, not fewer: none is made.
   if (format == "single") scan.width_b = 0;
   if (format == "cad4") {
-    gen.mean_intensity = 40;
+    scan.timing = ScanTiming::kCad4SpeedCode;
+    gen.mean_intensity = 2000;
     gen.attenuated_fraction = 0;
   }
 
@@ -161,6 +176,30 @@ int main(int argc, char** argv) {
   }
   if (!(value = take("scale")).empty()) {
     gen.scale = Number("--scale", value);
+    gen.from_f_squared = true;
+  }
+  if (!(value = take("space-group")).empty()) {
+    if (!SpaceGroupKnown(value)) Fail("--space-group does not know '" + value + "'");
+    gen.space_group = value;
+    gen.from_f_squared = true;
+  }
+  if (!(value = take("centric")).empty()) {
+    gen.centric = value == "1";
+    gen.from_f_squared = true;
+  }
+  if (!(value = take("wilson-b")).empty()) {
+    gen.wilson_b = Number("--wilson-b", value);
+    gen.from_f_squared = true;
+  }
+  const std::string faces = take("faces"), sphere = take("sphere"), mu = take("mu");
+  if (!faces.empty() || !sphere.empty() || !mu.empty()) {
+    if (mu.empty() || faces.empty() == sphere.empty()) Fail("--mu goes with one of --faces and --sphere");
+    gen.absorber.mu = Number("--mu", mu);
+    std::string error;
+    if (!faces.empty() && !ReadFaces(faces, gen.absorber.faces, error)) Fail(error);
+    if (!sphere.empty()) gen.absorber.sphere_radius = Number("--sphere", sphere);
+    if (!(gen.absorber.mu > 0) || (!sphere.empty() && !(gen.absorber.sphere_radius > 0)))
+      Fail("--mu and --sphere take positive numbers");
     gen.from_f_squared = true;
   }
   if (!options.empty()) Fail("unknown option --" + options.begin()->first);

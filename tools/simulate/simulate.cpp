@@ -31,11 +31,52 @@ double PseudoVoigt(double d, double w, double eta) {
   return (1.0 - eta) * gauss + eta * lorentz;
 }
 
+// A CAD4 file holds 96 steps a scan and the width they span with 95
+// intervals: the width written is the data set's times 95 / 96.
+constexpr double kCad4WidthWritten = 95.0 / 96.0;
+
+// The scale at which a reflection of class `cls` and scan width `width` is
+// counted, and its seconds per step of `step_width` degrees (CAD4 timing
+// only; the speed factor's time follows from the scan speed).
+struct ClassTiming {
+  double count_scale = 1;
+  double step_time = 0;
+};
+
+ClassTiming TimingOf(const ScanSettings& scan, const Instrument& instrument, ReflectionClass cls, double width,
+                     double step_width) {
+  ClassTiming t;
+  if (scan.timing == ScanTiming::kCad4SpeedCode) {
+    const int n = Cad4SpeedCode(cls, width * kCad4WidthWritten);
+    // Taking 16.48 / |n| as the scan speed in degrees a minute.
+    t.step_time = std::abs(n) * step_width * 60.0 / 16.48;
+    t.count_scale = 1000.0 / std::abs(n);
+    if (n < 0) t.count_scale /= instrument.atten;
+    return t;
+  }
+  t.count_scale = SpeedFactor(cls);
+  if (cls == ReflectionClass::kFiltered) t.count_scale *= instrument.atten;
+  return t;
+}
+
 bool IsDoublet(const Instrument& instrument) {
   return instrument.n_wavelengths == 2 && instrument.lambda2 >= 0.1;
 }
 
 }  // namespace
+
+int Cad4SpeedCode(ReflectionClass cls, double width) {
+  // As the program derives the weak code, in single precision.
+  const int m = static_cast<int>(static_cast<float>(width) / static_cast<float>(kCad4MaxScanTime) / 60.0f) + 1;
+  const int weak = static_cast<int>(16.48f / static_cast<float>(m));
+  const int normal = weak + 4 == kCad4StrongSpeedCode ? weak + 5 : weak + 4;
+  switch (cls) {
+    case ReflectionClass::kStrong: return kCad4StrongSpeedCode;
+    case ReflectionClass::kWeak: return weak;
+    case ReflectionClass::kFiltered: return -normal;
+    default: return normal;
+  }
+}
 
 const char* ClassCode(ReflectionClass cls) {
   switch (cls) {
@@ -248,7 +289,15 @@ DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const 
 
     r.scan_width = scan.width_a + scan.width_b * tan_theta;
     const bool standard = recipe.standard_index > 0 && recipe.standard_index <= static_cast<int>(standards.size());
-    if (standard) {
+    if (scan.timing == ScanTiming::kCad4SpeedCode) {
+      // Standards too are timed by their block's speed code.
+      r.step_count = standard ? standards[recipe.standard_index - 1].step_count : scan.steps;
+      r.step_width = r.scan_width / r.step_count;
+      const ClassTiming t =
+          TimingOf(scan, instrument, standard ? ReflectionClass::kStandard : recipe.cls, r.scan_width, r.step_width);
+      r.step_time = t.step_time;
+      r.count_scale = t.count_scale;
+    } else if (standard) {
       const Standard& s = standards[recipe.standard_index - 1];
       r.step_count = s.step_count;
       r.step_time = s.step_time;
@@ -258,8 +307,7 @@ DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const 
       r.step_count = scan.steps;
       r.speed_factor = SpeedFactor(recipe.cls);
       r.step_time = r.scan_width / scan.scan_speed / r.speed_factor / r.step_count;
-      r.count_scale = r.speed_factor;
-      if (recipe.cls == ReflectionClass::kFiltered) r.count_scale *= instrument.atten;
+      r.count_scale = TimingOf(scan, instrument, recipe.cls, r.scan_width, 0).count_scale;
     }
     r.step_width = r.scan_width / r.step_count;
 
@@ -270,6 +318,7 @@ DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const 
     r.f_squared = recipe.f_squared;
     r.lp = recipe.lp;
     r.decay = recipe.decay;
+    r.transmission = recipe.transmission;
     r.doublet_shift = DoubletShift(instrument, r.angles.two_theta);
 
     const double raw_intensity = recipe.intensity / r.count_scale;
@@ -320,20 +369,28 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
   });
 
   Random random(options.seed);
+  // The scale of a class's scans at 2theta. The class thresholds are counts
+  // of a normal scan: on the common scale they are times a normal scan's
+  // scale, which CAD4 speed codes make other than 1.
+  auto scale_of = [&](ReflectionClass cls, double two_theta) {
+    const double width = scan.width_a + scan.width_b * std::tan(two_theta / 2.0 * kDeg);
+    return TimingOf(scan, instrument, cls, width, 0).count_scale;
+  };
   // Peak counts per step of a strong reflection without the attenuator.
   auto peak_counts = [&](double intensity, double two_theta) {
     const double fwhm = fit.fwhm_a + fit.fwhm_b * std::tan(two_theta / 2.0 * kDeg);
-    return intensity / SpeedFactor(ReflectionClass::kStrong) * PseudoVoigt(0.0, fwhm, fit.eta);
+    return intensity / scale_of(ReflectionClass::kStrong, two_theta) * PseudoVoigt(0.0, fwhm, fit.eta);
   };
   // The instrument's class from the prescan, and the scan's mis-setting.
   auto classify = [&](ReflectionRecipe& recipe, double two_theta) {
-    if (recipe.intensity < kLessThanBelow) {
+    const double unit = scale_of(ReflectionClass::kNormal, two_theta);
+    if (recipe.intensity < kLessThanBelow * unit) {
       recipe.cls = ReflectionClass::kLessThan;
-    } else if (recipe.intensity < kWeakBelow) {
+    } else if (recipe.intensity < kWeakBelow * unit) {
       recipe.cls = ReflectionClass::kWeak;
     } else if (peak_counts(recipe.intensity, two_theta) > kAttenuateAbovePeakCounts) {
       recipe.cls = ReflectionClass::kFiltered;
-    } else if (recipe.intensity > kStrongAbove) {
+    } else if (recipe.intensity > kStrongAbove * unit) {
       recipe.cls = ReflectionClass::kStrong;
     } else {
       recipe.cls = ReflectionClass::kNormal;
@@ -346,11 +403,12 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
     recipe.hkl = c.hkl;
     const double u = random.Uniform();
     if (u < options.weak_fraction) {
-      recipe.intensity = random.Uniform() * kWeakBelow;
+      recipe.intensity = random.Uniform() * kWeakBelow * scale_of(ReflectionClass::kNormal, c.two_theta);
     } else if (u < options.weak_fraction + options.attenuated_fraction) {
-      // Twice the threshold: at the strong speed factor 2 the peak step then
-      // exceeds it for any FWHM below 1 degree.
-      recipe.intensity = 2.0 * kAttenuateAbovePeakCounts * (1.0 + random.Uniform());
+      // The threshold times the strong scale: the peak step then exceeds it
+      // for any FWHM below 1 degree.
+      recipe.intensity = kAttenuateAbovePeakCounts * scale_of(ReflectionClass::kStrong, c.two_theta) *
+                         (1.0 + random.Uniform());
     } else {
       recipe.intensity = -options.mean_intensity * std::log(random.Uniform());
     }
@@ -398,7 +456,8 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
     const int wanted = std::min<int>(options.reflections, static_cast<int>(candidates.size()));
     for (int i = 0; i < wanted; ++i) {
       const std::size_t index = static_cast<std::size_t>(i) * candidates.size() / static_cast<std::size_t>(wanted);
-      unique.push_back({candidates[index].hkl, -options.mean_intensity * std::log(random.Uniform())});
+      const double s = std::sin(candidates[index].two_theta / 2.0 * kDeg) / instrument.lambda1;
+      unique.push_back({candidates[index].hkl, DrawFSquared(options, candidates[index].hkl, s * s, random)});
     }
     std::vector<std::vector<Hkl>> orbits;
     std::size_t copies = 1;
@@ -420,6 +479,8 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
       }
     }
     if (options.standards_every <= 0 || measured % options.standards_every != 0) add_standards(recipes);
+    const bool absorbing = options.absorber.Active();
+    const AbsorptionOracle oracle(absorbing ? options.absorber : Absorber{}, ub, absorbing ? 20000 : 0);
     for (std::size_t n = 0; n < recipes.size(); ++n) {
       ReflectionRecipe& recipe = recipes[n];
       SettingAngles angles;
@@ -428,12 +489,14 @@ DataSet Generate(const Crystal& crystal, const Instrument& instrument, const Sca
       recipe.lp = LorentzPolarisation(instrument, angles.two_theta);
       recipe.decay = 1.0 - options.decay_percent / 100.0 * static_cast<double>(n) /
                                static_cast<double>(std::max<std::size_t>(recipes.size() - 1, 1));
-      recipe.intensity = recipe.f_squared * options.scale * recipe.lp * recipe.decay;
+      if (absorbing) recipe.transmission = oracle.Transmission(ub, recipe.hkl, angles, instrument.lambda1);
+      recipe.intensity = recipe.f_squared * options.scale * recipe.lp * recipe.decay * recipe.transmission;
       if (recipe.standard_index == 0) classify(recipe, angles.two_theta);
     }
     DataSet data = MakeDataSet(crystal, instrument, scan, fit, standards, recipes, options.seed + 1);
     data.title = options.title;
     data.from_f_squared = true;
+    data.absorbing = absorbing;
     return data;
   }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -78,6 +79,16 @@ struct Instrument {
   double rc = 0, rs = 100;
 };
 
+// How a reflection's class sets its scan's time and the scale the program
+// puts its counts on. kSpeedFactor: weak reflections scanned at half the
+// base speed, strong ones at twice it, scale F (Xcalibur, and the formats
+// whose files carry any scale). kCad4SpeedCode: the class's CAD4 speed code
+// n (Cad4SpeedCode) sets both, as the program reads a CAD4 file: step time
+// in proportion to |n|, scale 1000 / |n|, divided by the attenuator factor
+// for an attenuated scan (n < 0). A CAD4 file is only true to its truth
+// table when its data set is made with kCad4SpeedCode.
+enum class ScanTiming { kSpeedFactor, kCad4SpeedCode };
+
 // How the instrument scans: width A + B tan(theta) divided by C (the Xcalibur
 // "sc w" values), omega speed in degrees per second, steps per scan.
 struct ScanSettings {
@@ -86,10 +97,21 @@ struct ScanSettings {
   int steps = 96;           // ordinary reflections
   int standard_steps = 96;  // standards
   double standard_step_time = 0.3;  // seconds per step of a standard
+  ScanTiming timing = ScanTiming::kSpeedFactor;
 };
 
 // The instrument's own class of a reflection from its prescan.
 enum class ReflectionClass { kLessThan, kWeak, kNormal, kStrong, kStandard, kFiltered };
+
+// CAD4 header values: the strong speed code and the maximum scan time (s).
+constexpr int kCad4StrongSpeedCode = 3;
+constexpr int kCad4MaxScanTime = 60;
+// The speed code a CAD4 block of class `cls` carries for a scan written
+// `width` degrees wide: the header's strong code, the weak code of the
+// width (16.48 / m, m = 1 + the width over 60 x the maximum scan time), a
+// normal code four above it, negative for an attenuated scan. The 'W' flag
+// marks LT reflections and the 'I' flag standards: they take the normal code.
+int Cad4SpeedCode(ReflectionClass cls, double width);
 
 // Two-letter code of a class as the Xcalibur '#' line carries it ("LT", "WK",
 // "NL", "ST", "FT"); standards are "SD" in the truth table.
@@ -119,6 +141,7 @@ struct ReflectionRecipe {
   double centring_error = 0;
   // What the intensity was made from, carried into the truth table.
   double f_squared = 0, lp = 1, decay = 1;
+  double transmission = 1;  // of an absorbing crystal (GeneratorOptions::absorber)
 };
 
 struct SimReflection {
@@ -140,6 +163,7 @@ struct SimReflection {
   double f_squared = 0;
   double lp = 1;
   double decay = 1;
+  double transmission = 1;
   double doublet_shift = 0;  // alpha2 - alpha1 in degrees, monochromator included
   std::vector<long long> counts;
 };
@@ -159,6 +183,7 @@ struct DataSet {
   std::vector<Standard> standards;
   std::vector<SimReflection> reflections;
   bool from_f_squared = false;  // the truth table then carries f_squared, lp and decay
+  bool absorbing = false;       // and then transmission too
 };
 
 // Alpha1 - alpha2 separation the program's fit uses at this 2theta, with its
@@ -176,6 +201,37 @@ double OmegaCorrection(const Instrument& instrument, const SettingAngles& angles
 DataSet MakeDataSet(const Crystal& crystal, const Instrument& instrument, const ScanSettings& scan,
                     const FitSettings& fit, const std::vector<Standard>& standards,
                     const std::vector<ReflectionRecipe>& recipes, std::uint32_t seed);
+
+// A crystal that absorbs: faces (h, k, l and the distance in mm of each from
+// a point inside) or a sphere of radius `sphere_radius` mm; mu in 1/mm.
+struct Absorber {
+  std::vector<std::array<double, 4>> faces;
+  double sphere_radius = 0;
+  double mu = 0;
+  bool Active() const { return mu > 0 && (sphere_radius > 0 || !faces.empty()); }
+};
+
+// Reads "h k l distance_mm" lines; '#' starts a comment.
+bool ReadFaces(const std::filesystem::path& path, std::vector<std::array<double, 4>>& faces, std::string& error);
+
+// The transmission A = <exp(-mu (t_in + t_out))> over a quasi-random sample
+// of `points` points of the crystal (a Halton sequence in the cube around
+// it), in the phi-axis frame of `ub`.
+class AbsorptionOracle {
+ public:
+  AbsorptionOracle(const Absorber& absorber, const Matrix3& ub, int points = 20000);
+  // Unit vectors: the reversed incident beam and the diffracted beam.
+  double Transmission(const Vector3& reversed_incident, const Vector3& diffracted) const;
+  // The measurement of `hkl` at `angles` (degrees, omega from the bisecting position).
+  double Transmission(const Matrix3& ub, const Hkl& hkl, const SettingAngles& angles, double lambda) const;
+
+ private:
+  double Path(const Vector3& p, const Vector3& d) const;
+  double mu_ = 0, radius_ = 0;
+  std::vector<Vector3> normals_;
+  std::vector<double> distances_;
+  std::vector<Vector3> points_;
+};
 
 // What Generate makes: hkl up to the resolution, random intensities,
 // weak and attenuated reflections, standards repeated every N reflections.
@@ -202,7 +258,34 @@ struct GeneratorOptions {
   std::string equivalents;
   double decay_percent = 0;
   double scale = 1;
+  // An absorbing crystal: each intensity is further multiplied by its
+  // transmission (AbsorptionOracle), written in the truth table.
+  Absorber absorber;
+  // The structure behind F^2 (any of these makes a data set for data
+  // reduction): a space group of SpaceGroupSymbols() gives F^2 = 0 to the
+  // reflections it forbids and multiplies the mean by epsilon, the number
+  // of its point group's rotations that keep the reflection; F^2 is drawn
+  // from the centric distribution (mean times the square of a normal
+  // deviate) or the acentric one (exponential), as `centric` says, or else
+  // as the point group makes each reflection; a Wilson B lets the mean fall
+  // as carbon's f(s)^2 exp(-2 B s^2), f(0)^2 = 36 its value at s = 0.
+  std::string space_group;
+  std::optional<bool> centric;
+  std::optional<double> wilson_b;
 };
+
+// The compact symbols ("P21/c", "C2/c", "Pbca", monoclinic with b unique)
+// whose reflection conditions the simulator knows, written out as the
+// tables of reflection conditions give them.
+std::vector<std::string> SpaceGroupSymbols();
+bool SpaceGroupKnown(const std::string& symbol);
+bool SpaceGroupCentrosymmetric(const std::string& symbol);
+bool SystematicallyAbsent(const std::string& symbol, const Hkl& hkl);
+// The X-ray form factor of carbon at s^2 = (sin theta / lambda)^2.
+double CarbonFormFactor(double s2);
+// The F^2 of reflection `hkl` at s^2 as GeneratorOptions asks, from `random`.
+class Random;
+double DrawFSquared(const GeneratorOptions& options, const Hkl& hkl, double s2, Random& random);
 
 // L * P of an omega scan at 2theta with the instrument's monochromator.
 double LorentzPolarisation(const Instrument& instrument, double two_theta);
@@ -211,8 +294,9 @@ double LorentzPolarisation(const Instrument& instrument, double two_theta);
 // (b unique) or "mmm", `hkl` first; empty for another class.
 std::vector<Hkl> Equivalents(const std::string& laue, const Hkl& hkl);
 
-// Class thresholds on the common-scale intensity, and the raw peak rate
-// above which the instrument inserts the attenuator.
+// Class thresholds in counts x degrees of a normal scan (on the common
+// scale, times a normal scan's count scale), and the raw peak rate above
+// which the instrument inserts the attenuator.
 constexpr double kLessThanBelow = 3;
 constexpr double kWeakBelow = 20;
 constexpr double kStrongAbove = 800;
