@@ -50,9 +50,13 @@ constexpr const char* kUsage =
     "  --sphere R --mu MU     or a sphere of radius R mm: each intensity times its transmission,\n"
     "                         which the truth table gives in the column transmission\n";
 
+// A request the simulator cannot make sense of; main says why and returns 2.
+struct UsageError {
+  std::string text;
+};
+
 [[noreturn]] void Fail(const std::string& text) {
-  std::fprintf(stderr, "simulate: %s\n%s", text.c_str(), kUsage);
-  std::exit(2);
+  throw UsageError{text};
 }
 
 double Number(const std::string& option, const std::string& text) {
@@ -73,7 +77,7 @@ std::vector<double> Numbers(const std::string& option, const std::string& text, 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Simulate(int argc, char** argv) {
   std::map<std::string, std::string> options;
   bool single_wavelength = false;
   for (int i = 1; i < argc; ++i) {
@@ -237,4 +241,13 @@ int main(int argc, char** argv) {
                                                      [](const SimReflection& r) { return r.standard_index > 0; })),
               (dir / name).string().c_str());
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Simulate(argc, argv);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "simulate: %s\n%s", e.text.c_str(), kUsage);
+    return 2;
+  }
 }
