@@ -1,12 +1,10 @@
-// kalvex: the program's work without a window. It plays the user's part on
-// the headless toolkit — opens the files, answers the dialogs, chooses
-// "Auto profile fit" and presses "Go" — so every file it writes is what the
-// window would have written.
+// kalvex: the program's work without a window. Each subcommand's options
+// make one request to the engine, whose outcome is printed: the files it
+// writes are the ones the window writes from the same choices.
 #include <CLI/CLI.hpp>
 
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +18,10 @@
 #include "app/reduce.h"
 
 namespace {
+
+// A number option's values: finite and within [low, high]; the message names
+// the option (inf, nan and 1e40 read as numbers, but no step or threshold is
+// any of them).
 CLI::Validator FiniteIn(const std::string& option, double low, double high, const std::string& too_small = {}) {
   return CLI::Validator(
       [option, low, high, too_small](const std::string& text) -> std::string {
@@ -35,11 +37,14 @@ CLI::Validator FiniteIn(const std::string& option, double low, double high, cons
       },
       "NUMBER");
 }
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit must fail the write, not kill the process: the
+  // record writer then cuts the file back to its last whole record.
   textfile::IgnoreFileSizeSignal();
-  // The crystal systems a cell may be constrained to, for both commands.
+  // The crystal systems a cell may be constrained to.
   const std::vector<std::string> systems = {"monoclinic-b", "monoclinic-c", "orthorhombic",
                                             "tetragonal",   "hexagonal",    "cubic"};
   const std::string system_help = "constrain the cell: monoclinic-b|monoclinic-c|orthorhombic|tetragonal|hexagonal|cubic";
@@ -102,35 +107,8 @@ int main(int argc, char** argv) {
   integrate->add_flag("--offsets", opt.offsets, "refine crystal offsets with UB")->needs(calc_ub);
   integrate->add_flag("--omega-zero", opt.omega_zero, "refine omega zero with UB")->needs(calc_ub);
 
-  kalvex::engine::ReductionRequest reduction;
-  std::string reduce_system;
-  auto* reduce = app.add_subcommand(
-      "reduce",
-      "Correct an \"Rfine\" or \"Rfine extended\" intensity file for Lorentz-polarisation and decay, refine "
-      "the cell from its angles, and write a SHELX HKLF 4 file and a CIF. Records the integration rejected (status "
-      "letter R) are left out of everything and counted; standards go to the CIF, not the HKLF 4 file. A \"Shelx "
-      "hkl\" file has no angles and is refused (status 1); status 2 for a usage error");
-  reduce->add_option("INTENSITY_FILE", reduction.intensity_file, "the intensity file kalvex integrate wrote")
-      ->required()
-      ->check(CLI::ExistingFile);
-  reduce->add_option("--par", reduction.parameter_file, "the parameter file: parities, wavelength, monochromator")
-      ->required()
-      ->check(CLI::ExistingFile);
-  reduce->add_option("--hkl", reduction.hkl_file, "HKLF 4 file to write (default: INTENSITY_FILE with .hkl)");
-  reduce->add_option("--cif", reduction.cif_file, "CIF to write (default: INTENSITY_FILE with .cif)");
-  reduce->add_option("--laue", reduction.laue,
-                     "Laue class (-1, 2/m, mmm, 4/m, 4/mmm, -3, -3m1, -31m, 6/m, 6/mmm, m-3, m-3m) or space group "
-                     "(P21/c, 14) for the merging statistics; without it R_int of every class the cell allows");
-  reduce->add_flag("--no-lp", [&reduction](std::int64_t) { reduction.lp = false; }, "no Lorentz-polarisation correction");
-  reduce->add_flag("--no-decay", [&reduction](std::int64_t) { reduction.decay = false; },
-                   "no decay correction from the standards");
-  reduce->add_flag("--cosines", reduction.cosines,
-                   "direction cosines of the reversed incident and the diffracted beam on a*, b*, c* after each record");
-  reduce->add_flag("--batch-from-scale-groups", reduction.batch_from_scale_groups,
-                   "batch number = scale group: 1 up to the second round of standards, k between rounds k and k+1");
-  reduce
-      ->add_option("--system", reduce_system, system_help)
-      ->check(CLI::IsMember(systems));
+  kalvex::ReduceCommandLine reduction;
+  auto* reduce = kalvex::AddReduceCommand(app, reduction);
 
   try {
     app.parse(argc, argv);
@@ -142,9 +120,6 @@ int main(int argc, char** argv) {
     app.exit(e);
     return 2;
   }
-  if (reduce->parsed()) {
-    reduction.crystal_system = kalvex::engine::CrystalSystemFromName(reduce_system);
-    return kalvex::RunReduce(reduction);
-  }
+  if (reduce->parsed()) return kalvex::RunReduce(reduction);
   return kalvex::RunBatch(opt);
 }

@@ -1,39 +1,66 @@
-// The reduced data set as a CIF, written with gemmi's CIF document.
+// The reduced data set as a CIF of the core dictionary, written a line at a
+// time: the measurement loop of a large file is never held as a document.
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "reduce/records.h"
 #include "reduce/symmetry.h"
 #include "state/orientation_state.h"
 
 namespace kalvex::reduce {
 
+// Where a file's text goes, a piece at a time.
+using TextOut = std::function<void(std::string_view)>;
+
 // A value with its standard uncertainty in the CIF's notation: 8.5001(1),
 // 104.512(12); the uncertainty with two digits when they start with 1. An
-// uncertainty below 1e-7 of the value (none, or a held parameter's) gives
+// uncertainty below 1e-9 of the value (none, or a held parameter's) gives
 // the value alone with `decimals` places, trailing zeros dropped.
 std::string WithUncertainty(double value, double uncertainty, int decimals);
 
+// A data block's name from a file's: the characters outside A-Z, a-z, 0-9,
+// '.', '-' and '_' become '_' (a CIF name holds no blank and no letter
+// beyond ASCII), at most 70 of them, "kalvex" for none.
+std::string BlockName(std::string_view stem);
+
 struct CifReflection {
   Miller hkl{};
-  std::array<double, 4> angles{};  // 2theta, omega, chi, phi (degrees)
-  double intensity = 0, sigma = 0;
+  std::array<double, 4> angles{};  // 2theta, omega, chi, phi (degrees), as the instrument turned
+  double intensity = 0, sigma = 0;  // net intensity after the standards' scale, and its uncertainty
   int scale_group = 1;
   int standard = 0;  // the standard's code, 0 for an ordinary reflection
-  std::string class_code;
+  ClassCode class_code;
+};
+
+struct ClassCount {
+  ClassCode code;
+  int count = 0;
 };
 
 struct CifContents {
   std::string block = "kalvex";
-  CellVector cell{}, cell_esd{};
+  std::string program;  // "kalvex reduce (Win-Kalvex 3.3)"
+  std::array<double, 7> cell{}, cell_esd{};  // a, b, c, alpha, beta, gamma, V
   int cell_reflections = 0;
   double cell_theta_min = 0, cell_theta_max = 0;
+  std::array<std::array<double, 3>, 3> ub{};
   double wavelength = 0;
+  std::string radiation_type = "?";
+  std::string monochromator = "?";
+  std::optional<double> polarisation_ratio;  // perpendicular over parallel to the monochromator's plane
+  double polarisation_norm = 0;              // the dihedral angle, degrees
+  std::optional<double> temperature;         // kelvin
+  std::string device = "?", source = "?";
   const LaueClass* laue = nullptr;  // the class or space group named, if any
+  std::string crystal_system;       // of the class the data merge in; empty when none was found
+  std::string merging_class;        // the class R_int is of
   int standards_interval = 0;
   std::optional<double> decay_percent;  // none without a decay measurement
   std::vector<std::pair<int, Miller>> standards;  // code and indices
@@ -41,11 +68,16 @@ struct CifContents {
   std::optional<double> r_int;
   double r_sigma = 0;
   Miller h_min{}, h_max{};  // limits of h, k, l
-  double theta_min = 0, theta_max = 0;
+  double theta_min = 0, theta_max = 0, theta_full = 0;
+  double fraction_max = 0, fraction_full = 0;
+  int unique = 0, unique_gt = 0;
   std::string reduction_process;
-  std::vector<CifReflection> reflections;
+  int scale_groups = 1;
+  std::vector<ClassCount> classes;  // every class code of the loop, with its count
+  std::size_t rows = 0;             // rows of the measurement loop
+  std::function<CifReflection(std::size_t)> row;  // row i of it
 };
 
-void WriteCif(const CifContents& contents, std::ostream& out);
+void WriteCif(const CifContents& contents, const TextOut& out);
 
 }  // namespace kalvex::reduce

@@ -42,12 +42,42 @@ double LorentzPolarisation(double two_theta, const Polarisation& beam) {
   return lorentz * p;
 }
 
+namespace {
+
+// Each measurement of a round against the round's median, robust to the
+// one that jumps; a round of two standards apart flags both.
+void FindJumps(DecayModel& model) {
+  std::vector<double> ratios, sigmas;
+  for (std::size_t k = 0; k < model.rounds.size(); ++k) {
+    const std::vector<StandardRatio>& members = model.rounds[k].ratios;
+    if (members.size() < 2) continue;  // a round of one standard has no others
+    ratios.clear(), sigmas.clear();
+    for (const StandardRatio& s : members) ratios.push_back(s.ratio), sigmas.push_back(s.sigma);
+    const auto middle = [](std::vector<double>& v) {
+      std::sort(v.begin(), v.end());
+      const std::size_t n = v.size();
+      return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+    };
+    const double median = middle(ratios);
+    // The sigma of a median: sqrt(pi / 2) times that of a mean.
+    const double median_sigma = 1.2533 * middle(sigmas) / std::sqrt(static_cast<double>(members.size()));
+    for (const StandardRatio& s : members) {
+      const double off = std::fabs(s.ratio - median);
+      if (off > kJumpSigmas * std::hypot(s.sigma, median_sigma) && off > kJumpFraction * std::fabs(median))
+        model.jumps.push_back({s.standard, static_cast<int>(k) + 1, s.ratio, median});
+    }
+  }
+}
+
+}  // namespace
+
 DecayModel FitDecay(std::span<const IntensityRecord> records) {
   DecayModel model;
   std::vector<const IntensityRecord*> order;
+  order.reserve(records.size());
   for (const IntensityRecord& r : records) order.push_back(&r);
-  std::stable_sort(order.begin(), order.end(),
-                   [](const IntensityRecord* a, const IntensityRecord* b) { return a->seq_no < b->seq_no; });
+  const auto by_seq = [](const IntensityRecord* a, const IntensityRecord* b) { return a->seq_no < b->seq_no; };
+  if (!std::is_sorted(order.begin(), order.end(), by_seq)) std::stable_sort(order.begin(), order.end(), by_seq);
 
   // Rounds: runs of consecutive standards; a standard seen again within a
   // run starts the next one.
@@ -79,6 +109,7 @@ DecayModel FitDecay(std::span<const IntensityRecord> records) {
     for (const IntensityRecord* s : run)
       if (s->Accepted() && s->intensity > 0 && s->sigma > 0) first.emplace(s->standard_index, s);
   model.standards = static_cast<int>(first.size());
+  for (const auto& [code, record] : first) model.standard_codes.push_back(code);
 
   for (const auto& run : runs) {
     double sum_w = 0, sum_wr = 0, sum_seq = 0;
@@ -95,18 +126,20 @@ DecayModel FitDecay(std::span<const IntensityRecord> records) {
       sum_wr += w * ratio;
       sum_seq += s->seq_no;
       ++round.members;
+      round.ratios.push_back({s->standard_index, s->seq_no, ratio, sigma});
     }
     if (round.members == 0) continue;
     round.scale = sum_wr / sum_w;
     round.sigma = 1.0 / std::sqrt(sum_w);
     round.seq = sum_seq / round.members;
-    model.rounds.push_back(round);
+    model.rounds.push_back(std::move(round));
   }
   if (gaps.size() > 1) {
     std::vector<int> between(gaps.begin() + 1, gaps.end());
     std::nth_element(between.begin(), between.begin() + between.size() / 2, between.end());
     model.interval = between[between.size() / 2];
   }
+  FindJumps(model);
 
   if (model.rounds.size() < 2) {
     model.refusal = model.rounds.empty() ? "no accepted standard reflections"
@@ -129,8 +162,9 @@ DecayScale ScaleAt(const DecayModel& model, double seq) {
   const auto& r = model.rounds;
   if (seq <= r.front().seq) return {r.front().scale, r.front().sigma};
   if (seq >= r.back().seq) return {r.back().scale, r.back().sigma};
-  std::size_t k = 1;
-  while (r[k].seq < seq) ++k;
+  // The first round at or beyond seq; the one before it lies below.
+  const auto k = static_cast<std::size_t>(
+      std::lower_bound(r.begin(), r.end(), seq, [](const DecayRound& d, double s) { return d.seq < s; }) - r.begin());
   const DecayRound& a = r[k - 1];
   const DecayRound& b = r[k];
   const double t = (seq - a.seq) / (b.seq - a.seq);
@@ -139,12 +173,11 @@ DecayScale ScaleAt(const DecayModel& model, double seq) {
 }
 
 int ScaleGroup(const DecayModel& model, int seq) {
-  if (!model.Usable()) return 1;
-  const auto& r = model.rounds;
-  int group = 1;
-  for (std::size_t k = 1; k + 1 < r.size(); ++k)
-    if (seq >= r[k].first_seq) group = static_cast<int>(k) + 1;
-  return group;
+  if (!model.Usable() || model.rounds.size() < 3) return 1;
+  // Rounds 2 .. n-1 (0-based 1 .. n-2) each open a group.
+  const auto first = model.rounds.begin() + 1, last = model.rounds.end() - 1;
+  const auto after = std::upper_bound(first, last, seq, [](int s, const DecayRound& d) { return s < d.first_seq; });
+  return static_cast<int>(after - first) + 1;
 }
 
 }  // namespace kalvex::reduce

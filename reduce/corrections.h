@@ -24,6 +24,14 @@ struct Polarisation {
 // (degrees).
 double LorentzPolarisation(double two_theta, const Polarisation& beam);
 
+// One accepted measurement of a standard against the standard's first.
+struct StandardRatio {
+  int standard = 0;
+  int seq = 0;
+  double ratio = 1;
+  double sigma = 0;
+};
+
 // One round of standards: the standards measured one after another.
 struct DecayRound {
   double seq = 0;  // mean sequence number of its measurements
@@ -31,6 +39,19 @@ struct DecayRound {
   int members = 0;
   double scale = 1;  // measured / first measured, weighted mean over the round
   double sigma = 0;
+  std::vector<StandardRatio> ratios;  // the members, in sequence order
+};
+
+// A standard that leaves the others of its round: more than kJumpSigmas
+// combined sigmas and more than kJumpFraction away from the round's median
+// ratio.
+constexpr double kJumpSigmas = 5.0;
+constexpr double kJumpFraction = 0.05;
+struct StandardJump {
+  int standard = 0;
+  int round = 0;  // 1-based
+  double ratio = 1;
+  double others = 1;  // the round's median ratio
 };
 
 struct DecayModel {
@@ -40,7 +61,11 @@ struct DecayModel {
   double largest_decay_percent = 0;      // max over rounds of 100 (1 - scale)
   double start_to_finish_percent = 0;    // 100 (1 - last / first)
   int standards = 0;                     // distinct standard indices used
+  std::vector<int> standard_codes;       // those indices, in order
   int interval = 0;                      // median count of reflections between rounds
+  // Every measurement that leaves the others of its round, in round order.
+  // Only rounds of two or more standards can show one.
+  std::vector<StandardJump> jumps;
   bool Usable() const { return refusal.empty(); }
 };
 
@@ -52,7 +77,8 @@ DecayModel FitDecay(std::span<const IntensityRecord> records);
 
 // The scale a reflection with sequence number `seq` was measured at:
 // interpolated linearly between the rounds around it, that of the nearest
-// round beyond either end; its sigma from those of the two rounds.
+// round beyond either end; its sigma from those of the two rounds. The
+// rounds are found by binary search.
 struct DecayScale {
   double scale = 1;
   double sigma = 0;

@@ -1,6 +1,9 @@
 #include "reduce/hklf4.h"
 
 #include <algorithm>
+#include <charconv>
+#include <string_view>
+#include <system_error>
 #include <cmath>
 #include <numbers>
 
@@ -75,16 +78,36 @@ double OutputScale(std::span<const double> intensities, std::span<const double> 
   return decade;
 }
 
+std::string WideF8(double value) {
+  char text[64];
+  // Never fewer than one decimal: without its point a field reads with
+  // two implied decimals.
+  for (int decimals = 5; decimals >= 1; --decimals) {
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (error != std::errc()) break;
+    std::string_view s(text, static_cast<std::size_t>(end - text));
+    // A value that rounds to zero is written without its sign.
+    if (s.front() == '-' && s.find_first_not_of("-0.") == std::string_view::npos) s.remove_prefix(1);
+    if (s.size() > 7) continue;
+    return std::string(8 - s.size(), ' ') + std::string(s);
+  }
+  return fields::FormatReal(value, 8, 2);
+}
+
 std::string Hklf4Line(const std::array<int, 3>& hkl, double intensity, double sigma, int batch,
                       const DirectionCosines* cosines) {
   std::string line;
+  line.reserve(cosines != nullptr ? 80 : 32);
   for (int v : hkl) line += fields::FormatInt(v, 4);
-  line += fields::FormatReal(intensity, 8, 2) + fields::FormatReal(sigma, 8, 2) + fields::FormatInt(batch, 4);
+  line += WideF8(intensity) + WideF8(sigma) + fields::FormatInt(batch, 4);
   if (cosines != nullptr)
     for (double c : *cosines) line += fields::FormatReal(c, 8, 5);
   return line;
 }
 
-std::string Hklf4End() { return Hklf4Line({0, 0, 0}, 0.0, 0.0, 0, nullptr); }
+std::string Hklf4End() {
+  return fields::FormatInt(0, 4) + fields::FormatInt(0, 4) + fields::FormatInt(0, 4) + fields::FormatReal(0, 8, 2) +
+         fields::FormatReal(0, 8, 2) + fields::FormatInt(0, 4);
+}
 
 }  // namespace kalvex::reduce

@@ -30,7 +30,13 @@ std::optional<DirectionCosines> BeamCosines(const Mat3& ub, const std::array<int
 // intensity and sigma into F8.2 (at most 99999.99, at least -9999.99).
 double OutputScale(std::span<const double> intensities, std::span<const double> sigmas);
 
-// One HKLF 4 record, 3I4, 2F8.2, I4, and with cosines 6F8.5 after it.
+// A value in an F8.2 field with as many decimals (1 to 5) as the field holds
+// with a blank before it, else as F8.2 fills it: a reader of F8.2 honours
+// an explicit decimal point, so a weak reflection keeps its digits.
+std::string WideF8(double value);
+
+// One HKLF 4 record, 3I4, I and sigma each as WideF8, I4, and with cosines
+// 6F8.5 after it.
 std::string Hklf4Line(const std::array<int, 3>& hkl, double intensity, double sigma, int batch,
                       const DirectionCosines* cosines);
 

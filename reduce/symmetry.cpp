@@ -4,14 +4,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <numbers>
 
+#include "common/fixed_fields.h"
+
 namespace kalvex::reduce {
+
+using Rotation = std::array<std::array<int, 3>, 3>;
 
 struct LaueData {
   gemmi::GroupOps ops;  // the group's operations
   gemmi::ReciprocalAsu asu;
+  std::vector<Rotation> rotations;  // of the Laue class: the point group's with the centre of symmetry
 };
 
 namespace {
@@ -24,11 +28,16 @@ std::optional<LaueClass> Make(const gemmi::SpaceGroup* sg, std::string label, bo
   laue.label = std::move(label);
   laue.group = sg;
   laue.space_group_named = space_group;
-  auto data = std::make_shared<LaueData>(LaueData{sg->operations(), gemmi::ReciprocalAsu(sg)});
-  // The Laue class: the point group's rotations with the centre of symmetry.
+  auto data = std::make_shared<LaueData>(LaueData{sg->operations(), gemmi::ReciprocalAsu(sg), {}});
   gemmi::GroupOps point = data->ops;
   point.add_inversion();
-  laue.order = static_cast<int>(point.sym_ops.size());
+  for (const gemmi::Op& op : point.sym_ops) {
+    Rotation r{};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) r[i][j] = op.rot[i][j] / gemmi::Op::DEN;
+    data->rotations.push_back(r);
+  }
+  laue.order = static_cast<int>(data->rotations.size());
   laue.data = std::move(data);
   return laue;
 }
@@ -42,39 +51,81 @@ Metric MetricOf(const CellVector& c) {
            {c[0] * c[2] * cb, c[1] * c[2] * ca, c[2] * c[2]}}};
 }
 
+// The reciprocal metric: the inverse of the direct one.
+Metric Inverse(const Metric& g) {
+  Metric inv{};
+  const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
+                     g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
+                     g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const int a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
+      inv[i][j] = (g[a][c] * g[b][d] - g[a][d] * g[b][c]) / det;
+    }
+  return inv;
+}
+
+// A key equal for all equivalents of h under the rotations: the largest of
+// their indices packed into one integer, 21 bits each.
+std::uint64_t Pack(int h, int k, int l) {
+  constexpr int kOffset = 1 << 20;
+  return (static_cast<std::uint64_t>(h + kOffset) << 42) | (static_cast<std::uint64_t>(k + kOffset) << 21) |
+         static_cast<std::uint64_t>(l + kOffset);
+}
+
+std::uint64_t EquivalenceKey(const std::vector<Rotation>& rotations, const Miller& h) {
+  std::uint64_t key = 0;
+  // Indices transform as the row h R.
+  for (const Rotation& r : rotations)
+    key = std::max(key, Pack(h[0] * r[0][0] + h[1] * r[1][0] + h[2] * r[2][0],
+                             h[0] * r[0][1] + h[1] * r[1][1] + h[2] * r[2][1],
+                             h[0] * r[0][2] + h[1] * r[1][2] + h[2] * r[2][2]));
+  return key;
+}
+
+bool IsLaueName(const std::string& text) {
+  return text == "-1" || text == "2/m" || text == "mmm" || text == "4/m" || text == "4/mmm" || text == "-3" ||
+         text == "-3m1" || text == "-31m" || text == "6/m" || text == "6/mmm" || text == "m-3" || text == "m-3m";
+}
+
+std::string Trimmed(const std::string& name) {
+  const std::size_t first = name.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return name.substr(first, name.find_last_not_of(' ') - first + 1);
+}
+
+bool IsLatticeLetter(char c) { return c == 'P' || c == 'A' || c == 'B' || c == 'C' || c == 'F' || c == 'I' || c == 'R'; }
+
 }  // namespace
 
 Miller LaueClass::Unique(const Miller& h) const { return data->asu.to_asu(h, data->ops).first; }
 
-std::vector<std::array<std::array<int, 3>, 3>> LaueClass::Rotations() const {
-  gemmi::GroupOps point = data->ops;
-  point.add_inversion();
-  std::vector<std::array<std::array<int, 3>, 3>> out;
-  for (const gemmi::Op& op : point.sym_ops) {
-    std::array<std::array<int, 3>, 3> r{};
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) r[i][j] = op.rot[i][j] / gemmi::Op::DEN;
-    out.push_back(r);
-  }
-  return out;
-}
+std::vector<std::array<std::array<int, 3>, 3>> LaueClass::Rotations() const { return data->rotations; }
 
 std::string LaueClass::LaueSymbol() const { return group->laue_str(); }
 std::string LaueClass::CrystalSystem() const { return group->crystal_system_str(); }
 
 std::optional<LaueClass> FindLaueClass(const std::string& name) {
-  std::string text = name;
-  text.erase(0, text.find_first_not_of(' '));
+  const std::string text = Trimmed(name);
   if (text.empty()) return std::nullopt;
-  // A space group starts with its lattice letter or is a number; a Laue
-  // class is looked up as the primitive group of that symbol.
-  const char c = text.front();
-  const bool number = text.find_first_not_of("0123456789 ") == std::string::npos;
-  const bool space_group = (c >= 'A' && c <= 'Z') || number;
-  const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(space_group ? text : "P " + text);
+  if (IsLaueName(text)) return Make(gemmi::find_spacegroup_by_name("P " + text), text, false);
+  // A space group by its symbol only, which starts with its lattice letter.
+  if (!IsLatticeLetter(text.front())) return std::nullopt;
+  const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(text);
   if (sg == nullptr) return std::nullopt;
-  if (!space_group && !sg->is_centrosymmetric()) return std::nullopt;  // "mm2" names no Laue class
-  return Make(sg, space_group ? sg->xhm() : text, space_group);
+  return Make(sg, sg->xhm(), true);
+}
+
+std::string LaueRefusal(const std::string& name) {
+  const std::string text = Trimmed(name);
+  const gemmi::SpaceGroup* point = text.empty() ? nullptr : gemmi::find_spacegroup_by_name("P " + text);
+  const std::string as_point = point ? " nor a point group (its Laue class is " + std::string(point->laue_str()) + ")" : "";
+  if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
+    return "\"" + text + "\" is taken neither as a space group's number (name the group by its symbol, P21/c)" +
+           as_point;
+  if (point) return "\"" + text + "\" is a point group, not a Laue class: its Laue class is " + point->laue_str();
+  return "\"" + text + "\" is neither a Laue class (-1, 2/m, mmm, 4/m, 4/mmm, -3, -3m1, -31m, 6/m, 6/mmm, m-3, " +
+         "m-3m) nor a space-group symbol";
 }
 
 std::vector<LaueClass> AllLaueClasses() {
@@ -102,15 +153,25 @@ std::vector<LaueClass> AllLaueClasses() {
   return out;
 }
 
-bool MetricAllows(const LaueClass& laue, const CellVector& cell, const CellVector& esd, double esds_allowed) {
-  const Metric g = MetricOf(cell);
+std::pair<double, double> MetricTolerances(const CellVector& cell, const CellVector& esd, double esds_allowed) {
   const double length_esd = std::max({esd[0], esd[1], esd[2]});
   const double angle_esd = std::max({esd[3], esd[4], esd[5]});
   const double longest = std::max({cell[0], cell[1], cell[2]});
   // A difference of two refined values has sqrt(2) times their ESD.
-  const double length_tolerance = std::max(esds_allowed * std::sqrt(2.0) * length_esd, 2.0e-4 * longest);
-  const double angle_tolerance = std::max(esds_allowed * std::sqrt(2.0) * angle_esd, 0.02);
-  for (const auto& r : laue.Rotations()) {
+  return {std::max(esds_allowed * std::sqrt(2.0) * length_esd, 2.0e-4 * longest),
+          std::max(esds_allowed * std::sqrt(2.0) * angle_esd, 0.02)};
+}
+
+MetricCheck CheckMetric(const LaueClass& laue, const CellVector& cell, const CellVector& esd, double esds_allowed) {
+  const Metric g = MetricOf(cell);
+  const auto [length_tolerance, angle_tolerance] = MetricTolerances(cell, esd, esds_allowed);
+  const auto angle = [](const Metric& m, int p, int q) {
+    return std::acos(std::clamp(m[p][q] / std::sqrt(m[p][p] * m[q][q]), -1.0, 1.0)) / kRadPerDeg;
+  };
+  static const char* kAxes[3] = {"a", "b", "c"};
+  static const char* kAngles[3] = {"gamma", "alpha", "beta"};  // between axes i and i + 1
+  MetricCheck check;
+  for (const Rotation& r : laue.data->rotations) {
     // The metric of the axes the rotation carries the cell's into: R^T G R.
     Metric moved{};
     for (int i = 0; i < 3; ++i)
@@ -118,15 +179,40 @@ bool MetricAllows(const LaueClass& laue, const CellVector& cell, const CellVecto
         for (int k = 0; k < 3; ++k)
           for (int l = 0; l < 3; ++l) moved[i][j] += r[k][i] * g[k][l] * r[l][j];
     for (int i = 0; i < 3; ++i) {
-      if (std::fabs(std::sqrt(moved[i][i]) - std::sqrt(g[i][i])) > length_tolerance) return false;
+      const double length = std::sqrt(g[i][i]), image = std::sqrt(moved[i][i]);
+      const double off = std::fabs(image - length) / length_tolerance;
+      if (off > 1 && off > check.misfit) {
+        check.misfit = off;
+        check.worst = fields::Printf("the class carries %s = %.4f A onto a lattice vector of %.4f A (tolerance %.4f A)",
+                                     kAxes[i], length, image, length_tolerance);
+      }
       const int j = (i + 1) % 3;
-      const auto angle = [](const Metric& m, int p, int q) {
-        return std::acos(std::clamp(m[p][q] / std::sqrt(m[p][p] * m[q][q]), -1.0, 1.0)) / kRadPerDeg;
-      };
-      if (std::fabs(angle(moved, i, j) - angle(g, i, j)) > angle_tolerance) return false;
+      const double was = angle(g, i, j), now = angle(moved, i, j);
+      const double turned = std::fabs(now - was) / angle_tolerance;
+      if (turned > 1 && turned > check.misfit) {
+        check.misfit = turned;
+        check.worst = fields::Printf("the class carries %s = %.3f degrees into %.3f degrees (tolerance %.3f)",
+                                     kAngles[i], was, now, angle_tolerance);
+      }
     }
   }
-  return true;
+  check.allowed = check.misfit <= 1;
+  return check;
+}
+
+Grouping GroupEquivalents(const LaueClass& laue, std::span<const Miller> hkl) {
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(hkl.size());
+  for (std::size_t n = 0; n < hkl.size(); ++n)
+    keyed[n] = {EquivalenceKey(laue.data->rotations, hkl[n]), static_cast<std::uint32_t>(n)};
+  std::sort(keyed.begin(), keyed.end());
+  Grouping g;
+  g.order.resize(keyed.size());
+  for (std::size_t n = 0; n < keyed.size(); ++n) {
+    g.order[n] = keyed[n].second;
+    if (n == 0 || keyed[n].first != keyed[n - 1].first) g.starts.push_back(static_cast<std::uint32_t>(n));
+  }
+  g.starts.push_back(static_cast<std::uint32_t>(keyed.size()));
+  return g;
 }
 
 MergingStatistics Merge(const LaueClass& laue, std::span<const Observation> data) {
@@ -134,26 +220,34 @@ MergingStatistics Merge(const LaueClass& laue, std::span<const Observation> data
   s.label = laue.label;
   s.order = laue.order;
   s.observations = static_cast<int>(data.size());
-  std::map<Miller, std::vector<const Observation*>> groups;
+  std::vector<Miller> hkl(data.size());
   double sum_sigma = 0, sum_abs = 0;
-  for (const Observation& o : data) {
-    groups[laue.Unique(o.hkl)].push_back(&o);
-    sum_sigma += o.sigma;
-    sum_abs += std::fabs(o.intensity);
+  for (std::size_t n = 0; n < data.size(); ++n) {
+    hkl[n] = data[n].hkl;
+    sum_sigma += data[n].sigma;
+    sum_abs += std::fabs(data[n].intensity);
   }
-  s.unique = static_cast<int>(groups.size());
+  const Grouping groups = GroupEquivalents(laue, hkl);
+  s.unique = static_cast<int>(groups.Groups());
   s.r_sigma = sum_abs > 0 ? sum_sigma / sum_abs : 0;
   double deviations = 0, weighted = 0, total = 0;
-  for (const auto& [key, members] : groups) {
-    const std::size_t n = members.size();
-    if (n < 2) continue;
-    double mean = 0;
-    for (const Observation* o : members) mean += o->intensity;
+  for (std::size_t g = 0; g < groups.Groups(); ++g) {
+    const std::size_t first = groups.starts[g], end = groups.starts[g + 1], n = end - first;
+    double mean = 0, variance = 0;
+    for (std::size_t m = first; m < end; ++m) {
+      const Observation& o = data[groups.order[m]];
+      mean += o.intensity;
+      variance += o.sigma * o.sigma;
+    }
     mean /= static_cast<double>(n);
+    // sigma of the mean from the members' sigmas.
+    if (mean > 2.0 * std::sqrt(variance) / static_cast<double>(n)) ++s.unique_gt;
+    if (n < 2) continue;
     double d = 0;
-    for (const Observation* o : members) {
-      d += std::fabs(o->intensity - mean);
-      total += o->intensity;
+    for (std::size_t m = first; m < end; ++m) {
+      const Observation& o = data[groups.order[m]];
+      d += std::fabs(o.intensity - mean);
+      total += o.intensity;
     }
     deviations += d;
     weighted += std::sqrt(static_cast<double>(n) / static_cast<double>(n - 1)) * d;
@@ -186,6 +280,65 @@ std::vector<MergingStatistics> RankLaueClasses(std::span<const Observation> data
     return a.r_meas < b.r_meas;
   });
   return table;
+}
+
+std::size_t ChosenRow(const std::vector<MergingStatistics>& table) {
+  if (table.empty()) return 0;
+  const MergingStatistics& first = table.front();
+  if (first.label == "-1" || (first.groups > 0 && first.r_int < kNoSymmetryRInt)) return 0;
+  for (std::size_t i = 0; i < table.size(); ++i)
+    if (table[i].label == "-1") return i;
+  return 0;
+}
+
+CentringCheck CheckCentring(const LaueClass& laue, std::span<const Observation> data) {
+  CentringCheck check;
+  if (!laue.space_group_named) return check;
+  const std::vector<gemmi::Op::Tran>& centring = laue.data->ops.cen_ops;
+  for (const Observation& o : data) {
+    const bool forbidden = std::any_of(centring.begin() + 1, centring.end(), [&o](const gemmi::Op::Tran& t) {
+      return gemmi::GroupOps::has_phase_shift(t, o.hkl);
+    });
+    if (!forbidden) continue;
+    ++check.forbidden;
+    if (o.intensity > 3.0 * o.sigma) ++check.observed;
+  }
+  return check;
+}
+
+Completeness MeasuredFraction(const LaueClass& laue, const CellVector& cell, std::span<const Miller> hkl,
+                              double s_max) {
+  const Metric reciprocal = Inverse(MetricOf(cell));
+  // 1/d^2 = h G* h; the limit a hair wide, so that a reflection measured at
+  // the limit counts whatever the rounding of its angles.
+  const double limit = 4.0 * s_max * s_max * (1.0 + 1.0e-9);
+  const auto inside = [&reciprocal, limit](const Miller& h) {
+    double q = 0;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) q += h[i] * reciprocal[i][j] * h[j];
+    return q <= limit;
+  };
+  const LaueData& d = *laue.data;
+  const auto counted = [&](const Miller& h) {
+    return h != Miller{0, 0, 0} && inside(h) && !(laue.space_group_named && d.ops.is_systematically_absent(h));
+  };
+  Completeness c;
+  // |h| <= a / d_min, and likewise for k and l.
+  const int most[3] = {static_cast<int>(2.0 * s_max * cell[0]) + 1, static_cast<int>(2.0 * s_max * cell[1]) + 1,
+                       static_cast<int>(2.0 * s_max * cell[2]) + 1};
+  for (int h = -most[0]; h <= most[0]; ++h)
+    for (int k = -most[1]; k <= most[1]; ++k)
+      for (int l = -most[2]; l <= most[2]; ++l) {
+        const Miller m{h, k, l};
+        if (d.asu.is_in(m) && counted(m)) ++c.possible;
+      }
+  std::vector<std::uint64_t> keys;
+  keys.reserve(hkl.size());
+  for (const Miller& h : hkl)
+    if (counted(h)) keys.push_back(EquivalenceKey(d.rotations, h));
+  std::sort(keys.begin(), keys.end());
+  c.measured = static_cast<int>(std::unique(keys.begin(), keys.end()) - keys.begin());
+  return c;
 }
 
 }  // namespace kalvex::reduce

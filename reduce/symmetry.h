@@ -3,10 +3,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "state/orientation_state.h"
@@ -39,19 +41,34 @@ struct LaueClass {
 };
 
 // "2/m", "mmm", "-3m1", "m-3m" and the like (a Laue class, in the axes of the
-// cell as indexed), or a space-group symbol or number gemmi knows ("P21/c",
-// "P 1 21/c 1", "14"). nullopt for anything else.
+// cell as indexed), or a space-group symbol gemmi knows ("P21/c",
+// "P 1 21/c 1"). Never a number: "14" and "222" name no class here.
+// nullopt for anything else; LaueRefusal says why.
 std::optional<LaueClass> FindLaueClass(const std::string& name);
+std::string LaueRefusal(const std::string& name);
 
 // Every Laue class with the settings a reduced, conventionally indexed cell
 // can show: -1; 2/m with a, b or c unique; mmm; 4/m, 4/mmm; -3, -3m1, -31m
 // and their rhombohedral-axes forms; 6/m, 6/mmm; m-3, m-3m.
 std::vector<LaueClass> AllLaueClasses();
 
-// True when each rotation of the class keeps the cell's metric within
-// `esds_allowed` ESDs (and a floor of 0.0002 of a length and 0.02 degree):
-// the class is possible for this cell.
-bool MetricAllows(const LaueClass& laue, const CellVector& cell, const CellVector& esd, double esds_allowed = 3.0);
+// Whether each rotation of the class keeps the cell's metric: every axis
+// keeps its length within 3 sqrt(2) ESDs (at least 0.0002 of the longest
+// axis) and every angle between axes within 3 sqrt(2) ESDs (at least 0.02
+// degree). `worst` describes the largest misfit against its tolerance.
+struct MetricCheck {
+  bool allowed = true;
+  double misfit = 0;  // the largest misfit over its tolerance
+  std::string worst;  // empty when nothing misfits
+};
+MetricCheck CheckMetric(const LaueClass& laue, const CellVector& cell, const CellVector& esd,
+                        double esds_allowed = 3.0);
+inline bool MetricAllows(const LaueClass& laue, const CellVector& cell, const CellVector& esd,
+                         double esds_allowed = 3.0) {
+  return CheckMetric(laue, cell, esd, esds_allowed).allowed;
+}
+// The tolerances CheckMetric uses, for the summary: length (Angstrom) and angle (degrees).
+std::pair<double, double> MetricTolerances(const CellVector& cell, const CellVector& esd, double esds_allowed = 3.0);
 
 struct Observation {
   Miller hkl{};
@@ -59,11 +76,21 @@ struct Observation {
   double sigma = 0;
 };
 
+// The observations of each unique reflection of `laue` together: `order`
+// holds indices of `hkl`, group g being order[starts[g]] .. order[starts[g + 1] - 1].
+struct Grouping {
+  std::vector<std::uint32_t> order;
+  std::vector<std::uint32_t> starts;  // one more than the groups
+  std::size_t Groups() const { return starts.empty() ? 0 : starts.size() - 1; }
+};
+Grouping GroupEquivalents(const LaueClass& laue, std::span<const Miller> hkl);
+
 struct MergingStatistics {
   std::string label;
   int order = 0;
   int observations = 0;
   int unique = 0;
+  int unique_gt = 0;     // unique reflections whose mean I exceeds 2 sigma(mean I)
   int groups = 0;        // unique reflections measured at least twice
   int in_groups = 0;     // observations in those
   double r_int = 0;      // sum |I - <I>| / sum I over the groups
@@ -81,5 +108,38 @@ MergingStatistics Merge(const LaueClass& laue, std::span<const Observation> data
 // then the rest by R_meas.
 std::vector<MergingStatistics> RankLaueClasses(std::span<const Observation> data, const CellVector& cell,
                                                const CellVector& esd);
+
+// A class beyond -1 is believed only when it merges with R_int below this.
+constexpr double kNoSymmetryRInt = 0.15;
+// The row of the ranking the reduction goes on with: the first when it is
+// -1 or merges with R_int below kNoSymmetryRInt and at least one group;
+// otherwise -1's ("no symmetry found").
+std::size_t ChosenRow(const std::vector<MergingStatistics>& table);
+
+// The reflections the lattice centring of a named space group forbids, and
+// how many of them are observed with I > 3 sigma. The group is refused when
+// more than kCentringObservedFraction of them (and at least
+// kCentringObservedLeast) are so observed.
+constexpr double kCentringObservedFraction = 0.05;
+constexpr int kCentringObservedLeast = 3;
+struct CentringCheck {
+  int forbidden = 0;
+  int observed = 0;
+  bool Refused() const {
+    return observed >= kCentringObservedLeast && observed > kCentringObservedFraction * forbidden;
+  }
+};
+CentringCheck CheckCentring(const LaueClass& laue, std::span<const Observation> data);
+
+// The unique reflections (of the class, or of the space group it names with
+// its absences left out) with sin(theta)/lambda up to `s_max`: how many the
+// cell has and how many of them `hkl` measure.
+struct Completeness {
+  int possible = 0;
+  int measured = 0;
+  double Fraction() const { return possible > 0 ? static_cast<double>(measured) / possible : 0.0; }
+};
+Completeness MeasuredFraction(const LaueClass& laue, const CellVector& cell, std::span<const Miller> hkl,
+                              double s_max);
 
 }  // namespace kalvex::reduce

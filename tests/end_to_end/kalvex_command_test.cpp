@@ -2,13 +2,22 @@
 // the bundled example and a fatal input.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "tests/end_to_end/harness.h"
 
@@ -269,7 +278,8 @@ TEST(KalvexCommand, ReducesTheBundledExample) {
   const CommandRun help = Kalvex("reduce --help");
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--par", "--hkl", "--cif", "--laue", "--no-lp", "--no-decay", "--cosines",
-                             "--batch-from-scale-groups", "--system", "Shelx hkl"})
+                             "--batch-from-scale-groups", "--system", "Shelx hkl", "--decay-anyway",
+                             "--cell-threshold", "--temperature", "--device", "--source"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
   const fs::path dir = ExampleCopy("kalvex_reduce");
@@ -303,6 +313,9 @@ TEST(KalvexCommand, ReducesTheBundledExample) {
   EXPECT_FALSE(testing::ReadLines(dir / "example.cif").empty());
 
   EXPECT_EQ(Kalvex("reduce " + int_file + par + " --laue 7/q").status, 2);
+  const CommandRun number = Kalvex("reduce " + int_file + par + " --laue 222");
+  EXPECT_EQ(number.status, 2);
+  EXPECT_NE(number.out.find("name the group by its symbol"), std::string::npos) << number.out;
   EXPECT_EQ(Kalvex("reduce " + int_file).status, 2);
   EXPECT_EQ(Kalvex("reduce " + int_file + par + " --hkl " + int_file).status, 2);
   ASSERT_EQ(Kalvex("integrate " + (dir / "example.dca").string() + par +
@@ -310,6 +323,109 @@ TEST(KalvexCommand, ReducesTheBundledExample) {
   const CommandRun shelx = Kalvex("reduce " + (dir / "shelx.int").string() + par);
   EXPECT_EQ(shelx.status, 1);
   EXPECT_NE(shelx.out.find("\"Shelx hkl\" record: it carries no setting angles"), std::string::npos) << shelx.out;
+}
+
+// kalvex reduce with its outputs at stake: killed at any moment, or stopped
+// by a file-size limit (a write failing as on a full disk), it leaves the
+// files of the run before whole, and never a new HKLF 4 file without its CIF.
+struct Child {
+  pid_t pid = -1;
+  fs::path messages;
+};
+
+Child Spawn(const std::vector<std::string>& arguments, const fs::path& messages, rlim_t size_limit) {
+  Child child{fork(), messages};
+  if (child.pid == 0) {
+    const rlimit limit{size_limit, size_limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::freopen(messages.c_str(), "w", stderr);
+    std::freopen("/dev/null", "w", stdout);
+    std::vector<char*> argv;
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+int Status(const Child& child) {
+  int raw = 0;
+  waitpid(child.pid, &raw, 0);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+}
+
+std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(KalvexCommand, ReductionOutputsAreWholeOrAbsent) {
+  simulate::GeneratorOptions g;
+  g.reflections = 20000;
+  g.d_min = 0.7;
+  g.from_f_squared = true;
+  const testing::SimulatedFiles files = testing::MakeXcaliburSet("kalvex_reduce_outputs", g);
+  const fs::path dir = files.dir;
+  const std::string par = (dir / files.parameters).string();
+  ASSERT_EQ(Kalvex("integrate " + (dir / files.data).string() + " --par " + par + " --quiet").status, 0);
+  const std::vector<std::string> reduce = {KALVEX_COMMAND, "reduce", (dir / "set.int").string(), "--par", par};
+  const auto with = [&reduce](std::vector<std::string> more) {
+    more.insert(more.begin(), reduce.begin(), reduce.end());
+    return more;
+  };
+  // The new outputs whole under other names; the old ones, made without Lp, at stake.
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(Status(Spawn(with({"--hkl", (dir / "new.hkl").string(), "--cif", (dir / "new.cif").string()}),
+                         dir / "messages", RLIM_INFINITY)),
+            0);
+  const double run_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_EQ(Status(Spawn(with({"--no-lp", "--hkl", (dir / "old.hkl").string(), "--cif", (dir / "old.cif").string()}),
+                         dir / "messages", RLIM_INFINITY)),
+            0);
+  const std::string new_hkl = Bytes(dir / "new.hkl"), new_cif = Bytes(dir / "new.cif");
+  const std::string old_hkl = Bytes(dir / "old.hkl"), old_cif = Bytes(dir / "old.cif");
+  ASSERT_NE(new_hkl, old_hkl);
+  ASSERT_LT(new_hkl.size() + 1000, new_cif.size());
+  const auto restore = [&] {
+    fs::copy_file(dir / "old.hkl", dir / "set.hkl", fs::copy_options::overwrite_existing);
+    fs::copy_file(dir / "old.cif", dir / "set.cif", fs::copy_options::overwrite_existing);
+  };
+  const auto leftovers = [&dir] {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) n += entry.path().filename().string().starts_with(".set.");
+    return n;
+  };
+
+  // The limit stops the HKLF 4 file, then (larger) the CIF: exit 1 naming
+  // the file and the system's reason, the old files whole, nothing left over.
+  for (const auto& [limit, stopped] : {std::pair<rlim_t, std::string>{2000, "set.hkl: File too large"},
+                                       {new_hkl.size() + 1000, "set.cif: File too large"}}) {
+    restore();
+    EXPECT_EQ(Status(Spawn(reduce, dir / "messages", limit)), 1) << stopped;
+    EXPECT_NE(Bytes(dir / "messages").find(stopped), std::string::npos) << Bytes(dir / "messages");
+    EXPECT_EQ(Bytes(dir / "set.hkl"), old_hkl);
+    EXPECT_EQ(Bytes(dir / "set.cif"), old_cif);
+    EXPECT_EQ(leftovers(), 0);
+  }
+
+  // Killed at ten moments over the run: each file old or new and whole, and
+  // a new HKLF 4 file only beside its new CIF.
+  int finished = 0;
+  for (int k = 0; k < 10; ++k) {
+    restore();
+    const Child child = Spawn(reduce, dir / "messages", RLIM_INFINITY);
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(run_ms * 140.0 * k)));
+    kill(child.pid, SIGKILL);
+    Status(child);
+    const std::string hkl = Bytes(dir / "set.hkl"), cif = Bytes(dir / "set.cif");
+    EXPECT_TRUE(hkl == old_hkl || hkl == new_hkl) << k;
+    EXPECT_TRUE(cif == old_cif || cif == new_cif) << k;
+    EXPECT_FALSE(hkl == new_hkl && cif == old_cif) << k;
+    finished += hkl == new_hkl;
+  }
+  std::printf("a run of %.0f ms killed 10 times: %d had put both files in place\n", run_ms, finished);
 }
 
 }  // namespace

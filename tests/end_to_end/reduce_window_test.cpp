@@ -47,20 +47,23 @@ TEST(ReduceWindow, QuitWritesNothingAndReduceWritesTheNamedFiles) {
   script::QueueListSelect(w.reduce_laue_list, 4);  // mmm
   script::QueueToggle(w.reduce_cosines, 1);
   script::QueueClick(kCodeReduceGo);
-  script::QueueCall([&] {
-    EXPECT_TRUE(script::Shown(w.summary_dialog));
-    for (int row : w.summary_rows) rows.push_back(script::Text(row));
-  });
-  // The summary goes on over a second page.
-  script::QueueClick(kCodeSummaryMore);
-  script::QueueCall([&] {
-    for (int row : w.summary_rows) rows.push_back(script::Text(row));
-  });
+  // The summary goes on over pages; "Next page" goes round them all.
+  std::vector<std::string> pages;
+  for (int page = 0; page < 6; ++page) {
+    script::QueueCall([&] {
+      EXPECT_TRUE(script::Shown(w.summary_dialog));
+      pages.push_back(script::Text(w.summary_page));
+      for (int row : w.summary_rows) rows.push_back(script::Text(row));
+    });
+    script::QueueClick(kCodeSummaryMore);
+  }
   script::QueueClick(kCodeSummaryOk);
   ASSERT_TRUE(DispatchCommand(*state, kCodeReduce));
   EXPECT_FALSE(script::Shown(w.summary_dialog));
 
   ASSERT_GE(rows.size(), 2u);
+  ASSERT_FALSE(pages.empty());
+  EXPECT_EQ(pages.front().substr(0, 9), "Page 1 of");
   EXPECT_EQ(rows[0] + " " + rows[1], "set.hkl set.cif");
   ASSERT_TRUE(fs::exists(files.dir / "mine.cif"));
   const auto hkl = ReadLines(files.dir / "mine.hkl");

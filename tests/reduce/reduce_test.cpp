@@ -5,11 +5,22 @@
 
 #include <cmath>
 
+#include "common/fixed_fields.h"
+#include "common/text_files.h"
 #include "fit/intensity_file.h"
 #include "reduce/reduction.h"
+#include "tools/simulate/simulate.h"
 
 namespace kalvex::reduce {
 namespace {
+
+IntensityFileContents ParseIntensityFile(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  textfile::LineSource in;
+  in.SetText(text);
+  return ReadIntensityFile(in);
+}
 
 TEST(ReduceRecords, ReadsWhatTheIntegrationWrites) {
   IntegratedReflection r;
@@ -22,6 +33,7 @@ TEST(ReduceRecords, ReadsWhatTheIntegrationWrites) {
   r.standard_index = 2;
   r.class_code = {'S', 'F', ' ', '1', ' ', ' '};
   std::vector<std::string> lines = FormatIntegrated(r, kOutputRfineExtended);
+  r.seq_no = 418;
   const std::vector<std::string> plain = FormatIntegrated(r, kOutputRfine);
   lines.insert(lines.end(), plain.begin(), plain.end());
   const IntensityFileContents read = ParseIntensityFile(lines);
@@ -33,12 +45,12 @@ TEST(ReduceRecords, ReadsWhatTheIntegrationWrites) {
     EXPECT_NEAR(x.angles[3], 170.25, 1e-6);
     EXPECT_NEAR(x.intensity, 1234.5, 1e-3);
     EXPECT_NEAR(x.sigma, 12.25, 1e-3);
-    EXPECT_EQ(x.seq_no, 417);
     EXPECT_EQ(x.standard_index, 2);
     EXPECT_TRUE(x.Accepted());
   }
-  EXPECT_EQ(InstrumentAngles(read.records[0], r.parity)[1], 0.012);
+  EXPECT_FLOAT_EQ(InstrumentAngles(read.records[0], r.parity)[1], 0.012);
   EXPECT_EQ(read.records[1].line_number, 5);
+  EXPECT_EQ(read.records[1].seq_no - read.records[0].seq_no, 1);
 
   // An extended record without its value lines, a "Shelx hkl" file and
   // anything else stop the reading with the line's number.
@@ -48,6 +60,48 @@ TEST(ReduceRecords, ReadsWhatTheIntegrationWrites) {
   EXPECT_EQ(ParseIntensityFile({"hello"}).error, "line 1: not an \"Rfine\" record");
   r.class_code[1] = 'R';
   EXPECT_FALSE(ParseIntensityFile(FormatIntegrated(r, kOutputRfine)).records[0].Accepted());
+}
+
+// A record no reduction can use ends the reading at its line, the field
+// named; before, each of these went through with a wrong number written.
+TEST(ReduceRecords, RefusesWhatCannotBeReduced) {
+  const std::string good = "  1  2  3  20.000   0.010  30.000  40.000    1000.000 10.0000    50.  NF 1    0";
+  ASSERT_EQ(ParseIntensityFile({good}).error, "");
+  const auto with = [&good](int column, const std::string& field) {
+    return std::string(good).replace(column - 1, field.size(), field);
+  };
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{with(1, "  0  0  0")}, "line 1: indices 0 0 0 (columns 1-9)"},
+      {{with(55, "-1.0000")}, "line 1: sigma -1 (columns 55-61) is not a positive"},
+      {{with(55, " 0.0000")}, "line 1: sigma 0 (columns 55-61)"},
+      {{with(62, "  12.34")}, "line 1: the sequence field 12.34 (columns 62-68) is not a whole number"},
+      {{good, with(62, "    51.")},
+       "line 2: sequence number 5 (columns 62-68) is already that of line 1 (reduce the records of each data file apart)"},
+  };
+  for (const auto& [lines, message] : cases)
+    EXPECT_EQ(ParseIntensityFile(lines).error.substr(0, message.size()), message) << message;
+
+  // 2theta as the instrument turned it, and Lp, against the parameters.
+  RunParameters params;
+  params.parity = {-1, 1, 1, 1};
+  std::vector<IntensityRecord> records = ParseIntensityFile({good}).records;
+  EXPECT_NE(CheckGeometry(records, params, {}).find("2theta -20.000"), std::string::npos);
+  params.parity = {1, 1, 1, 1};
+  EXPECT_EQ(CheckGeometry(records, params, {}), "");
+  for (float two_theta : {0.0f, 180.0f, 200.0f}) {
+    records[0].angles[0] = two_theta;
+    EXPECT_NE(CheckGeometry(records, params, {}).find("is outside (0, 180)"), std::string::npos) << two_theta;
+  }
+  // Behind a fully polarising monochromator, in its plane, 2theta = 90
+  // diffracts nothing: no Lp to divide by.
+  records[0].angles[0] = 90.0f;
+  params.mono_flag = 1;
+  params.mono_2theta = 90;
+  params.dihedral = 90;
+  EXPECT_NE(CheckGeometry(records, params, {}).find("Lorentz-polarisation factor"), std::string::npos);
+  ReduceOptions no_lp;
+  no_lp.lp = false;
+  EXPECT_EQ(CheckGeometry(records, params, no_lp), "");
 }
 
 TEST(ReduceCorrections, LorentzPolarisationAtItsLimits) {
@@ -118,9 +172,12 @@ TEST(ReduceSymmetry, LaueClassesFromGemmiTables) {
   }
   EXPECT_NE(two_m->Unique({1, 2, -3}), two_m->Unique({1, 2, 3}));
   EXPECT_EQ(FindLaueClass("m-3m")->order, 48);
-  EXPECT_EQ(FindLaueClass("14")->LaueSymbol(), "2/m");
-  EXPECT_FALSE(FindLaueClass("mm2"));
-  EXPECT_FALSE(FindLaueClass("Q 9"));
+  // Never a number, and a point group is no Laue class.
+  for (const char* name : {"14", "0", "222", "mm2", "Q 9"}) EXPECT_FALSE(FindLaueClass(name)) << name;
+  EXPECT_NE(LaueRefusal("14").find("by its symbol"), std::string::npos);
+  EXPECT_NE(LaueRefusal("222").find("by its symbol, P21/c) nor a point group (its Laue class is mmm)"),
+            std::string::npos);
+  EXPECT_NE(LaueRefusal("mm2").find("its Laue class is mmm"), std::string::npos);
 
   const CellVector esd{1e-4, 1e-4, 1e-4, 0.01, 0.01, 0.01, 0};
   const auto mmm = FindLaueClass("mmm"), four = FindLaueClass("4/mmm"), hex = FindLaueClass("6/mmm");
@@ -153,7 +210,140 @@ TEST(ReduceSymmetry, MergingAndNotation) {
   EXPECT_DOUBLE_EQ(OutputScale(big, small), 0.5);
   EXPECT_DOUBLE_EQ(OutputScale(std::vector<double>{410.0}, small), 200.0);
   EXPECT_DOUBLE_EQ(OutputScale(negative, small), 0.2);
-  EXPECT_EQ(Hklf4Line({1, -2, 3}, 123.456, 7.891, 12, nullptr), "   1  -2   3  123.46    7.89  12");
+  EXPECT_EQ(Hklf4Line({1, -2, 3}, 123.456, 7.891, 12, nullptr), "   1  -2   3 123.456 7.89100  12");
+  EXPECT_EQ(Hklf4End(), "   0   0   0    0.00    0.00   0");
+  // Every digit the eight columns hold, a blank before them, and F8.2
+  // reading the explicit point back: the weak keep their value.
+  const std::pair<double, const char*> wide[] = {{0.0215, " 0.02150"}, {-0.004, " -0.0040"}, {12063.04, " 12063.0"},
+                                                 {99999.99, "99999.99"}, {-9999.99, "-9999.99"}, {-0.000001, " 0.00000"}};
+  for (const auto& [value, text] : wide) {
+    EXPECT_EQ(WideF8(value), text);
+    EXPECT_NEAR(*fields::ReadReal(WideF8(value), 1, 8, 2), value, 0.05 * 1e-4 * std::max(1.0, std::fabs(value)));
+  }
+}
+
+// Standards that jump are named by standard and round, and their "decay"
+// is not applied unless asked; one record far out of line with its
+// neighbours does not set the output scale.
+TEST(ReduceCorrections, JumpsAndOutliersAreNamedNotApplied) {
+  std::vector<IntensityRecord> records;
+  int seq = 0;
+  for (int round = 0; round < 6; ++round) {
+    for (int s = 1; s <= 3; ++s) {
+      IntensityRecord r = Record(++seq, s, 1000.0 * (s == 2 && round == 3 ? 0.5 : 1.0));
+      r.hkl = {s, 0, 0};
+      r.angles[0] = 20;
+      records.push_back(r);
+    }
+    for (int n = 0; n < 50 && round < 5; ++n) {
+      ++seq;
+      IntensityRecord r = Record(seq, 0, 100.0 + (seq * 37) % 900);
+      r.hkl = {seq % 7 + 1, seq % 5, seq % 3};
+      r.angles[0] = static_cast<float>(10 + (seq * 13) % 30);
+      records.push_back(r);
+    }
+  }
+  records[100].intensity = 3.0e38;
+  RunParameters params;
+  params.parity = {1, 1, 1, 1};
+  const Reduction refused = Correct(records, params, {});
+  ASSERT_EQ(refused.decay.jumps.size(), 1u);
+  EXPECT_EQ(refused.decay.jumps[0].standard, 2);
+  EXPECT_EQ(refused.decay.jumps[0].round, 4);
+  EXPECT_NEAR(refused.decay.jumps[0].others, 1.0, 1e-12);
+  EXPECT_FALSE(refused.decay_applied);
+  ReduceOptions anyway;
+  anyway.decay_anyway = true;
+  EXPECT_TRUE(Correct(records, params, anyway).decay_applied);
+
+  Reduction r = Correct(records, params, {});
+  EXPECT_EQ(r.out_of_line[static_cast<int>(OutOfLine::kNeighbours)], 1);
+  Finish(r, {}, params, {});
+  // The largest kept intensity, 999 (sigma 9.99) over Lp, fills F8.2.
+  EXPECT_GT(r.output_scale, 10.0);
+}
+
+TEST(ReduceSymmetry, WhatTheCellAndTheDataContradict) {
+  const CellVector orthorhombic{8.5, 11.2, 13.7, 90, 90, 90, 1304.2}, esd{1e-4, 1e-4, 1e-4, 0.001, 0.001, 0.001, 0};
+  const MetricCheck cubic = CheckMetric(*FindLaueClass("Fm-3m"), orthorhombic, esd);
+  EXPECT_FALSE(cubic.allowed);
+  EXPECT_NE(cubic.worst.find("onto a lattice vector of"), std::string::npos) << cubic.worst;
+  EXPECT_TRUE(CheckMetric(*FindLaueClass("Pnma"), orthorhombic, esd).allowed);
+
+  // Primitive data: half of h + k odd, all strong. C-centring forbids those.
+  std::vector<Observation> data;
+  for (int h = 0; h < 6; ++h)
+    for (int k = 0; k < 6; ++k) data.push_back({{h, k, 1}, 500, 10});
+  const CentringCheck c = CheckCentring(*FindLaueClass("C2/m"), data);
+  EXPECT_EQ(c.forbidden, 18);
+  EXPECT_EQ(c.observed, 18);
+  EXPECT_TRUE(c.Refused());
+  for (Observation& o : data)
+    if ((o.hkl[0] + o.hkl[1]) % 2 != 0) o.intensity = 0;
+  EXPECT_FALSE(CheckCentring(*FindLaueClass("C2/m"), data).Refused());
+
+  // No class beyond -1 merges: the ranking's first row is not believed.
+  std::vector<MergingStatistics> table(2);
+  table[0].label = "6/mmm", table[0].groups = 40, table[0].r_int = 0.83;
+  table[1].label = "-1";
+  EXPECT_EQ(ChosenRow(table), 1u);
+  table[0].r_int = 0.05;
+  EXPECT_EQ(ChosenRow(table), 0u);
+
+  // A cube of 5 A to d = 2.5 A (h^2 + k^2 + l^2 <= 4): 100, 110, 111 and
+  // 200 in m-3m; 48 reflections of the 4^3 - 1 indices in -1's halves.
+  const CellVector cube{5, 5, 5, 90, 90, 90, 125};
+  const std::vector<Miller> measured{{1, 0, 0}, {0, -1, 1}, {0, 0, 2}, {3, 0, 0}};
+  const Completeness m3m = MeasuredFraction(*FindLaueClass("m-3m"), cube, measured, 0.2);
+  EXPECT_EQ(m3m.possible, 4);
+  EXPECT_EQ(m3m.measured, 3);
+  EXPECT_EQ(MeasuredFraction(*FindLaueClass("-1"), cube, measured, 0.2).possible, (6 + 12 + 8 + 6) / 2);
+  EXPECT_EQ(MeasuredFraction(*FindLaueClass("Fm-3m"), cube, measured, 0.2).possible, 2);  // 111, 200
+}
+
+// The cell from angles made by the simulator's own B and U: recovered
+// exactly, free and held to its system; a system the cell does not have
+// misfits.
+TEST(ReduceSymmetry, CellFromExactAngles) {
+  const simulate::Crystal crystal{{7.5, 9.8, 11.3, 90, 101.5, 90}, {12, -25, 40}};
+  const simulate::Matrix3 ub = simulate::UBMatrix(crystal);
+  std::vector<CellObservation> data;
+  for (int h = -3; h <= 3; ++h)
+    for (int k = -3; k <= 3; ++k)
+      for (int l = -3; l <= 3; ++l) {
+        simulate::SettingAngles a;
+        if (!simulate::BisectingAngles(ub, {h, k, l}, 0.7093, a)) continue;
+        data.push_back({{h, k, l}, {a.two_theta, a.omega, a.chi, a.phi}, 50});
+      }
+  const double truth[6] = {7.5, 9.8, 11.3, 90, 101.5, 90};
+  for (int system : {0, 1}) {
+    const CellFit fit = FitCell(data, 0.7093, system);
+    ASSERT_EQ(fit.error, "");
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(fit.cell[i], truth[i], 1e-7) << system << " " << i;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) EXPECT_NEAR(fit.ub[i][j], ub[i][j], 1e-10);
+  }
+  // Held orthorhombic, beta cannot leave 90 and the angles no longer fit.
+  const CellFit held = FitCell(data, 0.7093, 3);
+  EXPECT_NEAR(held.cell[4], 90.0, 1e-9);
+  EXPECT_GT(held.goodness, 100.0);
+}
+
+TEST(ReduceSymmetry, CifNamesAndComments) {
+  EXPECT_EQ(BlockName("my data"), "my_data");
+  EXPECT_EQ(BlockName("data\xc3\xa9"), "data__");
+  EXPECT_EQ(BlockName(""), "kalvex");
+  CifContents c;
+  c.rows = 2;
+  c.row = [](std::size_t n) {
+    return CifReflection{{1, 0, static_cast<int>(n)}, {20, 0, 30, 40}, n == 0 ? -1.5 : 0.0215, 0.01, 1, 0, {"NF 1"}};
+  };
+  std::string text;
+  WriteCif(c, [&text](std::string_view s) { text += s; });
+  // Decimals enough for two digits of the uncertainty.
+  EXPECT_NE(text.find("1 0 0 10.0000 0.000 30.000 40.000 -1.5000 0.0100 1 'NF 1'"), std::string::npos) << text;
+  EXPECT_NE(text.find("# written as measured, outside the dictionary's range"), std::string::npos);
+  EXPECT_EQ(text.find("_diffrn_refln_standard_code"), std::string::npos);  // no standards, no parent loop
 }
 
 }  // namespace
