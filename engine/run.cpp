@@ -427,6 +427,9 @@ void Run::LogUnread(std::string_view consequence) {
                                 ? " REFLECTION ENDING AT LINE " + std::to_string(f.data.LineNumber())
                                 : ReflectionLabel(state_.scan);
   const std::string text = label + "  NOT READ IN FULL: " + std::string(consequence) + where;
+  // No fit of the reflection before may be shown as this one's.
+  state_.fit.i_fit = state_.fit.sigma_fit = state_.fit.sigma_sum = state_.fit.rwp = 0;
+  state_.scan.calculated.fill(0);
   state_.files.log.Line(text);
   FlushLog();
   state_.files.cut_short.emplace_back(fields::TrimRight(text.substr(1)));

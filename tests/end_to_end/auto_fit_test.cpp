@@ -336,8 +336,11 @@ TEST(AutoFit, AReflectionCutShortIsNamedAndNeitherFittedNorWritten) {
                            "  NOT READ IN FULL: NOT FITTED, NOT WRITTEN (cut.p4t ends at line " +
                            std::to_string(ReadLines(dir / "cut.p4t").size()) + ")";
   EXPECT_NE(std::find(log.begin(), log.end(), note), log.end());
-  // The box says the same, and the end of the run names it again.
+  // The box says the same, and the end of the run names it again; the
+  // window shows no intensity for the scan that was never fitted.
   EXPECT_TRUE(BoxShown(note.substr(1)));
+  EXPECT_EQ(state->fit.i_fit, 0.0f);
+  EXPECT_EQ(state->fit.sigma_fit, 0.0f);
 }
 
 }  // namespace
