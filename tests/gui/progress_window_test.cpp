@@ -15,17 +15,24 @@ namespace {
 
 using namespace realwin;
 
-TEST(RealWindowProgress, TheStatusBarCountsDownARunAndTheEndDialogSumsItUp) {
+// A fresh toolkit, and run.dca with run.par in `dir`;
+// the number of reflections the file holds.
+int SimulatedRun(const fs::path& dir, simulate::GeneratorOptions options) {
   FreshToolkit();
-  const fs::path dir = fs::path(KALVEX_BINARY_DIR) / "test-scratch" / "real-window-progress";
   fs::remove_all(dir), fs::create_directories(dir);
-  simulate::GeneratorOptions options;
-  options.reflections = 2000;
   options.d_min = 0.6;
   const auto set = simulate::Generate({{12, 14, 16, 90, 90, 90}, {12, -25, 40}}, {}, {}, {}, options);
   std::string error;
-  ASSERT_TRUE(simulate::WriteXcalibur(set, dir / "run.dca", error) && simulate::WriteParameterFile(set, dir / "run.par", error));
-  const int total = static_cast<int>(set.reflections.size());
+  EXPECT_TRUE(simulate::WriteXcalibur(set, dir / "run.dca", error) && simulate::WriteParameterFile(set, dir / "run.par", error))
+      << error;
+  return static_cast<int>(set.reflections.size());
+}
+
+TEST(RealWindowProgress, TheStatusBarCountsDownARunAndTheEndDialogSumsItUp) {
+  const fs::path dir = fs::path(KALVEX_BINARY_DIR) / "test-scratch" / "real-window-progress";
+  simulate::GeneratorOptions options;
+  options.reflections = 2000;
+  const int total = SimulatedRun(dir, options);
   const fs::path before = fs::current_path();
   auto state = NewProgramState();
   state->tick_budget_ms = 0;  // one reflection a tick: a run of seconds on any machine
@@ -48,7 +55,7 @@ TEST(RealWindowProgress, TheStatusBarCountsDownARunAndTheEndDialogSumsItUp) {
     Click(w.fit_skip_weak);  // skipped, they are passed all the same: the count is reached
     Click(w.main[kWGo]);
   });
-  user.When("a look during the run", [&] { return state->scan.seq_no > set.reflections[total / 3].seq; },
+  user.When("a look during the run", [&] { return state->scan.seq_no > total / 3; },
             [&] { Screenshot(W(w.main_window), "window_progress.png"); });
   user.When("Report... at the end", [&] { return Shown(w.run_end_dialog); }, [&] {
     auto* block = qobject_cast<QPlainTextEdit*>(W(w.run_end_text));
@@ -96,18 +103,12 @@ TEST(RealWindowProgress, TheStatusBarCountsDownARunAndTheEndDialogSumsItUp) {
 // longest wait between two pictures are printed, as figures to keep, not
 // judged: a shared machine's speed is no test.
 TEST(RealWindowProgress, PreprocessingFollowsThePassAndEndsAtTheFilesCount) {
-  FreshToolkit();
   const fs::path dir = fs::path(KALVEX_BINARY_DIR) / "test-scratch" / "real-window-preprocess";
-  fs::remove_all(dir), fs::create_directories(dir);
   simulate::GeneratorOptions options;
   options.reflections = 3000;
-  options.d_min = 0.6;
   // Weak enough that fewer than the thousand the list holds pass I/sig.
   options.mean_intensity = 40;
-  const auto set = simulate::Generate({{12, 14, 16, 90, 90, 90}, {12, -25, 40}}, {}, {}, {}, options);
-  std::string error;
-  ASSERT_TRUE(simulate::WriteXcalibur(set, dir / "run.dca", error) && simulate::WriteParameterFile(set, dir / "run.par", error));
-  const int total = static_cast<int>(set.reflections.size());
+  const int total = SimulatedRun(dir, options);
   const fs::path before = fs::current_path();
   auto state = NewProgramState();
   const Widgets& w = state->widgets;
