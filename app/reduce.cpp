@@ -5,6 +5,9 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+
+#include "report/reduction_report.h"
 
 namespace kalvex {
 
@@ -12,12 +15,14 @@ CLI::App* AddReduceCommand(CLI::App& app, ReduceCommandLine& line) {
   engine::ReductionRequest& request = line.request;
   auto* reduce = app.add_subcommand(
       "reduce",
-      "Correct an \"Rfine\" or \"Rfine extended\" intensity file for Lorentz-polarisation and decay, refine "
-      "the cell from its angles, and write a SHELX HKLF 4 file and a CIF. Records the integration rejected (status "
+      "Correct an \"Rfine\" or \"Rfine extended\" intensity file for Lorentz-polarisation, decay and (with "
+      "--absorption) absorption, refine the cell from its angles, rank the Laue classes and the space groups of the "
+      "class by their absences, and write a SHELX HKLF 4 file and a CIF (with --ins and --report also the solver's "
+      "instruction file and the reduction report). Records the integration rejected (status "
       "letter R) are left out of everything and counted; standards go to the CIF, not the HKLF 4 file. A \"Shelx "
       "hkl\" file has no angles and is refused (status 1), and so is a record no reduction can use or a Laue class "
-      "the cell or the data contradict; status 2 for a usage error. Both outputs are written beside their names "
-      "and take them together, or neither does");
+      "the cell or the data contradict; status 2 for a usage error. The outputs are written beside their names "
+      "and take them together, or none does");
   reduce->add_option("INTENSITY_FILE", request.intensity_file, "the intensity file kalvex integrate wrote")
       ->required()
       ->check(CLI::ExistingFile);
@@ -52,6 +57,39 @@ CLI::App* AddReduceCommand(CLI::App& app, ReduceCommandLine& line) {
       ->add_option("--system", line.system,
                    "constrain the cell: monoclinic-b|monoclinic-c|orthorhombic|tetragonal|hexagonal|cubic")
       ->check(CLI::IsMember({"monoclinic-b", "monoclinic-c", "orthorhombic", "tetragonal", "hexagonal", "cubic"}));
+  reduce->add_option("--space-group", request.space_group,
+                     "the space group (a symbol, P21/c) for the CIF and the .ins, whatever the absences say; without "
+                     "it the groups of the class are ranked by their absences and the CIF names one only when it "
+                     "is a clear winner");
+  reduce->add_option("--formula", request.formula,
+                     "the cell's contents, \"C12 H10 N2 O\": the Wilson plot's atoms, mu, the CIF's formula and the "
+                     ".ins's SFAC and UNIT; with --z");
+  reduce->add_option("--z", request.z, "formula units in the cell")->check(CLI::PositiveNumber);
+  reduce->add_option("--ins", request.ins_file,
+                     "write a SHELX instruction file (TITL, CELL, ZERR, LATT, SYMM, SFAC, UNIT, HKLF 4) with the "
+                     "other outputs");
+  reduce->add_option("--shells", request.shells, "shells of the statistics against resolution (10)")
+      ->check(CLI::Range(1, 50));
+  reduce->add_option("--theta-full", request.theta_full,
+                     "theta_full of the CIF in degrees (default: the highest theta up to which 95 % of the "
+                     "reflections the cell and group allow were measured)")
+      ->check(CLI::Range(0.0, 90.0));
+  reduce
+      ->add_option("--absorption", line.absorption,
+                   "absorption correction: none, empirical (a spherical-harmonic surface refined against the "
+                   "equivalents), faces (numerical, from --faces and mu), sphere (from --radius and mu)")
+      ->check(CLI::IsMember({"none", "empirical", "faces", "sphere"}));
+  reduce->add_option("--lmax", request.lmax, "highest order of the empirical surface, 2 to 6 (4)")
+      ->check(CLI::Range(2, 6));
+  reduce->add_option("--faces", request.faces_file,
+                     "the crystal's faces, one a line: h k l distance_mm (from a point inside; # comments)")
+      ->check(CLI::ExistingFile);
+  reduce->add_option("--mu", request.mu, "linear absorption coefficient in 1/mm (default: from --formula and --z)")
+      ->check(CLI::PositiveNumber);
+  reduce->add_option("--radius", request.radius, "the sphere's radius in mm, for --absorption sphere")
+      ->check(CLI::PositiveNumber);
+  reduce->add_option("--report", request.report_file,
+                     "write the reduction report (HTML with its plots, needs no network) with the other outputs");
   return reduce;
 }
 
@@ -62,6 +100,9 @@ int RunReduce(const ReduceCommandLine& line) {
   std::signal(SIGXFSZ, SIG_IGN);
   engine::ReductionRequest request = line.request;
   request.crystal_system = engine::CrystalSystemFromName(line.system);
+  request.absorption = *reduce::AbsorptionMethodNamed(line.absorption);
+  const std::string name = std::filesystem::path(request.intensity_file).filename().string();
+  request.report_page = [name](const reduce::Reduction& r) { return report::BuildReductionReport(r, name).html; };
   const engine::ReductionOutcome out = engine::RunReduction(request);
   if (out.status != 0) {
     std::fprintf(stderr, "kalvex: %s\n", out.error.c_str());

@@ -16,6 +16,7 @@ namespace kalvex {
 struct ReduceCommandLine {
   engine::ReductionRequest request;
   std::string system;
+  std::string absorption = "none";
 };
 
 // Adds the "reduce" subcommand and its options to `app`.

@@ -1,6 +1,7 @@
 #include "commands/reduce_dialog.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "commands/files.h"
 #include "engine/reduction.h"
 #include "common/file_names.h"
+#include "report/reduction_report.h"
 #include "toolkit/toolkit.h"
 #include "ui/dialogs.h"
 #include "ui/reduce_dialog.h"
@@ -49,8 +51,8 @@ fs::path OutputPath(const std::string& typed, const fs::path& intensity) {
 
 // Whether the names typed may be written: not a file of this session's
 // run, and an existing file only when the user agrees to replace it.
-bool OutputsAllowed(const ProgramState& state, const fs::path& hkl, const fs::path& cif) {
-  for (const fs::path& out : {hkl, cif}) {
+bool OutputsAllowed(const ProgramState& state, const std::vector<fs::path>& outputs) {
+  for (const fs::path& out : outputs) {
     if (engine::IsRunFile(state.files, out.string())) {
       tk::ErrorBox("WinKalvex", out.filename().string() + " is a file of this run: name another");
       return false;
@@ -58,7 +60,7 @@ bool OutputsAllowed(const ProgramState& state, const fs::path& hkl, const fs::pa
   }
   std::string existing;
   std::error_code ec;
-  for (const fs::path& out : {hkl, cif})
+  for (const fs::path& out : outputs)
     if (fs::exists(out, ec)) existing += (existing.empty() ? "" : " and ") + out.filename().string();
   if (existing.empty()) return true;
   return tk::AskChoice("WinKalvex", existing + " exists: Replace / Cancel", "Replace|Cancel") == 0;
@@ -72,6 +74,7 @@ std::optional<engine::ReductionRequest> AskReduction(ProgramState& state, const 
   tk::SetString(w.reduce_input, input.filename().string());
   tk::SetString(w.reduce_hkl, fs::path(input.filename()).replace_extension(".hkl").string());
   tk::SetString(w.reduce_cif, fs::path(input.filename()).replace_extension(".cif").string());
+  tk::SetString(w.reduce_report, fs::path(input.filename()).replace_extension(".html").string());
   std::optional<engine::ReductionRequest> request;
   OpenModal(state, w.reduce_dialog);
   for (;;) {
@@ -88,12 +91,32 @@ std::optional<engine::ReductionRequest> AskReduction(ProgramState& state, const 
     r.parameter_file = state.files.parameter_path;
     r.hkl_file = OutputPath(hkl, input).string();
     r.cif_file = OutputPath(cif, input).string();
-    if (!OutputsAllowed(state, r.hkl_file, r.cif_file)) continue;
+    const std::string report = tk::GetString(w.reduce_report);
+    if (!report.empty()) {
+      r.report_file = OutputPath(report, input).string();
+      r.report_page = [name = input.filename().string()](const reduce::Reduction& reduction) {
+        return report::BuildReductionReport(reduction, name).html;
+      };
+    }
+    std::vector<fs::path> outputs = {r.hkl_file, r.cif_file};
+    if (!report.empty()) outputs.push_back(r.report_file);
+    if (!OutputsAllowed(state, outputs)) continue;
     const int laue = tk::ListBoxSelected(w.reduce_laue_list);
     if (laue > 1 && laue <= static_cast<int>(kReduceLaueChoices.size())) r.laue = kReduceLaueChoices[laue - 1];
     r.lp = tk::GetToggle(w.reduce_lp) == 1;
     r.decay = tk::GetToggle(w.reduce_decay) == 1;
     r.cosines = tk::GetToggle(w.reduce_cosines) == 1;
+    const int method = tk::ListBoxSelected(w.reduce_absorption_list);
+    if (method >= 1 && method <= static_cast<int>(kReduceAbsorptionChoices.size()))
+      r.absorption = *reduce::AbsorptionMethodNamed(kReduceAbsorptionChoices[method - 1]);
+    // A faces file named bare lies beside the intensity file, as the outputs do.
+    if (const std::string faces = tk::GetString(w.reduce_faces); !faces.empty())
+      r.faces_file = OutputPath(faces, input).string();
+    if (const float mu = tk::GetNumber(w.reduce_mu); mu > 0) r.mu = mu;
+    r.radius = tk::GetNumber(w.reduce_radius);
+    r.lmax = static_cast<int>(std::lround(tk::GetNumber(w.reduce_lmax)));
+    r.formula = tk::GetString(w.reduce_formula);
+    r.z = tk::GetNumber(w.reduce_z);
     request = r;
     break;
   }
@@ -163,6 +186,12 @@ void ReduceToShelx(ProgramState& state) {
   log.Empty();
   engine::Run(state, WindowEvents(state)).FlushLog();
   ShowSummary(state, outcome.summary);
+  // The report opens in any web browser; its address goes to the clipboard.
+  if (!outcome.report_file.empty() &&
+      tk::AskChoice("WinKalvex", "The reduction report is written to " + outcome.report_file +
+                                     ": copy its address, to open it in a web browser?",
+                    "Copy address|Close") == 0)
+    tk::SetClipboardText("file://" + fileio::AbsolutePath(outcome.report_file));
 }
 
 }  // namespace kalvex

@@ -10,12 +10,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 
 #include "common/file_names.h"
 #include "common/fixed_fields.h"
 #include "common/text_files.h"
+#include "engine/data_summary.h"
 #include "refine/cell_lsq.h"
+#include "reduce/attenuation.h"
 #include "reduce/cell_refinement.h"
+#include "reduce/ins_writer.h"
 #include "scan/parameter_file.h"
 
 namespace kalvex::engine {
@@ -105,36 +110,48 @@ class PendingFile {
   std::string error_;
 };
 
-// Both outputs into place, the CIF first: an interruption between the two
-// renames never leaves a new HKLF 4 file without its CIF. The signals that
-// end a run are held back meanwhile.
-std::string Commit(PendingFile& hkl, PendingFile& cif) {
+// One output: its name, and what writes its text.
+struct Output {
+  std::string path;
+  std::function<void(const reduce::TextOut&)> write;
+};
+
+// Every output into place, the HKLF 4 file (the first) last: an
+// interruption between the renames never leaves a new HKLF 4 file without
+// its CIF. The signals that end a run are held back meanwhile.
+std::string Commit(std::vector<std::unique_ptr<PendingFile>>& files, const std::vector<Output>& outputs) {
   sigset_t ending, before;
   sigemptyset(&ending);
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, s);
   pthread_sigmask(SIG_BLOCK, &ending, &before);
-  std::string error;
-  if (!cif.Rename()) {
-    error = cif.Error() + "; no output was replaced";
-  } else if (!hkl.Rename()) {
-    error = hkl.Error() + "; the CIF was replaced, the HKLF 4 file was not";
+  std::string error, replaced;
+  for (std::size_t k = 1; k <= files.size() && error.empty(); ++k) {
+    const std::size_t i = k % files.size();
+    if (files[i]->Rename()) {
+      replaced += (replaced.empty() ? "" : ", ") + fs::path(outputs[i].path).filename().string();
+    } else {
+      error = files[i]->Error() + (replaced.empty() ? "; no output was replaced"
+                                                    : "; " + replaced + " replaced, the HKLF 4 file not");
+    }
   }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return error;
 }
 
-std::string WriteOutputs(const reduce::Reduction& r, const reduce::ReduceOptions& options,
-                         const reduce::CifContents& cif_contents, const std::string& hkl_path,
-                         const std::string& cif_path) {
-  PendingFile hkl(hkl_path), cif(cif_path);
+// Each output written beside its name in full, then all renamed into place.
+std::string WriteOutputs(const std::vector<Output>& outputs) {
   const std::string untouched = "; no output was replaced";
-  if (!hkl.Open()) return hkl.Error() + untouched;
-  if (!cif.Open()) return cif.Error() + untouched;
-  reduce::WriteHklf4(r, options, [&hkl](std::string_view text) { hkl.Write(text); });
-  if (!hkl.Close()) return hkl.Error() + untouched;
-  reduce::WriteCif(cif_contents, [&cif](std::string_view text) { cif.Write(text); });
-  if (!cif.Close()) return cif.Error() + untouched;
-  return Commit(hkl, cif);
+  std::vector<std::unique_ptr<PendingFile>> files;
+  for (const Output& o : outputs) {
+    files.push_back(std::make_unique<PendingFile>(o.path));
+    if (!files.back()->Open()) return files.back()->Error() + untouched;
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    PendingFile& file = *files[i];
+    outputs[i].write([&file](std::string_view text) { file.Write(text); });
+    if (!file.Close()) return file.Error() + untouched;
+  }
+  return Commit(files, outputs);
 }
 
 // UB and the cell from the chosen reflections, free or constrained, and
@@ -299,6 +316,16 @@ std::vector<std::string> CellLines(const ReductionRequest& request, const CellRe
   return s;
 }
 
+// What the request adds beyond the corrections, as read and checked.
+struct Extras {
+  std::vector<reduce::FormulaElement> formula;
+  reduce::Attenuation contents;  // weight, density and mu of the formula
+  std::string formula_line;      // for the summary; empty without a formula
+  reduce::AbsorptionRequest absorption;
+  std::string mu_source;
+  std::optional<reduce::LaueClass> space_group;
+};
+
 std::vector<std::string> MergingLines(const reduce::Reduction& r, const reduce::ReduceOptions& options,
                                       const CellVector& cell, const CellVector& esd) {
   std::vector<std::string> s;
@@ -320,9 +347,11 @@ std::vector<std::string> MergingLines(const reduce::Reduction& r, const reduce::
   }
   s.push_back("Laue classes the cell allows (" + tolerance + "), best first (R_meas weighs each group by sqrt(n/(n-1))):");
   s.push_back("  class                     order  unique  groups   R_int  R_meas  sigma(I)/I");
+  // A class in which no two measurements are equivalent has no R_int to show.
   for (const auto& m : r.table)
-    s.push_back(Printf("  %-25s %5d %7d %7d  %6.4f  %6.4f  %6.4f", m.label.c_str(), m.order, m.unique, m.groups,
-                       m.r_int, m.r_meas, m.r_sigma));
+    s.push_back(m.groups == 0 ? Printf("  %-25s %5d %7d %7d  no equivalents", m.label.c_str(), m.order, m.unique, m.groups)
+                              : Printf("  %-25s %5d %7d %7d  %6.4f  %6.4f  %6.4f", m.label.c_str(), m.order, m.unique,
+                                       m.groups, m.r_int, m.r_meas, m.r_sigma));
   const auto& m = r.table[r.chosen];
   if (r.no_symmetry && r.chosen != 0)
     s.push_back(Printf("No symmetry found; -1: no class beyond -1 merges with R_int below %.2f", reduce::kNoSymmetryRInt));
@@ -337,7 +366,7 @@ std::vector<std::string> MergingLines(const reduce::Reduction& r, const reduce::
 
 void Summarise(ReductionOutcome& out, const ReductionRequest& request, const RunParameters& params,
                const CellRefinement& cell, const CellRefinement& first_cell, const reduce::ReduceOptions& options,
-               const reduce::CifContents& cif) {
+               const Extras& extras) {
   auto& s = out.summary;
   const reduce::Reduction& r = out.reduction;
   int standards = 0;
@@ -377,9 +406,11 @@ void Summarise(ReductionOutcome& out, const ReductionRequest& request, const Run
   s.push_back(Printf("Output scale %g: every intensity and sigma written is the corrected value times it",
                      r.output_scale));
   Append(s, MergingLines(r, options, AsOrientation(first_cell.free).cell, AsOrientation(first_cell.free).cell_esd));
-  s.push_back(Printf("Completeness in %s: %.3f to theta_max %.2f degrees, %.3f to theta_full %.2f degrees",
-                     r.table[r.chosen].label.c_str(), cif.fraction_max, cif.theta_max, cif.fraction_full,
-                     cif.theta_full));
+  if (!extras.formula_line.empty()) s.push_back(extras.formula_line);
+  Append(s, AbsorptionLines(r, extras.absorption, extras.mu_source));
+  Append(s, SpaceGroupLines(r));
+  Append(s, IntensityLines(r.statistics));
+  Append(s, ResolutionLines(r.statistics));
   if (r.missing_cosines > 0)
     s.push_back(Printf("%d reflections have no direction cosines (UB places them beyond the sphere): zeros written",
                        r.missing_cosines));
@@ -394,6 +425,81 @@ int CrystalSystemFromName(const std::string& name) {
   return -1;
 }
 
+namespace {
+
+// The rotations of a class, in one order: two classes are the same when these are.
+std::vector<std::array<std::array<int, 3>, 3>> SortedRotations(const reduce::LaueClass& laue) {
+  auto rotations = laue.Rotations();
+  std::sort(rotations.begin(), rotations.end());
+  return rotations;
+}
+
+// The symmetry, contents and absorption the request asks for, checked
+// before anything is read: empty when they make sense.
+std::string CheckExtras(const ReductionRequest& request, reduce::ReduceOptions& options, Extras& extras) {
+  using reduce::AbsorptionMethod;
+  if (!request.space_group.empty()) {
+    extras.space_group = reduce::FindLaueClass(request.space_group);
+    if (!extras.space_group || !extras.space_group->space_group_named)
+      return "--space-group takes a space-group symbol (P21/c), not \"" + request.space_group + "\"";
+    if (!options.laue) {
+      options.laue = extras.space_group;
+    } else if (options.laue->space_group_named && options.laue->group != extras.space_group->group) {
+      return "--laue names " + options.laue->label + " and --space-group " + extras.space_group->label +
+             ": name the space group once";
+    } else if (SortedRotations(*options.laue) != SortedRotations(*extras.space_group)) {
+      return "the space group " + extras.space_group->label + " is not of the Laue class " + options.laue->label +
+             " (its class is " + extras.space_group->LaueSymbol() + " in these axes)";
+    } else {
+      options.laue = extras.space_group;
+    }
+  }
+  if (!request.formula.empty()) {
+    std::string error;
+    extras.formula = reduce::ParseFormula(request.formula, error);
+    if (extras.formula.empty()) return "--formula: " + error;
+    if (!(request.z > 0)) return "--formula goes with --z, the formula units in the cell";
+  }
+  if (!(request.z >= 0)) return "--z is the number of formula units in the cell, above 0";
+  if (request.shells < 1 || request.shells > 50) return "--shells takes 1 to 50 shells";
+  if (!(request.theta_full >= 0 && request.theta_full < 90)) return "--theta-full is an angle of 0 to 90 degrees";
+  if (request.mu && !(*request.mu > 0)) return "--mu is a linear absorption coefficient above 0 per mm";
+  const AbsorptionMethod method = request.absorption;
+  const bool mu_known = request.mu.has_value() || !extras.formula.empty();
+  const char* name = method == AbsorptionMethod::kFaces ? "faces" : "sphere";
+  if (method == AbsorptionMethod::kEmpirical && (request.lmax < 2 || request.lmax > 6))
+    return "--lmax takes 2 to 6";
+  if (method == AbsorptionMethod::kFaces && request.faces_file.empty())
+    return "--absorption faces needs the crystal's faces (--faces FILE)";
+  if (!request.faces_file.empty() && method != AbsorptionMethod::kFaces && method != AbsorptionMethod::kEmpirical)
+    return "--faces goes with --absorption faces (or empirical, to compare)";
+  if (method == AbsorptionMethod::kSphere && !(request.radius > 0))
+    return "--absorption sphere needs the sphere's radius in mm (--radius)";
+  if (request.radius != 0 && method != AbsorptionMethod::kSphere) return "--radius goes with --absorption sphere";
+  if ((method == AbsorptionMethod::kFaces || method == AbsorptionMethod::kSphere) && !mu_known)
+    return std::string("--absorption ") + name + " needs mu: --mu, or --formula with --z";
+  extras.absorption.method = method;
+  extras.absorption.lmax = request.lmax;
+  extras.absorption.radius = request.radius;
+  extras.absorption.mu = request.mu;
+  if (request.mu) extras.mu_source = "given";
+  return {};
+}
+
+// The faces of the faces file, or why they cannot be read.
+std::string ReadFaces(const std::string& path, std::vector<reduce::CrystalFace>& faces) {
+  std::ifstream in(path);
+  if (!in) return "cannot read " + path;
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const reduce::FacesFile read = reduce::ParseFacesFile(lines);
+  if (!read.error.empty()) return path + ": " + read.error;
+  faces = read.faces;
+  return {};
+}
+
+}  // namespace
+
 ReductionOutcome RunReduction(const ReductionRequest& request) {
   reduce::ReduceOptions options;
   options.lp = request.lp;
@@ -405,18 +511,28 @@ ReductionOutcome RunReduction(const ReductionRequest& request) {
     options.laue = reduce::FindLaueClass(request.laue);
     if (!options.laue) return Failed(2, reduce::LaueRefusal(request.laue));
   }
+  Extras extras;
+  if (const std::string refused = CheckExtras(request, options, extras); !refused.empty()) return Failed(2, refused);
   if (request.crystal_system < 0 || request.crystal_system > 6) return Failed(2, "no such crystal system");
   if (!(request.cell_threshold >= 0)) return Failed(2, "the cell threshold is an I/sigma of 0 or more");
   if (request.temperature && !(*request.temperature > 0)) return Failed(2, "a temperature is above 0 kelvin");
+  if (!request.report_file.empty() && !request.report_page) return Failed(2, "a report needs its page");
   const std::string hkl_file =
       request.hkl_file.empty() ? fs::path(request.intensity_file).replace_extension(".hkl").string() : request.hkl_file;
   const std::string cif_file =
       request.cif_file.empty() ? fs::path(request.intensity_file).replace_extension(".cif").string() : request.cif_file;
-  for (const std::string& output : {hkl_file, cif_file}) {
-    if (fileio::SameFile(output, request.intensity_file) || fileio::SameFile(output, request.parameter_file))
+  std::vector<std::string> outputs = {hkl_file, cif_file};
+  for (const std::string& more : {request.ins_file, request.report_file})
+    if (!more.empty()) outputs.push_back(more);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& output = outputs[i];
+    if (fileio::SameFile(output, request.intensity_file) || fileio::SameFile(output, request.parameter_file) ||
+        (!request.faces_file.empty() && fileio::SameFile(output, request.faces_file)))
       return Failed(2, output + " is an input of this run: name another output file");
+    for (std::size_t k = 0; k < i; ++k)
+      if (fileio::SameFile(output, outputs[k]))
+        return Failed(2, output + " is named for two outputs: name another");
   }
-  if (fileio::SameFile(hkl_file, cif_file)) return Failed(2, "--hkl and --cif name the same file");
 
   textfile::LineSource par;
   if (!par.Open(request.parameter_file)) return Failed(1, "cannot read " + request.parameter_file);
@@ -429,6 +545,9 @@ ReductionOutcome RunReduction(const ReductionRequest& request) {
     return Failed(1, request.parameter_file + Printf(": the wavelength (WAVEL) %g Angstrom is no diffractometer's "
                                                      "X-rays (%g to %g)",
                                                      params.lambda1, kShortestWavelength, kLongestWavelength));
+  if (!request.faces_file.empty())
+    if (const std::string error = ReadFaces(request.faces_file, extras.absorption.faces); !error.empty())
+      return Failed(1, error);
 
   textfile::LineSource in;
   if (!in.Open(request.intensity_file)) return Failed(1, "cannot read " + request.intensity_file);
@@ -451,15 +570,62 @@ ReductionOutcome RunReduction(const ReductionRequest& request) {
       RefineCell(r, reduce::CellReflections(r, request.cell_threshold, *friedel), params, 0, request.cell_threshold);
   if (!first_cell.error.empty()) return Failed(1, first_cell.error);
   const OrientationState first = AsOrientation(first_cell.free);
+
+  // The formula's weight, density and mu in this cell.
+  reduce::AbsorptionRequest& absorption = extras.absorption;
+  if (!extras.formula.empty()) {
+    extras.contents = reduce::AttenuationFromFormula(request.formula, request.z, first_cell.free.cell[6], params.lambda1);
+    if (!extras.contents.error.empty()) return Failed(2, "--formula: " + extras.contents.error);
+    extras.formula_line = Printf("Cell contents %s, Z %g: M %.2f g/mol, density %.3f g/cm^3, mu %.4g /mm at %.5f A",
+                                 reduce::FormulaSum(extras.formula).c_str(), request.z, extras.contents.formula_weight,
+                                 extras.contents.density, extras.contents.mu, params.lambda1);
+    if (!absorption.mu) {
+      absorption.mu = extras.contents.mu;
+      extras.mu_source = "from the formula";
+    }
+  }
+  r.absorption.mu = absorption.mu;
+  // Numerical corrections need no symmetry: the classes are ranked on the corrected data.
+  if (absorption.method == reduce::AbsorptionMethod::kFaces || absorption.method == reduce::AbsorptionMethod::kSphere)
+    if (const std::string error = reduce::CorrectNumerically(r, absorption, first.ub, params); !error.empty())
+      return Failed(1, (absorption.method == reduce::AbsorptionMethod::kFaces ? request.faces_file + ": " : "") + error);
+
   if (const std::string refused = reduce::ChooseLaueClass(r, first.cell, first.cell_esd, options); !refused.empty())
     return Failed(1, refused);
+  // The empirical surface in the class of the ranking; absorption may have
+  // hidden a higher class, so the classes are ranked again on the corrected
+  // data, and a new class takes a surface of its own.
+  if (absorption.method == reduce::AbsorptionMethod::kEmpirical) {
+    if (const std::string error = reduce::CorrectEmpirically(r, absorption, first.ub, params); !error.empty())
+      return Failed(1, error);
+    if (!options.laue) {
+      const std::string ranked = r.laue->label;
+      if (const std::string refused = reduce::ChooseLaueClass(r, first.cell, first.cell_esd, options); !refused.empty())
+        return Failed(1, refused);
+      if (r.laue->label != ranked) {
+        reduce::UndoAbsorption(r);
+        r.absorption.mu = absorption.mu;
+        if (const std::string error = reduce::CorrectEmpirically(r, absorption, first.ub, params); !error.empty())
+          return Failed(1, error);
+      }
+    }
+  }
   const CellRefinement cell = RefineCell(r, reduce::CellReflections(r, request.cell_threshold, *r.laue), params,
                                          request.crystal_system, request.cell_threshold);
   if (!cell.error.empty()) return Failed(1, cell.error);
   out.orientation = AsOrientation(cell.fit);
   out.cell = cell.fit;
   out.cell_reflections = cell.used;
+  reduce::SummariseAbsorption(r);
   reduce::Finish(r, out.orientation, params, options);
+
+  reduce::StatisticsRequest statistics;
+  statistics.formula = extras.formula;
+  statistics.z = request.z;
+  statistics.shells = request.shells;
+  statistics.theta_full = request.theta_full;
+  r.statistics =
+      reduce::AnalyseDataSet(reduce::KeptObservations(r), *r.laue, out.orientation.cell, params.lambda1, statistics);
 
   reduce::CifContents cif = reduce::CifOf(r, params, cell.fit, options);
   cif.block = reduce::BlockName(fs::path(request.intensity_file).stem().string());
@@ -469,15 +635,48 @@ ReductionOutcome RunReduction(const ReductionRequest& request) {
   cif.temperature = request.temperature;
   if (!request.device.empty()) cif.device = request.device;
   if (!request.source.empty()) cif.source = request.source;
+  if (request.z > 0) cif.z = request.z;
+  if (!extras.formula.empty()) {
+    cif.formula = extras.formula;
+    cif.formula_weight = extras.contents.formula_weight;
+    cif.density = extras.contents.density;
+  }
+  cif.absorption_details = reduce::AbsorptionDetails(r.absorption, absorption, r.table[r.chosen].label);
 
-  if (const std::string error = WriteOutputs(r, options, cif, hkl_file, cif_file); !error.empty())
-    return Failed(1, "cannot write " + error);
+  std::vector<Output> files = {
+      {hkl_file, [&](const reduce::TextOut& to) { reduce::WriteHklf4(r, options, to); }},
+      {cif_file, [&](const reduce::TextOut& to) { reduce::WriteCif(cif, to); }}};
+  if (!request.ins_file.empty()) {
+    reduce::InsContents ins;
+    ins.title = fs::path(request.intensity_file).stem().string();
+    ins.wavelength = params.lambda1;
+    ins.cell = out.orientation.cell;
+    ins.cell_esd = out.orientation.cell_esd;
+    ins.z = request.z > 0 ? static_cast<int>(std::lround(request.z)) : 1;
+    ins.group = r.statistics.ins_group != nullptr ? r.statistics.ins_group : r.laue->group;
+    ins.formula = extras.formula;
+    std::vector<std::string> lines = reduce::InsFile(ins);
+    if (r.statistics.choice == reduce::GroupChoice::kUndecided)
+      lines.insert(lines.begin() + 1, "REM the space group is not decided: " + r.statistics.choice_note);
+    files.push_back({request.ins_file, [lines](const reduce::TextOut& to) {
+                       std::string text;
+                       for (const std::string& line : lines) text += line + "\n";
+                       to(text);
+                     }});
+  }
+  if (!request.report_file.empty()) {
+    files.push_back({request.report_file, [page = request.report_page(r)](const reduce::TextOut& to) { to(page); }});
+  }
+  if (const std::string error = WriteOutputs(files); !error.empty()) return Failed(1, "cannot write " + error);
   out.hkl_file = hkl_file;
   out.cif_file = cif_file;
-  Summarise(out, request, params, cell, first_cell, options, cif);
+  out.ins_file = request.ins_file;
+  out.report_file = request.report_file;
+  Summarise(out, request, params, cell, first_cell, options, extras);
   out.summary.push_back("Wrote " + hkl_file + " (HKLF 4" + std::string(options.cosines ? ", direction cosines" : "") +
                         (options.batch_from_scale_groups ? ", batch = scale group" : ", batch 1") + ")");
-  out.summary.push_back("      " + cif_file);
+  for (const std::string& more : {cif_file, request.ins_file, request.report_file})
+    if (!more.empty()) out.summary.push_back("      " + more);
   out.summary = Wrapped(out.summary, kSummaryWidth);
   return out;
 }

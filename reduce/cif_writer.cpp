@@ -128,17 +128,41 @@ void WriteCif(const CifContents& c, const TextOut& out) {
   pair("_cell_measurement_theta_min", Number(c.cell_theta_min, 3));
   pair("_cell_measurement_theta_max", Number(c.cell_theta_max, 3));
   pair("_cell_measurement_temperature", known(c.temperature, 2));
+  if (c.z) pair("_cell_formula_units_Z", Number(*c.z, 2));
+  if (!c.formula.empty()) pair("_chemical_formula_sum", FormulaSum(c.formula));
+  if (c.formula_weight) pair("_chemical_formula_weight", Number(*c.formula_weight, 2));
   w.Line("");
 
   if (!c.crystal_system.empty()) pair("_space_group_crystal_system", c.crystal_system);
-  if (c.laue != nullptr && c.laue->space_group_named) {
-    const gemmi::SpaceGroup& sg = *c.laue->group;
+  if (c.space_group != nullptr) {
+    const gemmi::SpaceGroup& sg = *c.space_group;
     pair("_space_group_name_H-M_alt", sg.xhm());
     integer("_space_group_IT_number", sg.number);
     w.Line("loop_");
     w.Line("_space_group_symop_operation_xyz");
     for (const gemmi::Op& op : sg.operations()) w.Line(gemmi::cif::quote(op.triplet()));
+  } else if (!c.space_group_note.empty()) {
+    w.Line("# No space group: " + c.space_group_note);
   }
+  w.Line("");
+
+  if (c.density) pair("_exptl_crystal_density_diffrn", Number(*c.density, 3));
+  if (c.crystal_size) {
+    pair("_exptl_crystal_size_max", Number((*c.crystal_size)[0], 3));
+    pair("_exptl_crystal_size_mid", Number((*c.crystal_size)[1], 3));
+    pair("_exptl_crystal_size_min", Number((*c.crystal_size)[2], 3));
+  }
+  if (!c.faces.empty()) {
+    w.Line("loop_");
+    for (const char* tag : {"index_h", "index_k", "index_l", "perp_dist"}) w.Line(std::string("_exptl_crystal_face_") + tag);
+    for (const CrystalFace& f : c.faces)
+      w.Line(Number(f.hkl[0], 3) + " " + Number(f.hkl[1], 3) + " " + Number(f.hkl[2], 3) + " " + Number(f.distance, 4));
+  }
+  if (c.mu) pair("_exptl_absorpt_coefficient_mu", Number(*c.mu, 3));
+  pair("_exptl_absorpt_correction_type", c.absorption_type);
+  if (c.t_min) pair("_exptl_absorpt_correction_T_min", Number(*c.t_min, 4));
+  if (c.t_max) pair("_exptl_absorpt_correction_T_max", Number(*c.t_max, 4));
+  if (!c.absorption_details.empty()) pair("_exptl_absorpt_process_details", c.absorption_details);
   w.Line("");
 
   pair("_diffrn_ambient_temperature", known(c.temperature, 2));
@@ -187,7 +211,7 @@ void WriteCif(const CifContents& c, const TextOut& out) {
   integer("_reflns_number_total", c.unique);
   integer("_reflns_number_gt", c.unique_gt);
   pair("_reflns_threshold_expression", "I>2\\s(I)");
-  pair("_exptl_absorpt_correction_type", "none");
+  if (c.friedel_coverage) pair("_reflns_Friedel_coverage", Number(*c.friedel_coverage, 3));
   w.Line("");
 
   // The scale groups' intensities are already on one scale.
@@ -247,6 +271,18 @@ void WriteCif(const CifContents& c, const TextOut& out) {
     text.append(r.class_code.View());
     w.Line("'");
   }
+}
+
+std::string FormulaSum(std::vector<FormulaElement> formula) {
+  const bool carbon = std::any_of(formula.begin(), formula.end(), [](const FormulaElement& e) { return e.symbol == "C"; });
+  const auto rank = [carbon](const std::string& s) { return !carbon ? 2 : s == "C" ? 0 : s == "H" ? 1 : 2; };
+  std::stable_sort(formula.begin(), formula.end(), [&](const FormulaElement& a, const FormulaElement& b) {
+    return rank(a.symbol) != rank(b.symbol) ? rank(a.symbol) < rank(b.symbol) : a.symbol < b.symbol;
+  });
+  std::string text;
+  for (const FormulaElement& e : formula)
+    text += (text.empty() ? "" : " ") + e.symbol + (std::fabs(e.count - 1) < 1e-9 ? "" : Number(e.count, 3));
+  return text;
 }
 
 }  // namespace kalvex::reduce

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "reduce/absorption.h"
+#include "reduce/formula.h"
 #include "reduce/records.h"
 #include "reduce/symmetry.h"
 #include "state/orientation_state.h"
@@ -58,8 +60,22 @@ struct CifContents {
   double polarisation_norm = 0;              // the dihedral angle, degrees
   std::optional<double> temperature;         // kelvin
   std::string device = "?", source = "?";
-  const LaueClass* laue = nullptr;  // the class or space group named, if any
+  // The space group named or found beyond doubt: its symbol, number and
+  // operators; without one a comment gives the reason.
+  const gemmi::SpaceGroup* space_group = nullptr;
+  std::string space_group_note;
   std::string crystal_system;       // of the class the data merge in; empty when none was found
+  // The cell's contents, when the user gives them.
+  std::vector<FormulaElement> formula;
+  std::optional<double> z;  // formula units in the cell
+  std::optional<double> formula_weight, density;  // g/mol, g/cm^3
+  // The absorption correction.
+  std::string absorption_type = "none";
+  std::optional<double> mu;  // 1/mm
+  std::optional<double> t_min, t_max;
+  std::string absorption_details;
+  std::vector<CrystalFace> faces;
+  std::optional<std::array<double, 3>> crystal_size;  // max, mid, min, mm
   std::string merging_class;        // the class R_int is of
   int standards_interval = 0;
   std::optional<double> decay_percent;  // none without a decay measurement
@@ -70,6 +86,7 @@ struct CifContents {
   Miller h_min{}, h_max{};  // limits of h, k, l
   double theta_min = 0, theta_max = 0, theta_full = 0;
   double fraction_max = 0, fraction_full = 0;
+  std::optional<double> friedel_coverage;
   int unique = 0, unique_gt = 0;
   std::string reduction_process;
   int scale_groups = 1;
@@ -79,5 +96,10 @@ struct CifContents {
 };
 
 void WriteCif(const CifContents& contents, const TextOut& out);
+
+// A formula as the CIF writes it: carbon, then hydrogen, then the rest in
+// alphabetical order (all alphabetical without carbon), a count of 1 left
+// out: "C12 H10 N2 O".
+std::string FormulaSum(std::vector<FormulaElement> formula);
 
 }  // namespace kalvex::reduce

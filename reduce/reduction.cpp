@@ -60,7 +60,7 @@ void NeighboursRule(Reduction& r) {
 }
 
 // The kept ordinary reflections as observations, and their places in r.reflections.
-std::vector<Observation> KeptObservations(const Reduction& r, std::vector<std::uint32_t>* places = nullptr) {
+std::vector<Observation> KeptObservations(const Reduction& r, std::vector<std::uint32_t>* places) {
   std::vector<Observation> out;
   for (std::uint32_t i = 0; i < r.reflections.size(); ++i) {
     const ReducedReflection& x = r.reflections[i];
@@ -118,6 +118,8 @@ std::string RadiationType(double lambda) {
 constexpr double kGraphite002 = 3.354;
 
 }  // namespace
+
+std::vector<Observation> KeptObservations(const Reduction& r) { return KeptObservations(r, nullptr); }
 
 std::array<double, 4> InstrumentAngles(const IntensityRecord& r, const std::array<int, 4>& parity) {
   std::array<double, 4> a{};
@@ -203,6 +205,10 @@ std::vector<std::uint32_t> CellReflections(const Reduction& r, double threshold,
 }
 
 std::string ChooseLaueClass(Reduction& r, const CellVector& cell, const CellVector& esd, const ReduceOptions& options) {
+  // A second choice (on data corrected since) starts from the equivalents rule undone.
+  for (ReducedReflection& x : r.reflections)
+    if (x.out_of_line == OutOfLine::kEquivalents) x.out_of_line = OutOfLine::kNo;
+  r.out_of_line[static_cast<int>(OutOfLine::kEquivalents)] = 0;
   const std::vector<Observation> data = KeptObservations(r);
   if (options.laue) {
     const LaueClass& laue = *options.laue;
@@ -270,11 +276,6 @@ void WriteHklf4(const Reduction& r, const ReduceOptions& options, const TextOut&
   out(text);
 }
 
-double ThetaFull(double wavelength, double theta_max) {
-  const double s = 0.6 * wavelength;
-  return s < 1 ? std::min(theta_max, std::asin(s) / kRadPerDeg) : theta_max;
-}
-
 CifContents CifOf(const Reduction& r, const RunParameters& params, const CellFit& cell,
                   const ReduceOptions& options) {
   CifContents c;
@@ -296,13 +297,11 @@ CifContents CifOf(const Reduction& r, const RunParameters& params, const CellFit
     c.monochromator = "none";
     c.polarisation_ratio = 1.0;
   }
-  c.laue = options.laue ? &*options.laue : nullptr;
   c.standards_interval = r.decay.interval;
   if (r.decay.Usable()) c.decay_percent = r.decay.start_to_finish_percent;
 
   // The rows: every accepted measurement not left out, standards included.
   auto rows = std::make_shared<std::vector<std::uint32_t>>();
-  std::vector<Miller> kept;
   std::map<int, Miller> standards;
   bool first = true;
   for (std::uint32_t i = 0; i < r.reflections.size(); ++i) {
@@ -322,7 +321,6 @@ CifContents CifOf(const Reduction& r, const RunParameters& params, const CellFit
       standards.emplace(record.standard_index, record.hkl);
       continue;
     }
-    kept.push_back(record.hkl);
     ++c.reflections_number;
     const double theta = std::fabs(record.angles[0]) / 2.0;
     for (int k = 0; k < 3; ++k) {
@@ -351,17 +349,30 @@ CifContents CifOf(const Reduction& r, const RunParameters& params, const CellFit
     c.unique_gt = m.unique_gt;
     c.merging_class = r.no_symmetry ? "-1 (no higher symmetry found)" : m.label;
   }
-  if (r.laue) {
-    c.crystal_system = r.laue->CrystalSystem();
-    c.theta_full = ThetaFull(params.lambda1, c.theta_max);
-    const double lambda = params.lambda1;
-    CellVector metric{};
-    for (int i = 0; i < 7; ++i) metric[i] = static_cast<float>(cell.cell[i]);
-    const auto fraction = [&](double theta) {
-      return MeasuredFraction(*r.laue, metric, kept, std::sin(theta * kRadPerDeg) / lambda).Fraction();
-    };
-    c.fraction_max = fraction(c.theta_max);
-    c.fraction_full = fraction(c.theta_full);
+  if (r.laue) c.crystal_system = r.laue->CrystalSystem();
+  const DataStatistics& s = r.statistics;
+  if (s.analysed) {
+    c.space_group = s.space_group;
+    if (s.space_group == nullptr)
+      c.space_group_note = "the Laue class " + r.laue->LaueSymbol() + " only, as " + s.choice_note;
+    const ResolutionStatistics& shells = s.resolution;
+    c.theta_full = std::min(shells.theta_full, c.theta_max);
+    c.fraction_max = shells.fraction_theta_max;
+    c.fraction_full = shells.fraction_theta_full;
+    c.friedel_coverage = shells.friedel_coverage;
+  } else {
+    c.theta_full = c.theta_max;
+  }
+  const AbsorptionCorrection& a = r.absorption;
+  c.absorption_type = CorrectionType(a.method);
+  c.mu = a.mu;
+  if (a.method != AbsorptionMethod::kNone) {
+    c.t_min = a.t_min;
+    c.t_max = a.t_max;
+  }
+  if (a.has_crystal && a.crystal.Valid()) {
+    c.faces = a.crystal.faces;
+    c.crystal_size = a.crystal.size;
   }
 
   char scale[64];
@@ -370,8 +381,11 @@ CifContents CifOf(const Reduction& r, const RunParameters& params, const CellFit
   text += r.decay_applied ? "divided by the decay scale interpolated between rounds of standards"
                           : "without a decay correction" + (r.decay_refusal.empty() ? "" : " (" + r.decay_refusal + ")");
   text += "; _diffrn_refln_intensity_net holds these, the HKLF 4 file these divided by ";
-  text += options.lp ? (params.mono_flag != 0 ? "Lp (omega scan, monochromator-polarised beam)" : "Lp (omega scan)")
-                     : "nothing further (no Lp)";
+  std::string divisors =
+      !options.lp ? "" : params.mono_flag != 0 ? "Lp (omega scan, monochromator-polarised beam)" : "Lp (omega scan)";
+  if (a.method != AbsorptionMethod::kNone)
+    divisors += (divisors.empty() ? "" : " and ") + std::string("the absorption correction's transmission");
+  text += divisors.empty() ? "nothing further (no Lp)" : divisors;
   text += "; both multiplied by the output scale " + std::string(scale) + ".";
   const int left_out = r.out_of_line[1] + r.out_of_line[2];
   if (left_out > 0)

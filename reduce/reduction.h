@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "reduce/absorption_correction.h"
 #include "reduce/cell_refinement.h"
 #include "reduce/cif_writer.h"
 #include "reduce/corrections.h"
+#include "reduce/data_statistics.h"
 #include "reduce/hklf4.h"
 #include "reduce/records.h"
 #include "reduce/symmetry.h"
@@ -72,10 +74,11 @@ struct ReducedReflection {
   int scale_group = 1;
   OutOfLine out_of_line = OutOfLine::kNo;
   // Integrated intensity and sigma over the decay scale, and those further
-  // over Lp: the CIF's net intensity and the HKLF 4 intensity, before the
-  // output scale.
+  // over Lp and the transmission: the CIF's net intensity and the HKLF 4
+  // intensity, before the output scale.
   double net = 0, net_sigma = 0;
   double intensity = 0, sigma = 0;
+  double transmission = 1;  // the absorption correction's A, 1 without one
 };
 
 struct Reduction {
@@ -94,6 +97,8 @@ struct Reduction {
   double output_scale = 1;               // multiplies every written intensity and sigma
   std::vector<std::optional<DirectionCosines>> cosines;  // with --cosines, one a reflection
   int missing_cosines = 0;                                // reflections UB could not place
+  AbsorptionCorrection absorption;
+  DataStatistics statistics;  // of the kept reflections once corrected, in the class they merge in
 
   const IntensityRecord& Record(const ReducedReflection& x) const { return records[x.record]; }
   // An ordinary reflection that goes to the HKLF 4 file and the merging.
@@ -104,6 +109,9 @@ struct Reduction {
 // decay is not applied (decay_refusal says why) with fewer than two rounds
 // or when a standard leaves the others of its round, unless decay_anyway.
 Reduction Correct(std::vector<IntensityRecord> records, const RunParameters& params, const ReduceOptions& options);
+
+// The kept ordinary reflections as observations (I and sigma as corrected).
+std::vector<Observation> KeptObservations(const Reduction& r);
 
 // The kept ordinary reflections whose integrated I/sigma reaches `threshold`,
 // one of each unique reflection of `laue` (the one of highest I/sigma),
@@ -128,9 +136,5 @@ void WriteHklf4(const Reduction& r, const ReduceOptions& options, const TextOut&
 // tells (temperature, device, source). Its rows refer to `r`.
 CifContents CifOf(const Reduction& r, const RunParameters& params, const CellFit& cell,
                   const ReduceOptions& options);
-
-// The theta up to which a data set is expected complete: that of
-// sin(theta)/lambda = 0.6 per Angstrom, or theta_max when lower.
-double ThetaFull(double wavelength, double theta_max);
 
 }  // namespace kalvex::reduce

@@ -5,16 +5,29 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <numbers>
-#include <set>
 
 namespace kalvex::reduce {
 namespace {
 
 constexpr int kDen = gemmi::Op::DEN;
 
-using Groups = std::map<gemmi::Op::Miller, std::vector<const Observation*>>;
+// Observations with the unique reflection they belong to, sorted so that
+// each unique reflection's lie together: a sort, not a tree of a million
+// nodes.
+using Keyed = std::vector<std::pair<gemmi::Op::Miller, const Observation*>>;
+
+template <class F>
+void ForEachGroup(const Keyed& keyed, F f) {
+  std::vector<const Observation*> members;
+  for (std::size_t i = 0; i < keyed.size();) {
+    std::size_t end = i;
+    members.clear();
+    while (end < keyed.size() && keyed[end].first == keyed[i].first) members.push_back(keyed[end++].second);
+    f(keyed[i].first, members);
+    i = end;
+  }
+}
 
 // The sums one set of unique reflections adds to a shell.
 void AddGroup(ResolutionShell& s, const std::vector<const Observation*>& members, double& deviations,
@@ -61,15 +74,20 @@ double Theta(double d_star, double wavelength) {
 std::vector<Observation> MergeEquivalents(std::span<const Observation> data, const gemmi::SpaceGroup& group) {
   const gemmi::GroupOps ops = group.operations();
   const gemmi::ReciprocalAsu asu(&group);
-  std::map<gemmi::Op::Miller, std::pair<double, double>> sums;  // sum w, sum w I
-  for (const Observation& o : data) {
-    if (!(o.sigma > 0)) continue;
-    auto& [w, wi] = sums[asu.to_asu(o.hkl, ops).first];
-    w += 1 / (o.sigma * o.sigma);
-    wi += o.intensity / (o.sigma * o.sigma);
-  }
+  Keyed keyed;
+  keyed.reserve(data.size());
+  for (const Observation& o : data)
+    if (o.sigma > 0) keyed.emplace_back(asu.to_asu(o.hkl, ops).first, &o);
+  std::sort(keyed.begin(), keyed.end());
   std::vector<Observation> out;
-  for (const auto& [hkl, s] : sums) out.push_back({hkl, s.second / s.first, 1 / std::sqrt(s.first)});
+  ForEachGroup(keyed, [&out](const gemmi::Op::Miller& hkl, const std::vector<const Observation*>& members) {
+    double w = 0, wi = 0;
+    for (const Observation* o : members) {
+      w += 1 / (o->sigma * o->sigma);
+      wi += o->intensity / (o->sigma * o->sigma);
+    }
+    out.push_back({hkl, wi / w, 1 / std::sqrt(w)});
+  });
   return out;
 }
 
@@ -82,8 +100,8 @@ ResolutionStatistics StatisticsAgainstResolution(std::span<const Observation> da
   const gemmi::UnitCell uc(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5]);
   const auto d_star = [&uc](const gemmi::Op::Miller& h) { return std::sqrt(uc.calculate_1_d2(h)); };
 
-  Groups groups;
-  std::set<gemmi::Op::Miller> crystal_class;  // unique under the point group, Friedel mates apart
+  Keyed keyed;
+  std::vector<gemmi::Op::Miller> crystal_class;  // unique under the point group, Friedel mates apart
   double top = 0;
   for (const Observation& o : data) {
     if (!(o.sigma > 0) || o.hkl == Miller{0, 0, 0}) continue;
@@ -91,7 +109,7 @@ ResolutionStatistics StatisticsAgainstResolution(std::span<const Observation> da
       ++out.absent_observations;
       continue;
     }
-    groups[asu.to_asu(o.hkl, ops).first].push_back(&o);
+    keyed.emplace_back(asu.to_asu(o.hkl, ops).first, &o);
     top = std::max(top, d_star(o.hkl));
     gemmi::Op::Miller least = o.hkl;
     for (const gemmi::Op& op : ops.sym_ops) {
@@ -99,11 +117,17 @@ ResolutionStatistics StatisticsAgainstResolution(std::span<const Observation> da
       for (int i = 0; i < 3; ++i) e[i] = (op.rot[0][i] * o.hkl[0] + op.rot[1][i] * o.hkl[1] + op.rot[2][i] * o.hkl[2]) / kDen;
       least = std::min(least, e);
     }
-    crystal_class.insert(least);
+    crystal_class.push_back(least);
   }
+  std::sort(keyed.begin(), keyed.end());
+  std::sort(crystal_class.begin(), crystal_class.end());
+  crystal_class.erase(std::unique(crystal_class.begin(), crystal_class.end()), crystal_class.end());
+  std::vector<gemmi::Op::Miller> unique;  // the unique reflections measured, in order
+  for (std::size_t i = 0; i < keyed.size(); ++i)
+    if (i == 0 || keyed[i].first != keyed[i - 1].first) unique.push_back(keyed[i].first);
   shells = std::max(shells, 1);
   out.shells.resize(shells);
-  if (groups.empty()) return out;
+  if (unique.empty()) return out;
   // Shell i holds d* from top (i / n)^(1/3) to top ((i + 1) / n)^(1/3).
   const auto shell_of = [&](double x) {
     return std::min(shells - 1, static_cast<int>(shells * std::pow(x / top, 3)));
@@ -124,7 +148,7 @@ ResolutionStatistics StatisticsAgainstResolution(std::span<const Observation> da
         if (m == gemmi::Op::Miller{0, 0, 0} || !asu.is_in(m) || ops.is_systematically_absent(m)) continue;
         const double x = d_star(m);
         if (x > top * (1 + 1e-9)) continue;
-        possible.emplace_back(x, groups.count(m) > 0);
+        possible.emplace_back(x, std::binary_search(unique.begin(), unique.end(), m));
         ResolutionShell& s = out.shells[shell_of(x)];
         ++s.possible;
         if (shell_of(x) == 0) s.d_max = std::max(s.d_max, 1 / x);
@@ -132,11 +156,11 @@ ResolutionStatistics StatisticsAgainstResolution(std::span<const Observation> da
 
   std::vector<double> deviations(shells, 0), pim(shells, 0), total(shells, 0);
   double all_deviations = 0, all_pim = 0, all_total = 0;
-  for (const auto& [hkl, members] : groups) {
+  ForEachGroup(keyed, [&](const gemmi::Op::Miller& hkl, const std::vector<const Observation*>& members) {
     const int s = shell_of(d_star(hkl));
     AddGroup(out.shells[s], members, deviations[s], pim[s], total[s]);
     AddGroup(out.overall, members, all_deviations, all_pim, all_total);
-  }
+  });
   out.overall.possible = static_cast<int>(possible.size());
   out.overall.d_max = out.shells.front().d_max;
   out.overall.d_min = out.shells.back().d_min;
@@ -165,7 +189,7 @@ ResolutionStatistics StatisticsAgainstResolution(std::span<const Observation> da
   out.fraction_theta_full = full_fraction;
   if (!ops.is_centrosymmetric())
     out.friedel_coverage =
-        static_cast<double>(crystal_class.size() - groups.size()) / static_cast<double>(groups.size());
+        static_cast<double>(crystal_class.size() - unique.size()) / static_cast<double>(unique.size());
   return out;
 }
 

@@ -51,20 +51,6 @@ Metric MetricOf(const CellVector& c) {
            {c[0] * c[2] * cb, c[1] * c[2] * ca, c[2] * c[2]}}};
 }
 
-// The reciprocal metric: the inverse of the direct one.
-Metric Inverse(const Metric& g) {
-  Metric inv{};
-  const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
-                     g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
-                     g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) {
-      const int a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
-      inv[i][j] = (g[a][c] * g[b][d] - g[a][d] * g[b][c]) / det;
-    }
-  return inv;
-}
-
 // A key equal for all equivalents of h under the rotations: the largest of
 // their indices packed into one integer, 21 bits each.
 std::uint64_t Pack(int h, int k, int l) {
@@ -304,41 +290,6 @@ CentringCheck CheckCentring(const LaueClass& laue, std::span<const Observation> 
     if (o.intensity > 3.0 * o.sigma) ++check.observed;
   }
   return check;
-}
-
-Completeness MeasuredFraction(const LaueClass& laue, const CellVector& cell, std::span<const Miller> hkl,
-                              double s_max) {
-  const Metric reciprocal = Inverse(MetricOf(cell));
-  // 1/d^2 = h G* h; the limit a hair wide, so that a reflection measured at
-  // the limit counts whatever the rounding of its angles.
-  const double limit = 4.0 * s_max * s_max * (1.0 + 1.0e-9);
-  const auto inside = [&reciprocal, limit](const Miller& h) {
-    double q = 0;
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) q += h[i] * reciprocal[i][j] * h[j];
-    return q <= limit;
-  };
-  const LaueData& d = *laue.data;
-  const auto counted = [&](const Miller& h) {
-    return h != Miller{0, 0, 0} && inside(h) && !(laue.space_group_named && d.ops.is_systematically_absent(h));
-  };
-  Completeness c;
-  // |h| <= a / d_min, and likewise for k and l.
-  const int most[3] = {static_cast<int>(2.0 * s_max * cell[0]) + 1, static_cast<int>(2.0 * s_max * cell[1]) + 1,
-                       static_cast<int>(2.0 * s_max * cell[2]) + 1};
-  for (int h = -most[0]; h <= most[0]; ++h)
-    for (int k = -most[1]; k <= most[1]; ++k)
-      for (int l = -most[2]; l <= most[2]; ++l) {
-        const Miller m{h, k, l};
-        if (d.asu.is_in(m) && counted(m)) ++c.possible;
-      }
-  std::vector<std::uint64_t> keys;
-  keys.reserve(hkl.size());
-  for (const Miller& h : hkl)
-    if (counted(h)) keys.push_back(EquivalenceKey(d.rotations, h));
-  std::sort(keys.begin(), keys.end());
-  c.measured = static_cast<int>(std::unique(keys.begin(), keys.end()) - keys.begin());
-  return c;
 }
 
 }  // namespace kalvex::reduce

@@ -131,15 +131,4 @@ struct CentringCheck {
 };
 CentringCheck CheckCentring(const LaueClass& laue, std::span<const Observation> data);
 
-// The unique reflections (of the class, or of the space group it names with
-// its absences left out) with sin(theta)/lambda up to `s_max`: how many the
-// cell has and how many of them `hkl` measure.
-struct Completeness {
-  int possible = 0;
-  int measured = 0;
-  double Fraction() const { return possible > 0 ? static_cast<double>(measured) / possible : 0.0; }
-};
-Completeness MeasuredFraction(const LaueClass& laue, const CellVector& cell, std::span<const Miller> hkl,
-                              double s_max);
-
 }  // namespace kalvex::reduce

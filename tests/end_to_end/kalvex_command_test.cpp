@@ -279,7 +279,9 @@ TEST(KalvexCommand, ReducesTheBundledExample) {
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--par", "--hkl", "--cif", "--laue", "--no-lp", "--no-decay", "--cosines",
                              "--batch-from-scale-groups", "--system", "Shelx hkl", "--decay-anyway",
-                             "--cell-threshold", "--temperature", "--device", "--source"})
+                             "--cell-threshold", "--temperature", "--device", "--source", "--space-group", "--formula",
+                             "--z", "--ins", "--shells", "--theta-full", "--absorption", "--lmax", "--faces", "--mu",
+                             "--radius", "--report"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
   const fs::path dir = ExampleCopy("kalvex_reduce");

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "common/file_names.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 
@@ -46,10 +47,15 @@ TEST(ReduceWindow, QuitWritesNothingAndReduceWritesTheNamedFiles) {
   script::QueueText(w.reduce_cif, "mine.cif");
   script::QueueListSelect(w.reduce_laue_list, 4);  // mmm
   script::QueueToggle(w.reduce_cosines, 1);
+  // A sphere, mu from the formula; the report under the name offered.
+  script::QueueListSelect(w.reduce_absorption_list, 4);
+  script::QueueNumber(w.reduce_radius, 0.1f);
+  script::QueueText(w.reduce_formula, "C12 H10 N2 O");
+  script::QueueNumber(w.reduce_z, 4);
   script::QueueClick(kCodeReduceGo);
   // The summary goes on over pages; "Next page" goes round them all.
   std::vector<std::string> pages;
-  for (int page = 0; page < 6; ++page) {
+  for (int page = 0; page < 16; ++page) {
     script::QueueCall([&] {
       EXPECT_TRUE(script::Shown(w.summary_dialog));
       pages.push_back(script::Text(w.summary_page));
@@ -58,8 +64,12 @@ TEST(ReduceWindow, QuitWritesNothingAndReduceWritesTheNamedFiles) {
     script::QueueClick(kCodeSummaryMore);
   }
   script::QueueClick(kCodeSummaryOk);
+  script::QueueAnswer(0);  // copy the report's address
   ASSERT_TRUE(DispatchCommand(*state, kCodeReduce));
   EXPECT_FALSE(script::Shown(w.summary_dialog));
+  EXPECT_EQ(script::Clipboard(), "file://" + fileio::AbsolutePath((files.dir / "set.html").string()));
+  EXPECT_TRUE(Has(rows, "Absorption: sphere of radius 0.1 mm, mu 0.06"));
+  EXPECT_TRUE(Has(rows, "Statistics against resolution in P "));
 
   ASSERT_GE(rows.size(), 2u);
   ASSERT_FALSE(pages.empty());

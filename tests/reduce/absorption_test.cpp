@@ -1,17 +1,24 @@
 // Absorption: the beams in the crystal's frame against explicit rotations,
 // the faces' transmission against closed forms and the simulator's own
 // integration, the sphere against published values, mu from the formula
-// against published structures, and the empirical surface on a simulated
-// plate.
+// against published structures, the empirical surface on a simulated
+// plate, and both corrections of a simulated plate through the reduction.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <numbers>
+#include <gemmi/cif.hpp>
 
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <numbers>
+#include <regex>
+
+#include "engine/reduction.h"
 #include "reduce/absorption.h"
 #include "reduce/attenuation.h"
 #include "reduce/empirical_absorption.h"
 #include "reduce/hklf4.h"
+#include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 
 namespace kalvex::reduce {
@@ -337,6 +344,110 @@ TEST(ReduceAbsorption, EmpiricalSurfaceOnASimulatedPlate) {
   EXPECT_NE(refused.refusal.find("cannot determine the 27 coefficients of lmax 6 (at least 2 a coefficient are needed)"),
             std::string::npos)
       << refused.refusal;
+}
+
+TEST(ReduceAbsorption, SimulatedPlateThroughTheReduction) {
+  // The plate above, its faces in a file, on a set of every mmm equivalent
+  // with Poisson counts, and the same set without absorption for the floor.
+  namespace fs = std::filesystem;
+  const fs::path dir = kalvex::testing::ScratchDir("reduce_plate");
+  std::ofstream(dir / "plate.faces") << "# 0.4 x 0.2 x 0.05 mm\n1 0 0 0.2\n-1 0 0 0.2\n0 1 0 0.1\n0 -1 0 0.1\n"
+                                        "0 0 1 0.025\n0 0 -1 0.025\n";
+  simulate::GeneratorOptions g;
+  g.from_f_squared = true;
+  g.equivalents = "mmm";
+  g.reflections = 1000;
+  g.mean_intensity = 100;
+  g.seed = 4;
+  simulate::DataSet sets[2];
+  for (int absorbing = 0; absorbing < 2; ++absorbing) {
+    if (absorbing) {
+      std::string error;
+      ASSERT_TRUE(simulate::ReadFaces(dir / "plate.faces", g.absorber.faces, error)) << error;
+      g.absorber.mu = 2;
+    }
+    const std::string name = absorbing ? "plate" : "flat";
+    sets[absorbing] = simulate::Generate({{8.5, 11.2, 13.7, 90, 90, 90}, {12, -25, 40}}, {}, {}, {}, g);
+    std::string error;
+    ASSERT_TRUE(simulate::WriteXcalibur(sets[absorbing], dir / (name + ".dca"), error) &&
+                simulate::WriteParameterFile(sets[absorbing], dir / (name + ".par"), error));
+    ASSERT_EQ(std::system((std::string(KALVEX_COMMAND) + " integrate " + (dir / (name + ".dca")).string() + " --par " +
+                           (dir / (name + ".par")).string() + " --quiet > /dev/null").c_str()),
+              0);
+  }
+  engine::ReductionRequest request;
+  request.intensity_file = (dir / "flat.int").string();
+  request.parameter_file = (dir / "flat.par").string();
+  request.laue = "mmm";
+  const engine::ReductionOutcome flat = engine::RunReduction(request);
+  ASSERT_EQ(flat.status, 0) << flat.error;
+  const double floor = flat.reduction.table.front().r_int;
+
+  // Numerical, through the batch command.
+  const std::string plate = (dir / "plate").string();
+  ASSERT_EQ(std::system((std::string(KALVEX_COMMAND) + " reduce " + plate + ".int --par " + plate +
+                         ".par --laue mmm --absorption faces --faces " + plate + ".faces --mu 2 > " + plate + ".out")
+                            .c_str()),
+            0);
+  std::ifstream summary(plate + ".out");
+  const std::string out((std::istreambuf_iterator<char>(summary)), {});
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("R_int in mmm ([0-9.]+) before, ([0-9.]+) after"))) << out;
+  std::printf("R_int without absorption %.4f; with, uncorrected %s, numerical %s\n", floor, m[1].str().c_str(),
+              m[2].str().c_str());
+  EXPECT_GT(std::stod(m[1]), 3 * floor);
+  EXPECT_LT(std::stod(m[2]), 1.2 * floor);
+  // The corrected intensities against F^2 on the output scale.
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("Output scale ([0-9.e+-]+):")));
+  const double k = std::stod(m[1]);
+  std::map<std::array<int, 3>, double> f2;
+  for (const simulate::SimReflection& r : sets[1].reflections)
+    if (r.standard_index == 0) f2[r.hkl] = r.f_squared;
+  double z2 = 0;
+  int n = 0;
+  std::ifstream hkl(plate + ".hkl");
+  for (std::string line; std::getline(hkl, line) && line.substr(0, 12) != "   0   0   0"; ++n) {
+    const std::array<int, 3> h{std::stoi(line.substr(0, 4)), std::stoi(line.substr(4, 4)), std::stoi(line.substr(8, 4))};
+    z2 += std::pow((std::stod(line.substr(12, 8)) - k * f2.at(h)) / std::stod(line.substr(20, 8)), 2);
+  }
+  EXPECT_GT(n, 6000);
+  std::printf("numerical: rms (I - F^2) / sigma %.3f\n", std::sqrt(z2 / n));
+  EXPECT_LT(std::sqrt(z2 / n), 1.2);
+  gemmi::cif::Document doc = gemmi::cif::read_file(plate + ".cif");
+  gemmi::cif::Block& block = doc.blocks.at(0);
+  EXPECT_EQ(gemmi::cif::as_string(*block.find_value("_exptl_absorpt_correction_type")), "gaussian");
+  EXPECT_EQ(block.find("_exptl_crystal_face_", {"index_h", "index_k", "index_l", "perp_dist"}).length(), 6);
+  EXPECT_NEAR(std::stod(*block.find_value("_exptl_crystal_size_mid")), 0.2, 1e-9);
+  EXPECT_NEAR(std::stod(*block.find_value("_exptl_absorpt_coefficient_mu")), 2, 1e-9);
+
+  // Empirical, the class from the ranking: the plate hides mmm until the
+  // data are corrected. Its transmission against the simulator's truth.
+  request.intensity_file = plate + ".int";
+  request.parameter_file = plate + ".par";
+  request.laue.clear();
+  request.absorption = AbsorptionMethod::kEmpirical;
+  request.lmax = 6;
+  request.faces_file = plate + ".faces";
+  request.mu = 2;
+  request.hkl_file = (dir / "empirical.hkl").string();
+  request.cif_file = (dir / "empirical.cif").string();
+  const engine::ReductionOutcome empirical = engine::RunReduction(request);
+  ASSERT_EQ(empirical.status, 0) << empirical.error;
+  const Reduction& r = empirical.reduction;
+  EXPECT_EQ(r.laue->label, "mmm");
+  std::map<int, double> truth;
+  for (const simulate::SimReflection& x : sets[1].reflections) truth[x.seq] = x.transmission;
+  std::vector<double> mine, true_ones;
+  for (const ReducedReflection& x : r.reflections)
+    if (r.Kept(x)) mine.push_back(x.transmission), true_ones.push_back(truth.at(r.Record(x).seq_no));
+  const TransmissionComparison against_truth = CompareTransmissions(mine, true_ones);
+  std::printf("empirical: R_int %.4f; against the truth rms %.4f, against the faces rms %.4f\n",
+              r.absorption.r_int_after, against_truth.rms, r.absorption.against_faces->rms);
+  EXPECT_LT(r.absorption.r_int_after, 1.5 * floor);
+  EXPECT_LT(against_truth.rms, 0.03);
+  EXPECT_NEAR(r.absorption.against_faces->rms, against_truth.rms, 0.01);
+  doc = gemmi::cif::read_file(empirical.cif_file);
+  EXPECT_EQ(gemmi::cif::as_string(*doc.blocks.at(0).find_value("_exptl_absorpt_correction_type")), "multi-scan");
 }
 
 }  // namespace

@@ -289,16 +289,6 @@ TEST(ReduceSymmetry, WhatTheCellAndTheDataContradict) {
   EXPECT_EQ(ChosenRow(table), 1u);
   table[0].r_int = 0.05;
   EXPECT_EQ(ChosenRow(table), 0u);
-
-  // A cube of 5 A to d = 2.5 A (h^2 + k^2 + l^2 <= 4): 100, 110, 111 and
-  // 200 in m-3m; 48 reflections of the 4^3 - 1 indices in -1's halves.
-  const CellVector cube{5, 5, 5, 90, 90, 90, 125};
-  const std::vector<Miller> measured{{1, 0, 0}, {0, -1, 1}, {0, 0, 2}, {3, 0, 0}};
-  const Completeness m3m = MeasuredFraction(*FindLaueClass("m-3m"), cube, measured, 0.2);
-  EXPECT_EQ(m3m.possible, 4);
-  EXPECT_EQ(m3m.measured, 3);
-  EXPECT_EQ(MeasuredFraction(*FindLaueClass("-1"), cube, measured, 0.2).possible, (6 + 12 + 8 + 6) / 2);
-  EXPECT_EQ(MeasuredFraction(*FindLaueClass("Fm-3m"), cube, measured, 0.2).possible, 2);  // 111, 200
 }
 
 // The cell from angles made by the simulator's own B and U: recovered

@@ -1,19 +1,26 @@
 // The space group from the data and the statistics behind it, on data sets
 // the simulator makes from its own table of reflection conditions; the
-// solver's instruction file read back into gemmi's operators.
+// solver's instruction file read back into gemmi's operators; and the whole
+// chain through kalvex integrate and kalvex reduce.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <gemmi/cif.hpp>
 #include <gemmi/symmetry.hpp>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "reduce/absences.h"
 #include "reduce/ins_writer.h"
 #include "reduce/intensity_statistics.h"
 #include "reduce/shells.h"
+#include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 
 namespace kalvex::reduce {
@@ -339,6 +346,128 @@ TEST(ReduceInsFile, OperatorsReadBackToTheGroup) {
                                              "HKLF 4",
                                              "END"};
   EXPECT_EQ(InsFile(in), expected);
+}
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Lines(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A set simulated and integrated by the batch command.
+void MakeSet(const fs::path& dir, const simulate::Cell& cell, const simulate::GeneratorOptions& g) {
+  const simulate::DataSet set = simulate::Generate({cell, {12, -25, 40}}, {}, {}, {}, g);
+  std::string error;
+  ASSERT_TRUE(simulate::WriteXcalibur(set, dir / "set.dca", error) &&
+              simulate::WriteParameterFile(set, dir / "set.par", error))
+      << error;
+  ASSERT_EQ(std::system((std::string(KALVEX_COMMAND) + " integrate " + (dir / "set.dca").string() + " --par " +
+                         (dir / "set.par").string() + " --quiet > /dev/null").c_str()),
+            0);
+}
+
+// kalvex reduce of the set with `options`: its exit status and its summary
+// with the wrapped lines joined again.
+std::string Reduce(const fs::path& dir, const std::string& options, int& status) {
+  const int raw = std::system((std::string(KALVEX_COMMAND) + " reduce " + (dir / "set.int").string() + " --par " +
+                               (dir / "set.par").string() + " " + options + " > " + (dir / "summary").string() +
+                               " 2>&1").c_str());
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::string text;
+  for (const std::string& line : Lines(dir / "summary")) text += line + "\n";
+  return std::regex_replace(text, std::regex("\n +"), " ");
+}
+
+TEST(ReduceSpaceGroup, ThroughTheBatchCommand) {
+  const simulate::Cell monoclinic{8.5, 11.2, 13.7, 90, 101.5, 90}, orthorhombic{8.5, 11.2, 13.7, 90, 90, 90},
+      triclinic{7.3, 8.9, 10.4, 81, 77, 69};
+  struct Case {
+    const char* symbol;  // simulated; "" none
+    const char* expected;  // first of the ranking and, but for "", of the CIF
+    const char* equivalents;
+    simulate::Cell cell;
+    bool centric;
+    double b;
+  };
+  const Case cases[] = {
+      {"P21/c", "P 1 21/c 1", "2/m", monoclinic, true, 2.5}, {"C2/c", "C 1 2/c 1", "2/m", monoclinic, true, 4.0},
+      {"P212121", "P 21 21 21", "mmm", orthorhombic, false, 3.0}, {"Pbca", "P b c a", "mmm", orthorhombic, true, 1.5},
+      {"P-1", "P -1", "-1", triclinic, true, 3.5},
+      // No absences and acentric: P 2 2 2 and three settings of P m m 2 tie.
+      {"", "P 2 2 2", "mmm", orthorhombic, false, 2.0},
+  };
+  std::uint32_t seed = 20;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.symbol);
+    std::string name = *c.symbol ? c.symbol : "none";
+    std::replace(name.begin(), name.end(), '/', '_');
+    const fs::path dir = testing::ScratchDir("reduce_group_" + name);
+    simulate::GeneratorOptions g;
+    g.from_f_squared = true;
+    g.reflections = 100000;  // every unique reflection to 0.9 A
+    g.d_min = 0.9;
+    g.mean_intensity = 20000;
+    g.equivalents = c.equivalents;
+    g.space_group = c.symbol;
+    g.centric = c.centric;
+    g.wilson_b = c.b;
+    g.seed = ++seed;
+    MakeSet(dir, c.cell, g);
+    int status = 0;
+    const std::string out =
+        Reduce(dir, "--formula C10 --z 4 --ins " + (dir / "set.ins").string() + " --report " + (dir / "set.html").string(),
+               status);
+    ASSERT_EQ(status, 0) << out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("ln\\(L centric / L acentric\\) \\S+: (\\S+)")));
+    EXPECT_EQ(m[1], c.centric ? "centrosymmetric" : "non-centrosymmetric");
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("Wilson plot: B (-?[0-9.]+)\\(")));
+    EXPECT_NEAR(std::stod(m[1]), c.b, 0.5);
+
+    // The solver's file read back: the group the ranking put first, the cell refined.
+    const std::vector<std::string> ins = Lines(dir / "set.ins");
+    const gemmi::SpaceGroup* read = gemmi::find_spacegroup_by_ops(ReadInsSymmetry(ins));
+    ASSERT_NE(read, nullptr);
+    EXPECT_TRUE(read->operations().is_same_as(Group(c.expected).operations())) << read->xhm();
+    const auto cell_at = std::find_if(ins.begin(), ins.end(), [](const std::string& l) { return l.starts_with("CELL "); });
+    ASSERT_NE(cell_at, ins.end());
+    std::istringstream cell_line(cell_at->substr(5));
+    double lambda = 0, v[6];
+    cell_line >> lambda;
+    const double truth[6] = {c.cell.a, c.cell.b, c.cell.c, c.cell.alpha, c.cell.beta, c.cell.gamma};
+    for (int i = 0; i < 6; ++i) {
+      cell_line >> v[i];
+      EXPECT_NEAR(v[i], truth[i], 0.002) << *cell_at;
+    }
+    const gemmi::cif::Document doc = gemmi::cif::read_file((dir / "set.cif").string());
+    const std::string* named = doc.blocks.at(0).find_value("_space_group_name_H-M_alt");
+    if (*c.symbol) {
+      ASSERT_NE(named, nullptr);
+      EXPECT_EQ(gemmi::cif::as_string(*named), c.expected);
+    } else {
+      // Said so, and the CIF names no group.
+      EXPECT_EQ(named, nullptr);
+      EXPECT_NE(out.find("no systematic absences among the"), std::string::npos) << out;
+      EXPECT_NE(out.find("Space group not decided: the absences cannot separate P 2 2 2, P m m 2, P 2 m m, P m 2 m "
+                         "and P m m m; of them P 2 2 2, P m m 2, P 2 m m and P m 2 m are non-centrosymmetric"),
+                std::string::npos)
+          << out;
+    }
+    EXPECT_EQ(Lines(dir / "set.html").front(), "<!DOCTYPE html>");
+
+    // The user's group wins over the absences, with a warning when they contradict it.
+    if (std::string(c.symbol) != "P21/c") continue;
+    const std::string named_out = Reduce(dir, "--space-group P21/n", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(named_out.find("Space group P 1 21/n 1 (No. 14), as named: it forbids"), std::string::npos);
+    EXPECT_NE(named_out.find("Warning: the data contradict the group named"), std::string::npos) << named_out;
+    EXPECT_NE(Reduce(dir, "--laue mmm --space-group P21/c", status).find("is not of the Laue class mmm"),
+              std::string::npos);
+    EXPECT_EQ(status, 2);
+  }
 }
 
 }  // namespace

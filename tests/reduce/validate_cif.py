@@ -111,6 +111,8 @@ def data_sets(kalvex, simulate, work):
          ["--laue", "Pnma", "--temperature", "293", "--device", "four-circle", "--source", "sealed X-ray tube",
           "--cosines", "--batch-from-scale-groups", "--system", "orthorhombic"]),
         ("my data", ["--reflections", "300"], ["--no-decay", "--cell-threshold", "5"]),
+        ("sphere", ["--equivalents", "mmm", "--sphere", "0.1", "--mu", "3", "--reflections", "400"],
+         ["--absorption", "sphere", "--radius", "0.1", "--formula", "C12 H10 N2 O", "--z", "4", "--ins", "sphere.ins"]),
     ]
     cifs = []
     for name, simulated, reduced in sets:
