@@ -7,7 +7,8 @@ cd "$(dirname "$0")"
 root=$(pwd)
 
 packages=(cmake g++ make python3 qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev gemmi-dev gemmi tao-pegtl-dev)
+          xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev gemmi-dev gemmi tao-pegtl-dev
+          pybind11-dev python3-dev python3-numpy python3-pytest help2man dpkg-dev file x11-utils desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

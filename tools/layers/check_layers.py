@@ -19,7 +19,7 @@ FLOORS = {
     "engine": 4, "ui": 4, "report": 4,
     "commands": 5,
     "shell": 6,
-    "app": 7,
+    "app": 7, "python": 7,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
