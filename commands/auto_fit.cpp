@@ -62,6 +62,11 @@ void AutoFit(ProgramState& state) {
   SetStatuses(w, {kWHklEntry, kWHklLabel, kWSeqEntry, kWSeqLabel, kWGo}, tk::kActive);
   SetStatuses(w, {kWAngle1, kWAngle1 + 1, kWAngle1 + 2, kWAngle1 + 3, kWAnglesLabel}, tk::kActive);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kGreyed);
+  // Enter in the main window or the fitting controls presses Go.
+  tk::SetWindowEnter(w.main_window, w.main[kWGo]);
+  tk::SetWindowEnter(w.fit_dialog, w.main[kWGo]);
+  tk::SetFirstFocus(w.main_window, w.main[kWGo]);
+  tk::WindowAction(w.main_window);
 
   PassSteps steps;
   steps.reads_controls = true;

@@ -2,6 +2,7 @@
 // the log, and the results dialog.
 #include "commands/calc_ub.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -75,9 +76,21 @@ void ShowWorkingBox(ProgramState& state, int flag) {
 void ShowRefinementResults(ProgramState& state, int n) {
   const Widgets& w = state.widgets;
   const OrientationState& o = state.orientation;
+  // Each value to the places of its ESD, which shows two digits of its own
+  // (an angle's 0.0005 degree is not 0.000); no ESD shown where none was
+  // computed (fewer than four reflections).
+  constexpr int kLeastDecimals[7] = {5, 5, 5, 3, 3, 3, 4};
+  constexpr int kMostDecimals = 6;
   for (int i = 0; i < 7; ++i) {
+    const float esd = o.cell_esd[i];
+    int decimals = kLeastDecimals[i];
+    if (esd > 0 && std::isfinite(esd))
+      decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(esd))) + 1, decimals, kMostDecimals);
+    tk::SetValueDecimals(w.results_value[i], decimals);
+    tk::SetValueDecimals(w.results_esd[i], decimals);
     tk::SetNumber(w.results_value[i], o.cell[i]);
-    tk::SetNumber(w.results_esd[i], o.cell_esd[i]);
+    tk::SetNumber(w.results_esd[i], esd);
+    tk::WidgetStatus(w.results_esd[i], esd > 0 ? tk::kActive : tk::kHidden);
   }
   for (int i = 0; i < 3; ++i) tk::SetNumber(w.results_offsets[i], o.offsets[i]);
   tk::SetNumber(w.results_omega_zero, o.omega_zero);

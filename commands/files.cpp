@@ -10,6 +10,7 @@
 #include "engine/run.h"
 #include "toolkit/toolkit.h"
 #include "ui/dialogs.h"
+#include "ui/scan_plot.h"
 #include "ui/user_interface.h"
 
 namespace kalvex {
@@ -36,12 +37,26 @@ std::string StartDirectory(const FileState& files) {
 
 void OpenDataFile(ProgramState& state) { OpenDataFileFrom(state, std::nullopt); }
 
+namespace {
+
+// Opens and reads the first reflection; the frame then says what is open.
+void OpenAndRead(ProgramState& state, const std::optional<tk::BrowseResult>& first_choice);
+
+}  // namespace
+
+void OpenDataFileFrom(ProgramState& state, const std::optional<tk::BrowseResult>& first_choice) {
+  OpenAndRead(state, first_choice);
+  ShowWhereYouAre(state);
+}
+
 void OpenRecentDataFile(ProgramState& state, int index) {
   const tk::BrowseResult chosen = tk::ChooseRecentFile(state.widgets.menu_recent, index);
   if (!chosen.name.empty()) OpenDataFileFrom(state, chosen);
 }
 
-void OpenDataFileFrom(ProgramState& state, const std::optional<tk::BrowseResult>& first_choice) {
+namespace {
+
+void OpenAndRead(ProgramState& state, const std::optional<tk::BrowseResult>& first_choice) {
   FileState& f = state.files;
   std::string proposed = f.data_open ? f.data_file_name : std::string();
   const std::string start = StartDirectory(f);
@@ -77,6 +92,8 @@ void OpenDataFileFrom(ProgramState& state, const std::optional<tk::BrowseResult>
   if (!run.ReadFirst()) return;
   ShowDataSetTitle(state, state.data_set.title);
 }
+
+}  // namespace
 
 void ChooseInputFormat(ProgramState& state) {
   const Widgets& w = state.widgets;
@@ -143,6 +160,7 @@ void OpenOutputFile(ProgramState& state) {
   tk::SetString(w.output_file_field, name);
   tk::WidgetStatus(w.output_label, tk::kActive);
   tk::WidgetStatus(w.output_file_field, tk::kActive);
+  ShowWhereYouAre(state);
 }
 
 void OpenParameterFile(ProgramState& state) {
@@ -152,7 +170,10 @@ void OpenParameterFile(ProgramState& state) {
   for (;;) {
     const tk::BrowseResult chosen = tk::Browse("", StartDirectory(f), kParameterFilter);
     if (chosen.name.empty()) return;
-    if (!run.OpenParameterFile(chosen.name)) return;
+    if (!run.OpenParameterFile(chosen.name)) {
+      ShowWhereYouAre(state);
+      return;
+    }
     tk::ErrorBox("ERROR", kTryAgain);
   }
 }

@@ -55,6 +55,12 @@ void ShowControls(ProgramState& state) {
   // Escape in the window or the fitting controls presses its Exit.
   tk::SetWindowEscape(w.main_window, w.main[kWExit]);
   tk::SetWindowEscape(w.fit_dialog, w.main[kWExit]);
+  // Enter after a start value typed in the fitting controls fits again; the
+  // keys of the buttons start from "Next".
+  tk::SetWindowEnter(w.main_window, w.main[kWRefit]);
+  tk::SetWindowEnter(w.fit_dialog, w.main[kWRefit]);
+  tk::SetFirstFocus(w.main_window, w.main[kWNext]);
+  tk::WindowAction(w.main_window);
 }
 
 // Reads for `request` and fits; false at the end of the data or after a

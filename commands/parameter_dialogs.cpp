@@ -64,16 +64,16 @@ void ShowDiffractometerConstants(ProgramState& state) {
   } else {
     tk::SetString(w.mono_label, "Monochromator 2Theta");
     for (int h : mono_widgets) tk::WidgetStatus(h, tk::kActive);
-    tk::SetNumber(w.mono_value, p.mono_2theta);
-    tk::SetNumber(w.dihedral_value, p.dihedral);
+    ShowAsRead(w.mono_value, p.mono_2theta, 1);
+    ShowAsRead(w.dihedral_value, p.dihedral, 1);
     if (p.mono_orient == 0) {
       tk::WidgetStatus(w.orientation_text, tk::kHidden);
     } else {
       tk::SetString(w.orientation_text, p.mono_orient == 1 ? "Parallel" : "Anti-parallel");
     }
   }
-  tk::SetNumber(w.atten_value, p.atten);
-  tk::SetNumber(w.rs_value, p.rs);
+  ShowAsRead(w.atten_value, p.atten, 2);
+  ShowAsRead(w.rs_value, p.rs, 1);
   OpenModal(state, w.diffractometer_dialog);
   while (tk::Wait() != kCodeDiffractometerOk) {
   }
@@ -95,7 +95,8 @@ void FillBackgroundDialog(ProgramState& state) {
   if (p.bg_type >= 0 && p.bg_type < 4) tk::SetToggle(toggles[p.bg_type], 1);
   const bool exp = p.bg_type == kBgExp;
   const bool from_scan = p.bg_type == kBgFromScan;
-  tk::WidgetStatus(w.bg_parameters_label, exp || from_scan ? tk::kActive : tk::kHidden);
+  // The number of steps stands beside its own toggle, which names it.
+  tk::WidgetStatus(w.bg_parameters_label, exp ? tk::kActive : tk::kHidden);
   for (int h : {w.bg_a, w.bg_b, w.bg_c}) tk::WidgetStatus(h, exp ? tk::kActive : tk::kHidden);
   tk::WidgetStatus(w.bg_nstep, from_scan ? tk::kActive : tk::kHidden);
 }

@@ -94,6 +94,9 @@ void CalcFwhmLine(ProgramState& state) {
       if (!v) continue;
       state.params.pdef[kFwhm][kCoefA] = (*v)[0];
       state.params.pdef[kFwhm][kCoefB] = (*v)[1];
+      // The batch command's --calc-fwhm stores the line as fitted, not
+      // values typed over it.
+      state.choices.fwhm_line_stored = (*v)[0] == line.a && (*v)[1] == line.b;
       break;
     }
   }

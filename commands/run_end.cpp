@@ -15,11 +15,17 @@ constexpr std::size_t kWidth = 65;
 
 void Wrap(std::string_view text, std::string& out) {
   while (text.size() > kWidth) {
-    std::size_t cut = text.rfind(", ", kWidth - 1);
-    if (cut == std::string_view::npos || cut == 0) cut = kWidth - 1;
-    out.append(text.substr(0, cut + 1));
+    // After a comma of a list of ranges, else between two words; a word
+    // longer than the line is the only one cut.
+    std::size_t take = text.rfind(", ", kWidth - 1);
+    if (take != std::string_view::npos && take > 0) {
+      ++take;
+    } else if ((take = text.rfind(' ', kWidth)) == std::string_view::npos || take == 0) {
+      take = kWidth;
+    }
+    out.append(text.substr(0, take));
     out += '\n';
-    text.remove_prefix(cut + 1);
+    text.remove_prefix(take);
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   }
   out.append(text);

@@ -33,6 +33,7 @@ engine::Events WindowEvents(ProgramState& state) {
   events.data_file_closed = [&state](const ReadError&) {
     tk::SetString(state.widgets.data_file_field, "");
     SetDataFileOpen(state, false);
+    if (!state.plot.scan_shown) ShowWhereYouAre(state);
   };
   events.written = [](ProgramState& s) { report::NoteReflection(s); };
   events.progress = [&state](int passed, int total, double rate) {

@@ -158,6 +158,7 @@ IntegrateOutcome Integrate(const IntegrateRequest& request, const Events& events
       record.fwhm_b = line.b;
       state.params.pdef[kFwhm][kCoefA] = line.a;
       state.params.pdef[kFwhm][kCoefB] = line.b;
+      state.choices.fwhm_line_stored = true;
       out.fwhm = line;
     }
     if (request.calc_ub) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "common/constants.h"
+#include "engine/batch_command.h"
 #include "common/file_names.h"
 #include "common/fixed_fields.h"
 #include "fit/background.h"
@@ -224,6 +225,9 @@ std::optional<std::string> Run::OpenDataFile(const std::string& path) {
   f.read_error.reset();
   state_.session_record.ForgetReflections();
   state_.preprocessed = 0;
+  // The passes over another data file repeat nothing of this one.
+  SessionChoices& choices = state_.choices;
+  choices.background_pass = choices.preprocessed = choices.orientation_refined = false;
   // What was written belongs to the pair of data file and intensity file:
   // another data file's sequence numbers say nothing of this one's.
   if (f.written_data_path != f.data_path) {
@@ -266,6 +270,9 @@ std::optional<std::string> Run::OpenParameterFile(const std::string& path) {
   state_.parameter_error.clear();
   state_.parameters_read = true;
   f.parameter_path = AbsolutePath(path);
+  state_.choices.read = params;
+  state_.choices.parameters_known = true;
+  state_.choices.fwhm_line_stored = false;
   f.log.Empty();
   f.log.Line(" ****************END OF PARAMETER FILE***************");
   f.log.Empty(2);
@@ -284,9 +291,12 @@ std::optional<std::string> Run::OpenOutputFile(const std::string& path, bool app
     f.output_open = false;
   }
   f.output_path.clear();
+  std::error_code ec;
+  const bool had_records = append && fs::file_size(path, ec) > 0 && !ec;
   // Locked while open: a second run writing the same intensity file is
   // refused rather than interleaving its records with these.
   if (!f.output.Open(path, append, textfile::Lock::kExclusive)) return f.output.Error();
+  state_.choices.appended = had_records;
   const std::string name = fs::path(path).filename().string();
   f.log.Empty(2);
   f.log.Line("  INTEGRATED DATA FILE OPENED: " + NameField(name));
@@ -679,8 +689,21 @@ std::vector<std::string> Run::FinishAutoFit() {
   }
   for (const std::string& cut : f.cut_short) notes.push_back(cut);
   events_.Message("WIN-KALVEX", text);
+  // The command first: the classification summary ends the run's lines.
+  WriteCommandLine();
   WriteSummary();
   return notes;
+}
+
+void Run::WriteCommandLine() {
+  textfile::RecordWriter& log = state_.files.log;
+  log.Empty();
+  log.Line(" THE SAME RUN FROM THE COMMAND LINE, IN THE DIRECTORY OF " + state_.files.data_file_name + ":");
+  log.Line(" " + CommandLine(SessionRequest(state_), DirectoryOf(state_.files.data_path)));
+  const std::vector<std::string> not_repeated = NotRepeated(state_);
+  for (std::size_t i = 0; i < not_repeated.size(); ++i)
+    log.Line(std::string(i == 0 ? " NOT REPEATED BY IT: " : "                     ") + not_repeated[i]);
+  FlushLog();
 }
 
 // ---------------------------------------------------------------- preprocessing
@@ -691,6 +714,7 @@ bool Run::StartPreprocessing(float threshold) {
   state_.fitting_mode = kAutomaticFitting;
   state_.data_set.skip_weak = 1;
   threshold_ = std::max(threshold, 3.0f);
+  state_.choices.threshold = threshold_;
   return Rewind();
 }
 
@@ -728,6 +752,7 @@ Step Run::PreprocessNext() {
 
 void Run::FinishPreprocessing() {
   state_.preprocessed = 1;
+  state_.choices.preprocessed = true;
   WriteSummary();
 }
 
@@ -762,6 +787,7 @@ void Run::FinishBackgroundPass() {
   }
   const ExponentialBackground exponential = FitExponentialBackground(points.data(), count);
   BuildBackgroundTable(points.data(), count, state_.fit.bg_table);
+  state_.choices.background_pass = true;
   auto& coefficients = state_.params.pdef[kBackground];
   coefficients[kCoefA] = exponential.a;
   coefficients[kCoefB] = exponential.b;
@@ -863,6 +889,11 @@ void Run::RefineOrientation(const RefinementOptions& options) {
                     u[0][1] * (u[1][0] * u[2][2] - u[1][2] * u[2][0]) +
                     u[0][2] * (u[1][0] * u[2][1] - u[1][1] * u[2][0]);
   o.corrections_valid = det != 0.0f && std::isfinite(det);
+  SessionChoices& choices = state_.choices;
+  choices.orientation_refined = o.corrections_valid;
+  choices.crystal_system = options.crystal_system;
+  choices.offsets = options.offsets;
+  choices.omega_zero = options.omega_zero;
   SessionRecord& record = state_.session_record;
   record.orientation_refined = o.corrections_valid;
   record.omega.clear();

@@ -164,6 +164,9 @@ class Run {
   // the log and the box, the summary in the log. The notes for the End of
   // Run dialog.
   std::vector<std::string> FinishAutoFit();
+  // The batch command that repeats the run, and what it does not repeat,
+  // to the log.
+  void WriteCommandLine();
   // The sequence numbers the intensity file lacks, as FinishAutoFit found.
   const std::vector<int>& Missing() const { return missing_; }
 

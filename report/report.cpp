@@ -26,8 +26,9 @@ constexpr const char* kPoints = "#1e5adc";
 class ChartBuilder {
  public:
   ChartBuilder(std::string id, std::string title, plot::Axis x, plot::Axis y, const std::string& x_title,
-               const std::string& y_title, double width = 640, double height = 300)
+               const std::string& y_title, double width = 640, double height = 300, bool y_log = false)
       : svg(width, height) {
+    chart.y_log = y_log;
     chart.id = std::move(id);
     chart.title = std::move(title);
     chart.width = width;
@@ -40,12 +41,12 @@ class ChartBuilder {
     chart.y = std::move(y);
     const Chart& c = chart;
     for (const plot::Tick& t : c.y.ticks) {
-      const double py = c.At(c.x.low, t.value).y;
+      const double py = c.y.Map(t.value, c.bottom, c.top);
       svg.Line(c.left, py, c.right, py, "#e4e4e4");
       svg.Text(c.left - 6, py + 4, t.label, 11, "#333", "end");
     }
     for (const plot::Tick& t : c.x.ticks) {
-      const double px = c.At(t.value, c.y.low).x;
+      const double px = c.x.Map(t.value, c.left, c.right);
       svg.Line(px, c.top, px, c.bottom, "#eeeeee");
       svg.Line(px, c.bottom, px, c.bottom + 5, "#5a5a5a");
       svg.Text(px, c.bottom + 18, t.label, 11, "#333", "middle");
@@ -68,6 +69,18 @@ class ChartBuilder {
 // Every k-th of n, so that at most kMaxPoints are drawn.
 int Stride(std::size_t n) { return static_cast<int>(std::max<std::size_t>(1, (n + kMaxPoints - 1) / kMaxPoints)); }
 
+// Decades from below 1 up to the largest count, labelled 1, 10, 100, ...:
+// a bar of 3 rejected reflections stands beside one of 3000 accepted.
+plot::Axis Decades(int most) {
+  plot::Axis axis;
+  const int top = std::max(1, static_cast<int>(std::ceil(std::log10(std::max(most, 1)) - 1e-9)));
+  axis.low = std::log10(0.5);
+  axis.high = top;
+  axis.step = 1;
+  for (int k = 0; k <= top; ++k) axis.ticks.push_back({static_cast<double>(k), Printf("%.0f", std::pow(10.0, k))});
+  return axis;
+}
+
 Chart ClassificationChart(const ReportInput& in) {
   std::vector<std::pair<std::string, int>> bars = {{"OK", in.outcome[1]}};
   for (int k = 2; k <= kOutcomeCounters; ++k) bars.push_back({std::string(1, kOutcomeLetters[k - 1]), in.outcome[k]});
@@ -78,14 +91,16 @@ Chart ClassificationChart(const ReportInput& in) {
   x.high = static_cast<double>(bars.size()) - 0.5;
   x.step = 1;
   for (std::size_t i = 0; i < bars.size(); ++i) x.ticks.push_back({static_cast<double>(i), bars[i].first});
-  ChartBuilder b("classification", "Reflections as classified by integration", x,
-                 plot::LayOutAxis(0, most, 5, true), "accepted (OK) and rejected, by reason letter", "reflections");
+  ChartBuilder b("classification", "Reflections as classified by integration", x, Decades(most),
+                 "accepted (OK) and rejected, by reason letter (see the legend)", "reflections (log scale)", 640, 300,
+                 true);
   for (std::size_t i = 0; i < bars.size(); ++i) {
-    const plot::Point top = b.At(static_cast<double>(i) - 0.35, bars[i].second);
-    const plot::Point base = b.At(static_cast<double>(i) + 0.35, 0);
+    const plot::Point base = b.At(static_cast<double>(i) + 0.35, 0.5);
+    const plot::Point top = b.At(static_cast<double>(i) - 0.35, std::max(bars[i].second, 0) > 0 ? bars[i].second : 0.5);
     if (bars[i].second > 0) b.svg.Rect(top.x, top.y, base.x - top.x, base.y - top.y, i == 0 ? "#14aa3c" : "#d21e1e");
     b.svg.Text((top.x + base.x) / 2, top.y - 4, std::to_string(bars[i].second), 10, "#333", "middle");
   }
+  b.chart.note = "Heights on a log scale: each grid line is ten times the one below.";
   return b.Done();
 }
 
@@ -99,19 +114,20 @@ Chart FwhmChart(const ReportInput& in) {
   if (r.fwhm_line) w_high = std::max(w_high, r.fwhm_a + r.fwhm_b * t_high);
   ChartBuilder b("fwhm", "FWHM against tan(\xCE\xB8) of the accepted reflections", plot::LayOutAxis(0, t_high, 6, true),
                  plot::LayOutAxis(0, w_high, 5, true), "tan(\xCE\xB8)", "FWHM (\xC2\xB0)");
-  if (r.fwhm_line) {
-    const plot::Point a = b.At(b.chart.x.low, r.fwhm_a + r.fwhm_b * b.chart.x.low);
-    const plot::Point c = b.At(b.chart.x.high, r.fwhm_a + r.fwhm_b * b.chart.x.high);
-    b.svg.Line(a.x, a.y, c.x, c.y, "#d21e1e", 2);
-    b.chart.note = Printf("Line: \"Calc FWHM\", FWHM = %.4f + %.4f tan(\xCE\xB8).", r.fwhm_a, r.fwhm_b);
-  } else {
-    b.chart.note = "\"Calc FWHM\" was not run in this session.";
-  }
   const int stride = Stride(r.accepted.size());
   for (std::size_t i = 0; i < r.accepted.size(); i += stride) {
     const NotedReflection& n = r.accepted[i];
     const plot::Point p = b.At(std::tan(kHalfRadPerDeg * n.two_theta), n.fwhm);
     b.svg.Circle(p.x, p.y, 2.5, kPoints);
+  }
+  // The line over the points, thin enough to leave each point showing.
+  if (r.fwhm_line) {
+    const plot::Point a = b.At(b.chart.x.low, r.fwhm_a + r.fwhm_b * b.chart.x.low);
+    const plot::Point c = b.At(b.chart.x.high, r.fwhm_a + r.fwhm_b * b.chart.x.high);
+    b.svg.Line(a.x, a.y, c.x, c.y, "#d21e1e", 1);
+    b.chart.note = Printf("Red line: \"Calc FWHM\", FWHM = %.4f + %.4f tan(\xCE\xB8).", r.fwhm_a, r.fwhm_b);
+  } else {
+    b.chart.note = "\"Calc FWHM\" was not run in this session.";
   }
   return b.Done();
 }
@@ -258,7 +274,11 @@ std::vector<GalleryItem> Gallery(const SessionRecord& r) {
     item.rwp = k->rwp;
     item.width = 420;
     item.height = 280;
-    item.picture = plot::DrawScan(trace, 0, 0, static_cast<float>(item.width), static_cast<float>(item.height), 3.2f);
+    // The picture's units are the SVG's pixels; its texts are 9 pixels high
+    // (Svg::Draw), which the margins are laid out for.
+    const plot::TextMetrics text{5.4f, 11.5f};
+    item.picture = plot::DrawScan(trace, 0, 0, static_cast<float>(item.width), static_cast<float>(item.height), 3.2f,
+                                  {}, text);
     Svg svg(item.width, item.height);
     svg.Draw(item.picture, 0, 0, item.width, item.height);
     item.svg = svg.Finish();
@@ -267,15 +287,38 @@ std::vector<GalleryItem> Gallery(const SessionRecord& r) {
   return items;
 }
 
+// The letters of a rejected fit, with what each says, in the order the
+// classification counts them.
+constexpr std::pair<char, const char*> kReasons[] = {
+    {'E', "the fit's normal matrix was singular"},
+    {'C', "the fit did not converge in 200 passes"},
+    {'D', "no parameter was free to refine"},
+    {'B', "the background is outside its limits"},
+    {'I', "the intensity is below its lower limit"},
+    {'P', "the position is outside its window about the expected centre"},
+    {'W', "the FWHM of the doublet test is outside its limits"},
+    {'R', "the alpha2/alpha1 ratio of the doublet test is outside its limits"},
+    {'F', "Rwp is above its limit (the reflection is still integrated)"},
+    {'S', "Eta is outside its limits, or any other reason"},
+};
+
 constexpr const char* kStyle =
     "body{font-family:sans-serif;margin:24px;color:#222;max-width:1400px}"
     "h1{font-size:22px}h2{font-size:17px;margin-top:28px}"
     "table{border-collapse:collapse;margin:8px 0}td,th{border:1px solid #ccc;padding:3px 10px;text-align:right}"
     "th{background:#f2f2f2}p.note{color:#555;font-size:13px;margin:4px 0}"
     "div.gallery{display:flex;flex-wrap:wrap;gap:10px}div.scan{border:1px solid #ddd;padding:4px}"
-    "div.scan p{margin:2px;font-size:12px}";
+    "div.scan p{margin:2px;font-size:12px}dl.legend{display:grid;grid-template-columns:2em auto;gap:2px 8px;"
+    "font-size:13px;margin:8px 0}dl.legend dt{font-weight:bold;text-align:center}dl.legend dd{margin:0}"
+    "p.title{font-size:14px;line-height:1.5}";
 
 }  // namespace
+
+std::string ReasonMeaning(char reason) {
+  for (const auto& [letter, meaning] : kReasons)
+    if (letter == reason) return meaning;
+  return {};
+}
 
 Report BuildReport(const ReportInput& in) {
   static const SessionRecord kNothing;
@@ -294,7 +337,23 @@ Report BuildReport(const ReportInput& in) {
   h = "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n";
   h += "<title>Win-Kalvex report: " + Escape(input.data_name) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
   h += "<h1>Win-Kalvex report: " + Escape(input.data_name) + "</h1>\n";
-  if (!input.title.empty()) h += "<p>" + Escape(input.title) + "</p>\n";
+  // What the session worked on, and what it came to.
+  int read = 0, accepted = input.outcome[1], rejected = 0;
+  for (int c : input.input_class) read += c;
+  for (int k = 2; k <= kOutcomeCounters; ++k) rejected += input.outcome[k];
+  const auto named = [](const std::string& what, const std::string& name) {
+    return what + " <b>" + (name.empty() ? std::string("none") : Escape(name)) + "</b>";
+  };
+  h += "<p class=\"title\">" + named("Data file", input.data_name);
+  if (!input.format.empty()) h += " (" + Escape(input.format) + ")";
+  const std::string title(fields::TrimRight(input.title));
+  if (title.find_first_not_of(' ') != std::string::npos) h += ", \u201c" + Escape(title) + "\u201d";
+  h += "; " + named("parameter file", input.parameters) + "; " + named("intensity file", input.output) + ".<br/>";
+  h += std::to_string(read) + " reflections read; " + std::to_string(accepted) + " accepted and " +
+       std::to_string(rejected) + " rejected at their first fit; " + std::to_string(r.accepted.size()) +
+       " ordinary reflections and " + std::to_string(r.standards.size()) + " measurements of standards written";
+  if (!input.date.empty()) h += ". Report written " + Escape(input.date);
+  h += ".</p>\n";
 
   static const char* kInput[kInputClasses] = {"LT", "weak", "normal", "strong", "standards", "filtered"};
   h += "<h2>Classification</h2>\n<table><tr><th>in the input file</th>";
@@ -307,7 +366,10 @@ Report BuildReport(const ReportInput& in) {
   for (int k = 2; k <= kOutcomeCounters; ++k) h += std::string("<th>") + kOutcomeLetters[k - 1] + "</th>";
   h += "</tr>\n<tr><td>reflections</td>";
   for (int k = 1; k <= kOutcomeCounters; ++k) h += "<td>" + std::to_string(input.outcome[k]) + "</td>";
-  h += "</tr></table>\n";
+  h += "</tr></table>\n<dl class=\"legend\">\n<dt>OK</dt><dd>accepted at the first fit</dd>\n";
+  for (const auto& [letter, meaning] : kReasons)
+    h += std::string("<dt>") + letter + "</dt><dd>rejected: " + Escape(meaning) + "</dd>\n";
+  h += "</dl>\n";
   for (const Chart& c : report.charts) {
     if (c.id != "classification") h += "<h2>" + Escape(c.title) + "</h2>\n";
     h += c.svg;
@@ -320,7 +382,9 @@ Report BuildReport(const ReportInput& in) {
     h += "; the " + std::to_string(report.gallery.size()) + " with the highest Rwp are shown";
   h += ", worst first.</p>\n<div class=\"gallery\">\n";
   for (const GalleryItem& g : report.gallery) {
-    h += "<div class=\"scan\">\n" + g.svg + "<p>reason " + Escape(std::string(1, g.reason)) + "</p>\n</div>\n";
+    const std::string meaning = ReasonMeaning(g.reason);
+    h += "<div class=\"scan\">\n" + g.svg + "<p>#" + std::to_string(g.seq_no) + " rejected: <b>" +
+         Escape(std::string(1, g.reason)) + "</b>" + (meaning.empty() ? "" : ", " + Escape(meaning)) + "</p>\n</div>\n";
   }
   h += "</div>\n</body>\n</html>\n";
   return report;

@@ -3,7 +3,9 @@
 // omega observed - predicted, I/sigma, and the rejected scans).
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,10 @@ struct ReportInput {
   std::array<int, kInputClasses> input_class{};
   std::array<int, kOutcomeCounters + 1> outcome{};  // [1] OK, [2..11] E C D B I P W R F S
   const SessionRecord* record = nullptr;
+  std::string format;     // the data file's format, as the window names it
+  std::string parameters; // the parameter file
+  std::string output;     // the intensity file
+  std::string date;       // when the report was written
 };
 
 // One plot of the report and where its data lie in it.
@@ -29,10 +35,17 @@ struct Chart {
   double width = 0, height = 0;
   double left = 0, top = 0, right = 0, bottom = 0;  // the plot area, in SVG pixels
   plot::Axis x, y;
+  // The y axis is in decades (its values are log10 of the data's).
+  bool y_log = false;
   plot::Point At(double xv, double yv) const {
-    return {static_cast<float>(x.Map(xv, left, right)), static_cast<float>(y.Map(yv, bottom, top))};
+    const double v = y_log ? std::log10(std::max(yv, 1e-3)) : yv;
+    return {static_cast<float>(x.Map(xv, left, right)), static_cast<float>(y.Map(v, bottom, top))};
   }
 };
+
+// What a reason letter of a rejected fit says ("W": the FWHM of the doublet
+// test outside its limits); empty for a letter that is none of them.
+std::string ReasonMeaning(char reason);
 
 // A rejected scan of the gallery: its picture, the same the window draws,
 // fitted into an SVG of width x height pixels.

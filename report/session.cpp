@@ -1,6 +1,11 @@
 #include "report/session.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <ctime>
+#include <optional>
+#include <string_view>
 
 #include "common/record_writer.h"
 #include "plot/current_trace.h"
@@ -28,7 +33,15 @@ void KeepRejected(SessionRecord& r, const ProgramState& state) {
   k.seq_no = state.scan.seq_no;
   k.rwp = rwp;
   k.reason = state.scan.class_code[2];
-  k.caption = trace.caption;
+  // The intensity the fit reached, unless it broke off before it had one
+  // (a singular matrix, no convergence, nothing to refine).
+  const float scale = state.scan.count_scale;
+  const float i = state.fit.peak.value[kIntensity] * scale, sigma = state.fit.peak.esd[kIntensity] * scale;
+  std::optional<std::array<float, 2>> reached;
+  if (std::string_view("ECD").find(k.reason) == std::string_view::npos && sigma > 0 && std::isfinite(i) &&
+      std::isfinite(sigma))
+    reached = std::array<float, 2>{i, sigma};
+  k.caption = plot::RejectedCaption(state.scan.hkl, state.scan.seq_no, k.reason, reached, rwp);
   k.step_count = static_cast<int>(trace.x.size());
   k.position = trace.position;
   k.doublet = trace.alpha2.has_value();
@@ -56,13 +69,30 @@ void NoteReflection(ProgramState& state) {
   r.last_seq_no = scan.seq_no;
 }
 
-std::string WriteSessionReport(const ProgramState& state, const std::string& path) {
+ReportInput SessionReportInput(const ProgramState& state, const std::string& date) {
   ReportInput input;
   input.data_name = state.files.data_file_name;
   input.title = state.data_set.title;
+  const int format = state.params.input_format;
+  input.format = format == kFormatXcalibur ? "Xcalibur"
+                 : format == kFormatSingle ? "Single"
+                 : format == kFormatCad4   ? "Enraf CAD4"
+                 : format == kFormatXscans ? "Xscans"
+                                           : "";
+  if (state.parameters_read) input.parameters = state.files.parameter_file_name;
+  if (state.files.output_open) input.output = state.files.output_file_name;
+  input.date = date;
   input.input_class = state.data_set.input_class;
   input.outcome = state.fit.outcome;
   input.record = &state.session_record;
+  return input;
+}
+
+std::string WriteSessionReport(const ProgramState& state, const std::string& path) {
+  char date[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
+  const ReportInput input = SessionReportInput(state, date);
   const Report page = BuildReport(input);
   textfile::RecordWriter out;
   if (!out.Open(path, false)) return out.Error();

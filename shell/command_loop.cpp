@@ -22,14 +22,14 @@
 
 namespace kalvex {
 
-void StartUp(ProgramState& state) {
+void StartUp(ProgramState& state, const std::optional<tk::BrowseResult>& data_file) {
   state.params.output_format = kOutputRfine;
   if (!BuildUserInterface(state)) {
     state.end_requested = true;
     state.end_message = "Cannot start the window system";
     return;
   }
-  OpenDataFile(state);
+  OpenDataFileFrom(state, data_file);
   OpenParameterFile(state);
 }
 
@@ -60,6 +60,9 @@ bool RunHandler(ProgramState& state, int code) {
       return true;
     case kCodeReport:
       SaveReport(state);
+      return true;
+    case kCodeCopyCommand:
+      CopyBatchCommand(state);
       return true;
     case kCodePkvals:
       ShowPeakDefaults(state);

@@ -1,16 +1,19 @@
 // Start-up, the command loop and the one way the program ends.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "state/program_state.h"
+#include "toolkit/toolkit.h"
 #include "ui/codes.h"
 
 namespace kalvex {
 
 // Start-up in its order: output format Rfine, the whole interface, "Open
-// data file", "Open parameter file". Does not enter the loop.
-void StartUp(ProgramState& state);
+// data file" (`data_file` first when given, as the browser gives a file),
+// "Open parameter file". Does not enter the loop.
+void StartUp(ProgramState& state, const std::optional<tk::BrowseResult>& data_file = std::nullopt);
 
 // Runs the handler of `code`; false (and nothing changes) for a code the
 // command table has no row for. Exit and the main window's closing set

@@ -26,6 +26,31 @@ struct PlotGeometry {
   float top = 200.0f;
   float left = 0.0f;
   bool drawn = true;  // false where no one sees the plot (a batch run)
+  // What of the scan the user has zoomed to: a stretch of its omega range
+  // (fractions of it) and a magnification of the counts axis.
+  double view_low = 0.0, view_high = 1.0, counts_zoom = 1.0;
+  // The frame's size in pixels and the pixels of a grid row (a character
+  // size is tenths of one), as the toolkit last told them (0: not told):
+  // the room the plot's texts take is reckoned from them.
+  float pixel_width = 0.0f, pixel_height = 0.0f, row_pixels = 0.0f;
+  // The frame shows the current scan, not the idle window's text.
+  bool scan_shown = false;
+};
+
+// What the session did over the open data file that the batch command can
+// do again, noted as it happens, and the parameters as the parameter file
+// gave them: the equivalent command of a run is made from these.
+struct SessionChoices {
+  bool background_pass = false;  // "Calc Background" over this data file
+  bool preprocessed = false;     // a whole preprocessing pass over it
+  float threshold = 30.0f;       // its I/sigma
+  bool fwhm_line_stored = false; // "Calc FWHM"'s line stored as it was fitted
+  bool orientation_refined = false;  // "Calc UB" from that preprocessing
+  int crystal_system = 0;
+  bool offsets = false, omega_zero = false;
+  bool appended = false;         // the intensity file held records when opened
+  bool parameters_known = false;
+  RunParameters read;            // as the parameter file gave them
 };
 
 // Fitting modes.
@@ -56,6 +81,7 @@ struct ProgramState {
   // 1 manual, 2 automatic (integration or preprocessing).
   int fitting_mode = 0;
   PlotGeometry plot;
+  SessionChoices choices;
   // Fitting time one timer tick of an automatic run may take, in ms; 0 fits
   // one reflection a tick (the headless runs, whose steps count ticks).
   int tick_budget_ms = 5;

@@ -63,6 +63,7 @@ struct Widgets {
   std::array<int, 4> menu_titles{};  // File, Integrate, Utilities, Parameters
   int menu_open_data = 0, menu_open_parameters = 0, menu_open_output = 0, menu_exit = 0;
   int menu_report = 0;
+  int menu_copy_command = 0;  // File > Copy batch command
   int menu_manual_fit = 0, menu_auto_fit = 0;
   int menu_preprocess = 0, menu_calc_ub = 0, menu_calc_background = 0, menu_calc_fwhm = 0;
   int menu_reduce = 0;
@@ -154,6 +155,11 @@ struct Widgets {
   int reduce_laue_list = 0;
   int reduce_lp = 0, reduce_decay = 0, reduce_cosines = 0;
   int reduce_quit = 0, reduce_go = 0;
+  int reduce_absorption_list = 0;  // none, empirical, faces, sphere
+  int reduce_faces = 0;            // the faces file
+  int reduce_mu = 0, reduce_radius = 0, reduce_lmax = 0;
+  int reduce_formula = 0, reduce_z = 0;
+  int reduce_report = 0;  // the reduction report's file; empty for none
 
   // "Reduction Summary": one page of the summary lines.
   int summary_dialog = 0;

@@ -106,6 +106,20 @@ void NoteRecentFile(int menu, const char* name, int name_len, const char* direct
  * its directory, made current. */
 void ChooseRecentFile(int menu, int index, char* name, int name_len, char* directory, int directory_len);
 
+/* Where the focus goes each time WindowAction makes `window` active: the
+ * widget (for a radio box its toggle that is on), when it can take it;
+ * 0: the window's main action. */
+void SetFirstFocus(int window, int widget);
+/* Enter in `window` presses `button`, which may stand in another window
+ * (the main window's Go for the fitting dialog); button 0: nothing. */
+void SetWindowEnter(int window, int button);
+/* A short caption inside a value field, before its number ("2θ"). */
+void SetFieldCaption(int widget, const char* text, int text_len);
+/* The decimals a value field shows from now on. */
+void SetValueDecimals(int widget, int decimals);
+/* Puts a text on the clipboard. */
+void SetClipboardText(const char* text, int text_len);
+
 /* values */
 void SetNumber(int widget, float value);
 float GetNumber(int widget);
@@ -133,6 +147,9 @@ int GeneralMessage(const char* title, int title_len, const char* message, int me
 int AskChoice(const char* title, int title_len, const char* message, int message_len, const char* choices,
               int choices_len);
 void RegTitleString(const char* title, int title_len);
+/* The kind of the next browse: 0 a file to open, 1 a file to save (its
+ * button says so). */
+void RegBrowseType(int type);
 /* Proposed name and start directory in, chosen bare name (blank when
  * cancelled) and its directory out; the directory is made current. */
 void OpenBrowse(char* name, int name_len, char* directory, int directory_len, const char* filter,
@@ -150,6 +167,23 @@ void ChangePen(int frame, int colour, float char_size);
 void DrawString(int frame, float x, float y, const char* text, int text_len);
 void UpdateFrame(int frame);
 void WinFlush(void);
+
+/* What the user does to a frame's view, for the program to draw it again:
+ * a zoom in x about the pointer (x, y: the pointer in the frame's
+ * coordinates; amount: the factor, above 1 closer), a zoom of the y axis
+ * (amount: the factor), a pan in x (amount: how far the picture moves, in
+ * the frame's x units), back to the whole picture, and a new size of the
+ * frame (x, y: the width and height in pixels that its coordinates span;
+ * amount: the pixels of a grid row, of which a character size is tenths). */
+#define PVGUI_VIEW_ZOOM 1
+#define PVGUI_VIEW_ZOOM_Y 2
+#define PVGUI_VIEW_PAN 3
+#define PVGUI_VIEW_RESET 4
+#define PVGUI_VIEW_RESIZED 5
+typedef void (*PvguiViewHandler)(void* context, int frame, int event, float x, float y, float amount);
+/* Calls `handler` with `context` for every such action on the frame; a
+ * null handler: none. */
+void SetFrameViewHandler(int frame, PvguiViewHandler handler, void* context);
 
 #ifdef __cplusplus
 }

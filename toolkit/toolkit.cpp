@@ -295,6 +295,23 @@ void SetKey(int widget, std::string_view key) {
 void SetFixedPitch(int widget) {
   if (Check("SetFixedPitch", widget, kAny)) ::SetFixedPitch(widget);
 }
+void SetFirstFocus(int window, int widget) {
+  if (Check("SetFirstFocus", window, kWindows) && (widget == 0 || Check("SetFirstFocus", widget, kAny)))
+    ::SetFirstFocus(window, widget);
+}
+void SetWindowEnter(int window, int button) {
+  if (Check("SetWindowEnter", window, kWindows) && (button == 0 || Check("SetWindowEnter", button, {Kind::kButton})))
+    ::SetWindowEnter(window, button);
+}
+void SetFieldCaption(int widget, std::string_view text) {
+  if (Check("SetFieldCaption", widget, kNumberFields)) ::SetFieldCaption(widget, text.data(), Len(text));
+}
+void SetValueDecimals(int widget, int decimals) {
+  if (Check("SetValueDecimals", widget, kNumberFields)) ::SetValueDecimals(widget, decimals);
+}
+void SetClipboardText(std::string_view text) {
+  if (Ready("SetClipboardText")) ::SetClipboardText(text.data(), Len(text));
+}
 void SetTooltip(int widget, std::string_view text) {
   if (Check("SetTooltip", widget, kAny)) ::SetTooltip(widget, text.data(), Len(text));
 }
@@ -366,6 +383,10 @@ void SetBrowseTitle(std::string_view title) {
   if (Ready("RegTitleString")) ::RegTitleString(title.data(), Len(title));
 }
 
+void SetBrowseSave() {
+  if (Ready("RegBrowseType")) ::RegBrowseType(1);
+}
+
 BrowseResult Browse(std::string_view proposed_name, std::string_view start_directory, std::string_view filter) {
   if (!Ready("OpenBrowse")) return {};
   std::string name(kPathRoom, ' ');
@@ -408,6 +429,10 @@ void DrawString(int frame, float x, float y, std::string_view text) {
 void UpdateFrame(int frame) {
   if (Check("UpdateFrame", frame, {Kind::kFrame})) ::UpdateFrame(frame);
   ::WinFlush();
+}
+
+void SetFrameViewHandler(int frame, ViewHandler handler, void* context) {
+  if (Check("SetFrameViewHandler", frame, {Kind::kFrame})) ::SetFrameViewHandler(frame, handler, context);
 }
 
 void ShowStatus(int status_bar, std::string_view text) {

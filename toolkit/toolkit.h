@@ -88,6 +88,11 @@ void SetFieldAction(int field, int button);
 void SetKey(int widget, std::string_view key);
 void SetTooltip(int widget, std::string_view text);
 void SetFixedPitch(int widget);
+void SetFirstFocus(int window, int widget);
+void SetWindowEnter(int window, int button);
+void SetFieldCaption(int widget, std::string_view text);
+void SetValueDecimals(int widget, int decimals);
+void SetClipboardText(std::string_view text);
 int AddRecentMenu(int pull, std::string_view title, int first_code, int count);
 void NoteRecentFile(int menu, std::string_view name, std::string_view directory);
 
@@ -120,6 +125,8 @@ struct BrowseResult {
   std::string directory;  // made current by the browser
 };
 void SetBrowseTitle(std::string_view title);
+// The next browse names a file to be written: its button says "Save".
+void SetBrowseSave();
 BrowseResult Browse(std::string_view proposed_name, std::string_view start_directory, std::string_view filter);
 // A file of the recent-files menu, given as Browse gives one.
 BrowseResult ChooseRecentFile(int menu, int index);
@@ -132,6 +139,10 @@ void DrawLine(int frame, float x, float y);
 void ChangePen(int frame, int colour, float char_size = 1.0f);
 void DrawString(int frame, float x, float y, std::string_view text);
 void UpdateFrame(int frame);
+// `handler(context, frame, event, x, y, amount)` hears of the user's zoom,
+// pan and reset of the frame's view and of its new size (PVGUI_VIEW_...).
+using ViewHandler = void (*)(void* context, int frame, int event, float x, float y, float amount);
+void SetFrameViewHandler(int frame, ViewHandler handler, void* context);
 
 // Forgets every handle (a fresh toolkit; used between tests).
 void ResetRegistry();

@@ -11,6 +11,7 @@ constexpr int kCodeOpenData = 312;
 constexpr int kCodeOpenParameters = 313;
 constexpr int kCodeOpenOutput = 314;
 constexpr int kCodeReport = 315;
+constexpr int kCodeCopyCommand = 311;
 constexpr int kCodeMenuExit = 316;
 // File > Recent data files: entry i sends kCodeOpenRecent + i.
 constexpr int kCodeOpenRecent = 317;

@@ -2,9 +2,12 @@
 // main window's state that several commands share.
 #include "ui/dialogs.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "toolkit/toolkit.h"
+#include "ui/scan_plot.h"
 #include "ui/user_interface.h"
 
 namespace kalvex {
@@ -51,6 +54,19 @@ std::optional<std::vector<float>> CheckedNumbers(std::initializer_list<NamedFiel
   return numbers;
 }
 
+void ShowAsRead(int field, float value, int least) {
+  constexpr int kMost = 4;
+  int decimals = least;
+  // The fewest decimals that give the number back to single precision.
+  while (decimals < kMost) {
+    const double unit = std::pow(10.0, decimals);
+    if (std::fabs(std::round(value * unit) / unit - value) <= 1e-6 * std::max(1.0f, std::fabs(value))) break;
+    ++decimals;
+  }
+  tk::SetValueDecimals(field, decimals);
+  tk::SetNumber(field, value);
+}
+
 void SetPreprocessedState(ProgramState& state, int flag) {
   const Widgets& w = state.widgets;
   if (flag == 0) {
@@ -68,12 +84,16 @@ void SetPreprocessedState(ProgramState& state, int flag) {
 
 void RestoreMainWindow(ProgramState& state) {
   const Widgets& w = state.widgets;
-  tk::ClearFrame(w.frame);
+  // The scan goes; the frame says again what is open and what comes next.
+  ShowWhereYouAre(state);
   tk::WindowRemove(w.fit_dialog);
   // Escape has no Exit to press outside manual fitting: at the menus Exit
   // would end the program.
   tk::SetWindowEscape(w.main_window, 0);
   tk::SetWindowEscape(w.fit_dialog, 0);
+  tk::SetWindowEnter(w.main_window, 0);
+  tk::SetWindowEnter(w.fit_dialog, 0);
+  tk::SetFirstFocus(w.main_window, 0);
   for (int i = 2; i <= kMainWidgets; ++i) tk::WidgetStatus(w.main[i], tk::kHidden);
   for (int h : w.menu_titles) tk::WidgetStatus(h, tk::kActive);
   // A run that ended on a damaged data file has closed it.

@@ -31,6 +31,10 @@ struct NamedField {
 std::optional<std::vector<float>> CheckedNumbers(std::initializer_list<NamedField> fields,
                                                  std::initializer_list<float> previous);
 
+// A value read from a file shown with the decimals it has: at least
+// `least`, at most four ("12.16", not "12.2").
+void ShowAsRead(int field, float value, int least);
+
 // 0 after a data file is opened, 1 after a completed preprocessing pass.
 void SetPreprocessedState(ProgramState& state, int flag);
 

@@ -13,6 +13,8 @@ void BuildRunEndDialog(Widgets& w) {
   w.run_end_text = tk::AddTextBlock(d, {0, 1, 16, 12});
   w.run_end_report = tk::AddButton(d, "Report...", {8, 0, 3, 1}, kCodeRunEndReport);
   w.run_end_close = tk::AddButton(d, "Close", {12, 0, 3, 1}, kCodeRunEndClose);
+  tk::SetMainAction(w.run_end_close);
+  tk::SetEscapeAction(w.run_end_close);
 }
 
 }  // namespace kalvex

@@ -9,6 +9,7 @@
 #include "ui/dialogs.h"
 #include "ui/reduce_dialog.h"
 #include "ui/run_end_dialog.h"
+#include "ui/scan_plot.h"
 
 namespace kalvex {
 
@@ -20,6 +21,9 @@ void BuildMainWindow(Widgets& w) {
   w.main_window = tk::OpenMaster("WIN-KALVEX V3.3", {5, 5, 20, 19});
   const int m = w.main_window;
   w.frame = tk::AddFrame(m, {1, 4, 18, 12});
+  tk::SetTooltip(w.frame,
+                 "Wheel: zoom in \u03c9 about the pointer (+ and \u2212 keys too); Shift+wheel or \u2191 \u2193: zoom the "
+                 "counts; drag or \u2190 \u2192: move along \u03c9; double click or Home: the whole scan");
   w.status_bar = tk::AddStatusBar(m, "Win-Kalvex V3.3  -  profile fitting of four-circle step scans");
   w.logo = tk::AddIcon(m, {1, 2, 2, 2});
 
@@ -57,7 +61,11 @@ void BuildMainWindow(Widgets& w) {
   const char* angles[4] = {"2\u03b8 (2theta), the detector angle, in degrees",
                            "\u03c9 (omega) of the scan's centre, from the bisecting position, in degrees",
                            "\u03c7 (chi), in degrees", "\u03c6 (phi), in degrees"};
-  for (int i = 0; i < 4; ++i) tk::SetTooltip(n[kWAngle1 + i], angles[i]);
+  const char* circles[4] = {"2\u03b8", "\u03c9", "\u03c7", "\u03c6"};
+  for (int i = 0; i < 4; ++i) {
+    tk::SetTooltip(n[kWAngle1 + i], angles[i]);
+    tk::SetFieldCaption(n[kWAngle1 + i], circles[i]);
+  }
   tk::SetTooltip(n[kWAnglesLabel], "Setting angles of the reflection: 2\u03b8, \u03c9, \u03c7, \u03c6 in degrees");
 
   w.data_from_label = tk::AddLabel(m, "Data from", {1, 17, 3, 1});
@@ -88,6 +96,9 @@ void BuildMenus(Widgets& w) {
   w.menu_open_output = tk::AddMenuEntry(pulls[0], "Open output file", kCodeOpenOutput);
   w.menu_recent = tk::AddRecentMenu(pulls[0], "Recent data files", kCodeOpenRecent, kRecentFiles);
   w.menu_report = tk::AddMenuEntry(pulls[0], "Report...", kCodeReport);
+  w.menu_copy_command = tk::AddMenuEntry(pulls[0], "Copy batch command", kCodeCopyCommand);
+  tk::SetTooltip(w.menu_copy_command, "Puts on the clipboard the kalvex integrate command that repeats this session's "
+                                      "automatic run, to be run in the data file's directory");
   tk::AddMenuSeparator(pulls[0]);
   w.menu_exit = tk::AddMenuEntry(pulls[0], "Exit", kCodeMenuExit);
   w.menu_manual_fit = tk::AddMenuEntry(pulls[1], "Manual profile fit", kCodeManualFit);
@@ -120,6 +131,8 @@ void BuildFormatDialog(Widgets& w) {
   w.format_xscans = tk::AddRadio(w.format_radio, "Xscans", 1, 2, 0, 0);
   w.format_ok = tk::AddButton(d, "OK", {4, 1, 2, 1}, kCodeFormatOk);
   tk::SetMainAction(w.format_ok);
+  // The arrows choose among the formats, Enter takes the one chosen.
+  tk::SetFirstFocus(d, w.format_radio);
 }
 
 void BuildFitDialog(Widgets& w) {
@@ -131,7 +144,12 @@ void BuildFitDialog(Widgets& w) {
   const int d_header = tk::AddLabel(d, "D", {7, 9, 1, 1});
   tk::AddLabel(d, "Refined", {8, 9, 2, 1});
   tk::AddLabel(d, "Esd", {10, 9, 2, 1});
-  const int limits_header = tk::AddLabel(d, "Limits", {14, 9, 2, 1});
+  // "Limits" over its toggles, and the two columns of the limits named.
+  const int limits_header = tk::AddLabel(d, "Limits", {12, 9, 1, 1});
+  tk::SetTooltip(tk::AddLabel(d, "low", {13, 9, 2, 1}), "Lowest value a fit may give (Position: how far below the "
+                                                        "expected centre)");
+  tk::SetTooltip(tk::AddLabel(d, "high", {15, 9, 2, 1}), "Highest value a fit may give (Position: how far above the "
+                                                         "expected centre)");
   constexpr const char* kRefineTip = "R: refine this parameter in the fit (off: held at its input value)";
   constexpr const char* kDefaultTip = "D: start from the default rule of the peak defaults (Pkvals), not from the input";
   constexpr const char* kLimitsTip = "Check the fit against the limits: outside low ... high it is rejected";
@@ -212,6 +230,7 @@ void BuildPreprocessDialog(Widgets& w) {
   tk::SetTooltip(w.preprocess_threshold, "Keep reflections whose fitted I/sigma(I) is above this");
   tk::SetMainAction(w.preprocess_go);
   tk::SetEscapeAction(w.preprocess_quit);
+  tk::SetFirstFocus(d, w.preprocess_threshold);
 }
 
 void BuildDiffractometerDialog(Widgets& w) {
@@ -280,6 +299,7 @@ void BuildPeakDialog(Widgets& w) {
   tk::SetTooltip(w.peak_lambda2, "Wavelength of alpha2, in \u00c5ngstr\u00f6m");
   tk::SetMainAction(w.peak_save);
   tk::SetEscapeAction(w.peak_quit);
+  tk::SetFirstFocus(d, w.peak_fwhm_a);
 }
 
 void BuildBackgroundDialog(Widgets& w) {
@@ -294,7 +314,8 @@ void BuildBackgroundDialog(Widgets& w) {
   w.bg_a = tk::AddValue(d, 0.0f, {3, 2, 2, 1}, 6, 3, true);
   w.bg_b = tk::AddValue(d, 0.0f, {5, 2, 2, 1}, 6, 3, true);
   w.bg_c = tk::AddValue(d, 0.0f, {7, 2, 2, 1}, 6, 3, true);
-  w.bg_nstep = tk::AddValue(d, 0.0f, {7, 2, 2, 1}, 2, 0, true);
+  // Beside its own toggle, which names it.
+  w.bg_nstep = tk::AddValue(d, 0.0f, {7, 1, 2, 1}, 2, 0, true);
   w.bg_quit = tk::AddButton(d, "Quit", {1, 0, 2, 1}, kCodeBgQuit);
   w.bg_save = tk::AddButton(d, "Save + Exit", {4, 0, 3, 1}, kCodeBgSave);
   tk::SetTooltip(w.bg_a, "a, in counts per step");
@@ -303,6 +324,7 @@ void BuildBackgroundDialog(Widgets& w) {
   tk::SetTooltip(w.bg_nstep, "Number of steps at each end of the scan taken as background");
   tk::SetMainAction(w.bg_save);
   tk::SetEscapeAction(w.bg_quit);
+  tk::SetFirstFocus(d, w.background_radio);
 }
 
 void BuildFwhmDialog(Widgets& w) {
@@ -322,6 +344,7 @@ void BuildFwhmDialog(Widgets& w) {
   tk::SetTooltip(w.fwhm_b, "b, in degrees of omega (times tan(theta))");
   tk::SetMainAction(w.fwhm_save);
   tk::SetEscapeAction(w.fwhm_quit);
+  tk::SetFirstFocus(d, w.fwhm_a);
 }
 
 void BuildOutputDialog(Widgets& w) {
@@ -335,6 +358,7 @@ void BuildOutputDialog(Widgets& w) {
   w.output_save = tk::AddButton(d, "Save + Exit", {4, 0, 3, 1}, kCodeOutputSave);
   tk::SetMainAction(w.output_save);
   tk::SetEscapeAction(w.output_quit);
+  tk::SetFirstFocus(d, w.output_radio);
 }
 
 void BuildRefineDialog(Widgets& w) {
@@ -364,18 +388,21 @@ void BuildResultsDialog(Widgets& w) {
   tk::SetEscapeAction(w.results_ok);
   const char* rows[7] = {"a", "b", "c", "alpha", "beta ", "gamma", "Vol  "};
   const char* units[7] = {"\u00c5", "\u00c5", "\u00c5", "degrees", "degrees", "degrees", "\u00c5\u00b3"};
+  const char* symbols[7] = {"\u00c5", "\u00c5", "\u00c5", "\u00b0", "\u00b0", "\u00b0", "\u00c5\u00b3"};
   const int decimals[7] = {5, 5, 5, 3, 3, 3, 4};
   for (int i = 0; i < 7; ++i) {
     const int y = 10 - i;
     tk::SetTooltip(tk::AddLabel(d, rows[i], {1, y, 2, 1}), std::string("In ") + units[i]);
     w.results_value[i] = tk::AddValue(d, 0.0f, {3, y, 4, 1}, 10, decimals[i], false);
     w.results_esd[i] = tk::AddValue(d, 0.0f, {7, y, 4, 1}, 10, decimals[i], false);
+    tk::AddLabel(d, symbols[i], {11, y, 1, 1});
   }
   tk::SetTooltip(tk::AddLabel(d, "Xtal offsets", {1, 3, 3, 1}),
                  "Displacement of the crystal from the goniometer centre, in the length unit of RS");
   for (int i = 0; i < 3; ++i) w.results_offsets[i] = tk::AddValue(d, 0.0f, {4 + 2 * i, 3, 2, 1}, 7, 4, false);
   tk::SetTooltip(tk::AddLabel(d, "Omega zero  ", {1, 2, 3, 1}), "Zero error of omega, in degrees");
   w.results_omega_zero = tk::AddValue(d, 0.0f, {7, 2, 2, 1}, 7, 4, false);
+  tk::AddLabel(d, "\u00b0", {9, 2, 1, 1});
   tk::AddLabel(d, "Nreflections", {1, 1, 3, 1});
   w.results_count = tk::AddValue(d, 0.0f, {7, 1, 2, 1}, 5, 0, false);
 }
@@ -390,6 +417,7 @@ void BuildSmallBoxes(Widgets& w) {
   w.omega_ok = tk::AddButton(w.omega_dialog, "Ok", {4, 0, 2, 1}, kCodeOmegaOk);
   tk::SetTooltip(w.omega_value, "Omega step of the scans, in degrees");
   tk::SetMainAction(w.omega_ok);
+  tk::SetFirstFocus(w.omega_dialog, w.omega_value);
 }
 
 }  // namespace
@@ -415,7 +443,9 @@ bool BuildUserInterface(ProgramState& state) {
   BuildRunEndDialog(w);
   // Nothing to integrate or preprocess until a data file is open.
   SetDataFileOpen(state, false);
+  FollowFrameView(state);
   tk::WindowDraw(w.main_window);
+  ShowWhereYouAre(state);
   return true;
 }
 

@@ -1,9 +1,12 @@
 // The Parameters dialogs store only through their storing buttons; the
-// omega-step box and the preprocessed-state switch.
+// omega-step box, the preprocessed-state switch and End of Run's notes.
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 #include "shell/command_loop.h"
 #include "commands/parameter_dialogs.h"
+#include "commands/run_end.h"
 #include "ui/dialogs.h"
 #include "tests/support/headless.h"
 
@@ -124,6 +127,13 @@ TEST(ParameterDialogs, DiffractometerConstantsShowOnlyAndFollowTheMonochromator)
   script::QueueClick(kCodeDiffractometerOk);
   ShowDiffractometerConstants(*state);
   EXPECT_EQ(script::Text(w.orientation_text), "Anti-parallel");
+
+  // Values as the parameter file has them: 12.16 is not 12.2, 173 stays 173.0.
+  p.mono_2theta = 12.16f;
+  script::QueueClick(kCodeDiffractometerOk);
+  ShowDiffractometerConstants(*state);
+  EXPECT_EQ(script::Decimals(w.mono_value), 2);
+  EXPECT_EQ(script::Decimals(w.rs_value), 1);
 
   p.mono_flag = 0;
   script::QueueClick(kCodeDiffractometerOk);
@@ -291,7 +301,8 @@ TEST(ParameterDialogs, RestoreMainWindowHidesTheFittingControls) {
   state->files.data_open = true;
   RestoreMainWindow(*state);
   EXPECT_FALSE(script::Shown(w.fit_dialog));
-  EXPECT_TRUE(script::Drawing(w.frame).empty());
+  // The scan is gone; the frame says what is open (texts only).
+  for (const script::DrawOp& op : script::Drawing(w.frame)) EXPECT_NE(op.kind, script::DrawOp::kLine);
   for (int i = 2; i <= kMainWidgets; ++i) EXPECT_EQ(script::Status(w.main[i]), tk::kHidden);
   for (int h : w.menu_titles) EXPECT_EQ(script::Status(h), tk::kActive);
 
@@ -300,6 +311,27 @@ TEST(ParameterDialogs, RestoreMainWindowHidesTheFittingControls) {
   RestoreMainWindow(*state);
   EXPECT_EQ(script::Status(w.menu_titles[1]), tk::kGreyed);
   EXPECT_EQ(script::Status(w.menu_titles[3]), tk::kActive);
+}
+
+}  // namespace
+}  // namespace kalvex
+
+namespace kalvex {
+namespace {
+
+// "End of Run" wraps its notes at the summary's 65 columns between words
+// (after a comma in a list of ranges), never inside one.
+TEST(ParameterDialogs, EndOfRunNotesWrapBetweenWords) {
+  const std::vector<std::string> notes = {
+      "292 reflections kept for Calc UB and Calc FWHM; nothing is written",
+      "Reflections 1-13, 20, 25-30, 41, 43, 45, 47, 49, 51-60, 70, 72, 74, 76, 78, 80, 82, 84-90 are not in example.int"};
+  std::istringstream lines(RunEndText("Heading", notes, {}));
+  std::string joined;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(line.size(), 65u) << line;
+    if (!line.empty() && line != "Heading") joined += line + (line.ends_with("written") || line.ends_with(".int") ? "|" : " ");
+  }
+  EXPECT_EQ(joined, notes[0] + "|" + notes[1] + "|");
 }
 
 }  // namespace

@@ -167,6 +167,8 @@ TEST(CalcUB, ExactlyThreeReflectionsGiveUBExactlyAndNoNewESDs) {
   EXPECT_NEAR(o.cell[0], 7.0, 2e-4);
   EXPECT_NEAR(o.cell[4], 104.5, 2e-3);
   for (float esd : o.cell_esd) EXPECT_EQ(esd, 0.0f);
+  // No ESD computed: none shown rather than 0.000.
+  for (int h : state->widgets.results_esd) EXPECT_EQ(script::Status(h), tk::kHidden);
   EXPECT_FLOAT_EQ(script::Number(state->widgets.results_count), 3.0f);
   EXPECT_NEAR(script::Number(state->widgets.results_value[1]), 9.0f, 2e-4);
   EXPECT_FALSE(script::Shown(state->widgets.results_dialog));

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "common/fixed_fields.h"
+#include "toolkit/pvgui.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 
@@ -132,7 +134,9 @@ TEST_F(ScanPlotTest, ResidualStripShowsCountsMinusFitOverSigma) {
   ASSERT_EQ(stems.size(), 10u);
   const ScanReflection& s = state->scan;
   for (int i = 0; i < 10; ++i) {
-    const float expected = (s.counts[i] - s.calculated[i]) / std::sqrt(s.counts[i] + 1.0f);
+    // Beyond the strip's cap a stem ends at its edge.
+    const float expected = std::clamp((s.counts[i] - s.calculated[i]) / std::sqrt(s.counts[i] + 1.0f),
+                                      -plot::kResidualCap, plot::kResidualCap);
     const float zero = stems[i].ops[0].y, end = stems[i].ops[1].y;
     EXPECT_NEAR(zero, (y_plus + y_minus) / 2, 1e-3f);
     EXPECT_NEAR(-3.0f + 6.0f * (end - y_minus) / (y_plus - y_minus), expected, 1e-4f) << i;
@@ -227,15 +231,57 @@ TEST_F(ScanPlotTest, TextLineMatchesTheRecordWritten) {
 }
 
 TEST_F(ScanPlotTest, MainWindowShowsTheReflection) {
+  const int updates = script::FrameUpdates(state->widgets.frame);  // the idle window's
   PlotScan(*state);
   const auto& main = state->widgets.main;
-  EXPECT_EQ(script::Text(main[kWHklEntry]), "  1 -2  3");
+  EXPECT_EQ(script::Text(main[kWHklEntry]), "1 -2 3");
   EXPECT_EQ(script::Number(main[kWSeqEntry]), 17.0f);
   EXPECT_FLOAT_EQ(script::Number(main[kWAngle1]), 24.5f);
   EXPECT_FLOAT_EQ(script::Number(main[kWAngle1 + 1]), 0.125f);
   EXPECT_FLOAT_EQ(script::Number(main[kWAngle1 + 2]), 33.0f);
   EXPECT_FLOAT_EQ(script::Number(main[kWAngle1 + 3]), -120.0f);
-  EXPECT_EQ(script::FrameUpdates(state->widgets.frame), 1);
+  EXPECT_EQ(script::FrameUpdates(state->widgets.frame), updates + 1);
+}
+
+TEST_F(ScanPlotTest, ZoomPlotsTheStretchInViewWithItsOwnAxes) {
+  const int frame = state->widgets.frame;
+  struct Labels {
+    std::vector<double> omega, counts;
+  };
+  const auto LabelsOf = [this](int) {
+    const auto texts = Of(plot::kInkAxes, true);
+    float counts_x = 1e30f;
+    for (const Drawn& d : texts) counts_x = std::min(counts_x, d.ops[0].x);
+    return Labels{RoundLabels(texts, false, counts_x), RoundLabels(texts, true, counts_x)};
+  };
+  state->scan.counts[9] = 14.0f;
+  PlotScan(*state);
+  const Labels whole = LabelsOf(frame);
+  ASSERT_GE(whole.counts.size(), 3u);
+  EXPECT_GE(whole.counts.back(), 100.0);
+
+  // Four times closer about the right end of the axis: the labels lie in
+  // the last quarter of the scan, and the counts axis ends just above its
+  // highest step (14), far below the peak's 100.
+  script::FrameView(frame, PVGUI_VIEW_ZOOM, 300.0f, 100.0f, 4.0f);
+  const Labels right = LabelsOf(frame);
+  ASSERT_TRUE(right.omega.size() >= 2 && !right.counts.empty());
+  EXPECT_GE(right.omega.front(), 0.45 - 0.9 / 4 - 1e-6);
+  EXPECT_LE(right.omega.back(), 0.45 + 1e-6);
+  EXPECT_GE(right.counts.back(), 14.0);
+  EXPECT_LT(right.counts.back(), 30.0);
+
+  // A long pan towards lower omega stops at the scan's start; Shift+wheel
+  // magnifies the counts; a reset shows the whole again.
+  script::FrameView(frame, PVGUI_VIEW_PAN, 0.0f, 0.0f, 5000.0f);
+  const Labels left = LabelsOf(frame);
+  EXPECT_GE(left.omega.front(), -0.45 - 1e-6);
+  EXPECT_LE(left.omega.back(), -0.45 + 0.9 / 4 + 1e-6);
+  script::FrameView(frame, PVGUI_VIEW_ZOOM_Y, 0.0f, 0.0f, 2.0f);
+  EXPECT_LT(LabelsOf(frame).counts.back(), left.counts.back());
+  script::FrameView(frame, PVGUI_VIEW_RESET, 0.0f, 0.0f, 0.0f);
+  EXPECT_EQ(LabelsOf(frame).omega, whole.omega);
+  EXPECT_EQ(LabelsOf(frame).counts, whole.counts);
 }
 
 }  // namespace

@@ -577,6 +577,7 @@ TEST(QtFrame, PenColoursOneTwoFiveAndSevenAreClearlyDifferent) {
   EXPECT_EQ(x1, 300.0f);
   EXPECT_EQ(y1, 200.0f);
   const int colours[4] = {1, 2, 5, 7};
+  tk::ClearFrame(frame);  // the idle window's text
   for (int i = 0; i < 4; ++i) {
     tk::ChangePen(frame, colours[i]);
     tk::DrawMove(frame, 0, 170 - 40 * i);

@@ -97,7 +97,7 @@ TEST(RealWindowSession, ExampleFromStartUpToTheRefinedCell) {
   });
   user.When("Refit", [&] { return state->scan.seq_no == 42; }, [&] {
     EXPECT_EQ(state->scan.hkl, (std::array<int, 3>{3, 1, 7}));
-    EXPECT_EQ(Field(w.main[kWHklEntry])->text(), "  3  1  7");
+    EXPECT_EQ(Field(w.main[kWHklEntry])->text(), "3 1 7");
     EXPECT_EQ(Field(w.main[kWSeqEntry])->text(), "42");
     EXPECT_EQ(Field(w.fit_flags)->text().mid(1, 1), "F");  // fitted, not rejected
     // The alpha1 peak lies 0.02 degrees off the bisecting position.

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "report/report.h"
+#include "report/session.h"
 #include "shell/command_loop.h"
 #include "tests/end_to_end/harness.h"
 
@@ -103,8 +104,7 @@ Session& TheSession() {
     DispatchCommand(state, kCodeAutoFit);
     script::QueueBrowse("set.html", s.files.dir.string());
     DispatchCommand(state, kCodeReport);
-    s.page = report::BuildReport({state.files.data_file_name, state.data_set.title, state.data_set.input_class,
-                                  state.fit.outcome, &state.session_record});
+    s.page = report::BuildReport(report::SessionReportInput(state, "the date"));
     return s;
   }();
   return s;
@@ -127,8 +127,11 @@ TEST(Report, PageIsSelfContainedXmlWithEverySvgRendering) {
   Session& s = TheSession();
   ASSERT_TRUE(s.state->orientation.corrections_valid);
   EXPECT_EQ(script::Boxes().back().message, "Report written to set.html");
+  EXPECT_TRUE(script::Browses().back().save);  // its browser says "Save"
   const std::string html = ReadFile(s.files.dir / "set.html");
-  EXPECT_EQ(html, s.page.html + "\n");
+  // The same page, but for the date it was written.
+  const std::regex date("Report written [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}");
+  EXPECT_EQ(std::regex_replace(html, date, "Report written the date"), s.page.html + "\n");
   ExpectXml(html);
   // Classification, FWHM, standards, omega, I/sigma; a plot per rejected scan.
   EXPECT_EQ(s.page.charts.size(), 5u);
@@ -163,6 +166,61 @@ TEST(Report, PageIsSelfContainedXmlWithEverySvgRendering) {
   const std::string batch = ReadFile(out / "b.html");
   ExpectXml(batch);
   EXPECT_NE(batch.find("\"Calc UB\" was not run"), std::string::npos);
+}
+
+// What the page says of itself: the session's files and counts at the top,
+// what each reason letter means, and each rejected scan by its letter with
+// what its fit reached, drawn inside its own frame.
+TEST(Report, ExplainsItself) {
+  Session& s = TheSession();
+  const ProgramState& state = *s.state;
+  const std::string& html = s.page.html;
+  const std::size_t title = html.find("<p class=\"title\">");
+  const std::string paragraph = html.substr(title, html.find("</p>", title) - title);
+  int read = 0, rejected = 0;
+  for (int c : state.data_set.input_class) read += c;
+  for (int k = 2; k <= kOutcomeCounters; ++k) rejected += state.fit.outcome[k];
+  for (const std::string& said : {"<b>" + s.files.data + "</b> (Xcalibur)", "parameter file <b>" + s.files.parameters + "</b>",
+                                  std::string("intensity file <b>set.int</b>"), std::to_string(read) + " reflections read",
+                                  std::to_string(rejected) + " rejected", std::string("Report written the date")})
+    EXPECT_NE(paragraph.find(said), std::string::npos) << said << "\n" << paragraph;
+
+  // Every letter the classification counts is in the legend, and every
+  // rejected scan is named by a letter the legend explains.
+  for (char letter : std::string("ECDBIPWRFS"))
+    EXPECT_NE(html.find(std::string("<dt>") + letter + "</dt><dd>rejected: "), std::string::npos) << letter;
+  ASSERT_FALSE(s.page.gallery.empty());
+  const plot::TextMetrics text{5.4f, 11.5f};
+  for (const report::GalleryItem& g : s.page.gallery) {
+    SCOPED_TRACE(g.seq_no);
+    EXPECT_NE(html.find("<p>#" + std::to_string(g.seq_no) + " rejected: <b>" + g.reason + "</b>, " +
+                        report::ReasonMeaning(g.reason)),
+              std::string::npos);
+    // The text line says the letter, never the 0 +- 1 the record holds.
+    const auto caption = std::find_if(g.picture.marks.begin(), g.picture.marks.end(),
+                                      [](const plot::Mark& m) { return m.text.starts_with("hkl "); });
+    ASSERT_NE(caption, g.picture.marks.end());
+    EXPECT_NE(caption->text.find(std::string("rejected: ") + g.reason), std::string::npos) << caption->text;
+    EXPECT_EQ(caption->text.find("I = 0.0 \xC2\xB1 1.0"), std::string::npos) << caption->text;
+    // Every line inside the picture; the counts and the fit inside the
+    // counts' area, above the omega labels; the +3 and -3 sigma lines a
+    // text line apart at least.
+    const plot::ScanLayout l = plot::LayOutScan(0, 0, g.picture.width, g.picture.height, text);
+    std::vector<float> limits;
+    for (const plot::Mark& m : g.picture.marks) {
+      if (m.kind != plot::Mark::kLine) continue;
+      for (const plot::Point& p : m.points) {
+        EXPECT_TRUE(p.x >= 0 && p.x <= g.picture.width && p.y >= 0 && p.y <= g.picture.height);
+        if (m.colour == plot::kInkProfile || (m.colour == plot::kInkCounts && m.points.size() > 2)) {
+          EXPECT_TRUE(p.y >= l.main0 - 1e-3f && p.y <= l.main1 + 1e-3f && p.x >= l.x0 - 1e-3f && p.x <= l.x1 + 1e-3f)
+              << p.x << " " << p.y;
+        }
+      }
+      if (m.colour == plot::kInkLimits) limits.push_back(m.points[0].y);
+    }
+    ASSERT_EQ(limits.size(), 2u);
+    EXPECT_GE(std::fabs(limits[0] - limits[1]), text.line_height);
+  }
 }
 
 TEST(Report, MarksLieWhereTheDataPutThem) {
@@ -205,12 +263,21 @@ TEST(Report, MarksLieWhereTheDataPutThem) {
   image = Render(histogram.svg);
   for (const NotedReflection& n : r.accepted) EXPECT_TRUE(InkNear(image, histogram.At(n.i_over_sigma, 0.5), kBlue, 2));
 
-  // The classification: the OK bar reaches the count of accepted reflections.
+  // The classification, in decades: the OK bar reaches the count of accepted
+  // reflections and no further; a bar of a few rejected stands a good part
+  // of its height beside it.
   const report::Chart& classes = ChartOf(page, "classification");
   image = Render(classes.svg);
   const int ok = s.state->fit.outcome[1];
-  EXPECT_TRUE(InkNear(image, classes.At(0, ok * 0.97), QColor(20, 170, 60)));
-  EXPECT_FALSE(InkNear(image, classes.At(0, ok * 1.03 + 1), QColor(20, 170, 60)));
+  EXPECT_TRUE(InkNear(image, classes.At(0, ok * 0.9), QColor(20, 170, 60)));
+  EXPECT_FALSE(InkNear(image, classes.At(0, ok * 1.15 + 1), QColor(20, 170, 60)));
+  const float base = classes.At(0, 0.5).y, ok_top = classes.At(0, ok).y;
+  for (int k = 2; k <= kOutcomeCounters; ++k) {
+    const int n = s.state->fit.outcome[k];
+    if (n == 0) continue;
+    EXPECT_TRUE(InkNear(image, classes.At(k - 1, n * 0.9), QColor(210, 30, 30))) << k;
+    EXPECT_GT((base - classes.At(k - 1, n).y) / (base - ok_top), std::log10(2.0) / std::log10(2.0 * ok) - 1e-6) << k;
+  }
 
   // The gallery: the rejected scans, worst first, each scan's counts where its picture puts them.
   ASSERT_GT(r.rejected_count, 3);

@@ -24,6 +24,17 @@ bool AutoDismiss() {
   return v && v[0] == '1';
 }
 
+// Moves a box off the plot and the main window's buttons, centred on what
+// caused it where that is free; notes where it stands.
+void PutBox(QMessageBox& box, Box& record) {
+  box.adjustSize();
+  QSize size = box.size();
+  for (const auto& [h, it] : T().items)
+    if (it.kind == Kind::kMaster && it.widget) size += it.widget->frameGeometry().size() - it.widget->size();
+  record.place = PlaceOfBox(size);
+  if (!record.place.isNull()) box.move(record.place.topLeft());
+}
+
 }  // namespace
 
 QWidget* BoxParent() {
@@ -34,28 +45,25 @@ QWidget* BoxParent() {
 }
 
 void ShowBox(const QString& title, const QString& message, bool error) {
-  T().boxes.push_back({title, message, error});
-  if (AutoDismiss()) return;
+  T().boxes.push_back({title, message, error, {}});
   if (!qApp) {
     // Nothing can be drawn before WinInit: the console must do.
+    if (AutoDismiss()) return;
     const QByteArray text = message.toLocal8Bit();
     errormessage_(text.constData(), static_cast<int>(text.size()));
     return;
   }
   QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, title, message, QMessageBox::Ok,
                   BoxParent());
+  PutBox(box, T().boxes.back());
+  if (AutoDismiss()) return;
   box.exec();
 }
 
 int AskChoice(const QString& title, const QString& message, const QStringList& choices) {
-  T().boxes.push_back({title, message, false});
+  T().boxes.push_back({title, message, false, {}});
   const int last = static_cast<int>(choices.size()) - 1;
-  if (!T().question_answers.empty()) {
-    const int chosen = T().question_answers.front();
-    T().question_answers.pop_front();
-    return chosen >= 0 && chosen <= last ? chosen : last;
-  }
-  if (AutoDismiss() || !qApp) return last;
+  if (!qApp) return last;
   QMessageBox box(QMessageBox::Question, title, message, QMessageBox::NoButton, BoxParent());
   std::vector<QAbstractButton*> buttons;
   for (const QString& choice : choices) {
@@ -66,6 +74,13 @@ int AskChoice(const QString& title, const QString& message, const QStringList& c
   }
   box.setEscapeButton(buttons.back());
   box.setDefaultButton(static_cast<QPushButton*>(buttons.back()));
+  PutBox(box, T().boxes.back());
+  if (!T().question_answers.empty()) {
+    const int chosen = T().question_answers.front();
+    T().question_answers.pop_front();
+    return chosen >= 0 && chosen <= last ? chosen : last;
+  }
+  if (AutoDismiss()) return last;
   box.exec();
   const auto pressed = std::find(buttons.begin(), buttons.end(), box.clickedButton());
   return pressed == buttons.end() ? last : static_cast<int>(pressed - buttons.begin());

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -26,7 +27,9 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
 #include <QTreeView>
@@ -34,6 +37,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "toolkit/pvgui.h"
@@ -130,6 +134,55 @@ class EnterPresses : public QObject {
   QPointer<QAbstractButton> button_;
 };
 
+// The keys of buttons act while a number field has the focus (a letter is
+// no number), and while a text field has it that the user has not typed
+// into: only a field being edited keeps its letters.
+class ButtonKeysOverFields : public QObject {
+ protected:
+  bool eventFilter(QObject* target, QEvent* e) override {
+    if (e->type() != QEvent::ShortcutOverride) return false;
+    auto* field = qobject_cast<QLineEdit*>(target);
+    if (!field || field->isReadOnly()) return false;
+    const auto* key = static_cast<QKeyEvent*>(e);
+    if (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) return false;
+    bool number_field = false;
+    for (const auto& [h, it] : T().items)
+      if (it.widget == field) number_field = it.kind == Kind::kValue;
+    if (!number_field && field->isModified()) return false;
+    const QKeySequence pressed(key->key());
+    for (const auto& [sequence, button] : T().button_keys) {
+      if (sequence == pressed && button && button->isVisible() && button->isEnabled()) {
+        e->ignore();
+        return true;
+      }
+    }
+    return false;
+  }
+};
+
+// The focus of a window made active: its first widget when it can take it,
+// else its main action. A field's text is selected, so that typing
+// replaces it.
+void FocusFirst(const Item& window) {
+  QWidget* target = nullptr;
+  if (const Item* first = Find(window.first_focus)) {
+    if (first->kind == Kind::kRadioBox && first->group) {
+      target = first->group->checkedButton();
+    } else {
+      target = first->widget;
+    }
+  }
+  const auto usable = [](QWidget* w) { return w && w->isVisible() && w->isEnabled(); };
+  if (!usable(target)) {
+    target = nullptr;
+    for (QPushButton* button : window.widget->findChildren<QPushButton*>())
+      if (button->isDefault() && usable(button)) target = button;
+  }
+  if (!usable(target)) return;
+  target->setFocus(Qt::ActiveWindowFocusReason);
+  if (auto* field = qobject_cast<QLineEdit*>(target); field && !field->isReadOnly()) field->selectAll();
+}
+
 // Recent files and the browser's last directory, kept between runs.
 QSettings Settings() { return QSettings(); }
 QString RecentKey(const Item& menu) { return "recent/" + menu.menu->title().remove('&'); }
@@ -166,6 +219,7 @@ int WinInit(void) {
     QApplication::setFont(font);
     // Display-only fields are told apart from the ones the user edits.
     qApp->setStyleSheet("QLineEdit[readOnly=\"true\"] { background: #eceef2; color: #1a1a2a; }");
+    qApp->installEventFilter(new ButtonKeysOverFields);
     registerconsole_();
   }
   T().initialised = true;
@@ -246,8 +300,16 @@ int OpenWindow(int parent, const char* title, int title_len, int x, int y, int w
   Item item;
   item.kind = Kind::kDialog;
   item.widget = dialog;
-  item.grid_area = new QWidget(dialog);
-  item.grid_area->move(pvgui_qt::kDialogMargin, pvgui_qt::kDialogMargin);
+  // The grid stands in a scroll area, which scrolls only on a screen too
+  // low for the whole dialog.
+  auto* scroll = new QScrollArea(dialog);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setFocusPolicy(Qt::NoFocus);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->move(pvgui_qt::kDialogMargin, pvgui_qt::kDialogMargin);
+  item.grid_area = new QWidget;
+  scroll->setWidget(item.grid_area);
+  item.scroll = scroll;
   item.grid = QRect(x, y, w, h);
   item.columns = std::max(1, w);
   item.rows = std::max(1, h);
@@ -259,7 +321,12 @@ void WindowDraw(int window) {
   Item* it = Find(window);
   if (!it || !it->widget) return;
   pvgui_qt::PutOnScreen(*it);
+  // Shown, not made active: the fitting controls beside the main window
+  // leave its keys where they are. WindowAction makes a window active.
+  if (it->kind == Kind::kDialog && !it->widget->isVisible()) it->widget->setAttribute(Qt::WA_ShowWithoutActivating);
+  const bool first = !it->widget->isVisible();
   it->widget->show();
+  if (first) pvgui_qt::KeepInside(*it);
   it->widget->update();
   if (it->kind == Kind::kMaster) pvgui_qt::HideTitle();
 }
@@ -272,6 +339,7 @@ void WindowAction(int window) {
   // The offscreen platform of the tests has no stacking order.
   if (QGuiApplication::platformName() != "offscreen") it->widget->raise();
   it->widget->activateWindow();
+  FocusFirst(*it);
   if (it->kind == Kind::kMaster) pvgui_qt::HideTitle();
 }
 
@@ -551,7 +619,21 @@ int AddTextBlock(int window, int x, int y, int w, int h, int* handle) {
 int GraphicsFrame(int window, int x, int y, int w, int h, int* handle) {
   QWidget* area = WindowArea(window);
   if (!area) return 0;
-  return Place(window, Kind::kFrame, new pvgui_qt::FrameWidget(area), QRect(x, y, w, h), handle);
+  auto* frame = new pvgui_qt::FrameWidget(area);
+  frame->handle = Place(window, Kind::kFrame, frame, QRect(x, y, w, h), handle);
+  // The keys of the view, in the frame's window unless a field there takes
+  // them (a minus sign, the cursor keys of a text).
+  const std::pair<const char*, std::function<void()>> keys[] = {
+      {"+", [frame] { frame->Zoom(1.25, false); }},       {"=", [frame] { frame->Zoom(1.25, false); }},
+      {"-", [frame] { frame->Zoom(0.8, false); }},        {"Right", [frame] { frame->Pan(-0.1); }},
+      {"Left", [frame] { frame->Pan(0.1); }},             {"Up", [frame] { frame->Zoom(1.25, true); }},
+      {"Down", [frame] { frame->Zoom(0.8, true); }},      {"Home", [frame] { frame->Reset(); }}};
+  for (const auto& [key, act] : keys) {
+    auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(key)), frame->window());
+    shortcut->setContext(Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, frame, act);
+  }
+  return frame->handle;
 }
 
 void SetMainAction(int button) {
@@ -601,9 +683,11 @@ void SetKey(int widget, const char* key, int key_len) {
     // The fitting controls are pressed by their keys while the fitting
     // dialog beside them has the focus too; a field being typed in keeps
     // its letters.
-    auto* shortcut = new QShortcut(QKeySequence(text, QKeySequence::PortableText), b->window());
+    const QKeySequence sequence(text, QKeySequence::PortableText);
+    auto* shortcut = new QShortcut(sequence, b->window());
     shortcut->setContext(Qt::ApplicationShortcut);
     QObject::connect(shortcut, &QShortcut::activated, b, [b] { Press(b); });
+    T().button_keys.emplace_back(sequence, b);
     b->setToolTip(b->toolTip().isEmpty() ? QString("Key: %1").arg(text) : b->toolTip());
   }
 }
@@ -668,6 +752,57 @@ void ChooseRecentFile(int menu, int index, char* name, int name_len, char* direc
   if (chosen_name.isEmpty()) chosen_dir.clear();
   pvgui_qt::CopyBack(chosen_name, name, name_len);
   pvgui_qt::CopyBack(chosen_dir, directory, directory_len);
+}
+
+void SetFirstFocus(int window, int widget) {
+  if (Item* it = Find(window); it && (it->kind == Kind::kMaster || it->kind == Kind::kDialog)) it->first_focus = widget;
+}
+
+void SetWindowEnter(int window, int button) {
+  Item* it = Find(window);
+  if (it && (it->kind == Kind::kMaster || it->kind == Kind::kDialog)) it->enter = button ? ButtonOf(button) : nullptr;
+}
+
+void SetFieldCaption(int widget, const char* text, int text_len) {
+  Item* it = Find(widget);
+  if (!it || it->kind != Kind::kValue) return;
+  auto* field = static_cast<QLineEdit*>(it->widget.data());
+  if (!it->caption) {
+    auto* caption = new QLabel(field);
+    caption->setAttribute(Qt::WA_TransparentForMouseEvents);
+    caption->setStyleSheet("color: #5a6070; background: transparent;");
+    it->caption = caption;
+  }
+  auto* caption = static_cast<QLabel*>(it->caption.data());
+  caption->setText(Text(text, text_len, PVGUI_MAX_LABEL));
+  caption->adjustSize();
+  const int left = 4;
+  caption->move(left, (field->height() - caption->height()) / 2);
+  field->setTextMargins(left + caption->width(), 0, 0, 0);
+  SetNumber(widget, static_cast<float>(it->number));
+}
+
+void SetValueDecimals(int widget, int decimals) {
+  Item* it = Find(widget);
+  if (!it || it->kind != Kind::kValue) return;
+  it->decimals = decimals;
+  SetNumber(widget, static_cast<float>(it->number));
+}
+
+void SetClipboardText(const char* text, int text_len) {
+  if (qApp) QGuiApplication::clipboard()->setText(Text(text, text_len, PVGUI_MAX_FIELD));
+}
+
+void SetFrameViewHandler(int frame, PvguiViewHandler handler, void* context) {
+  auto* f = FrameOf(frame);
+  if (!f) return;
+  f->handler = handler;
+  f->context = context;
+  // The handler knows the frame's size from the start.
+  if (handler && f->width() > 0) {
+    QResizeEvent event(f->size(), f->size());
+    QCoreApplication::sendEvent(f, &event);
+  }
 }
 
 void SetNumber(int widget, float value) {
@@ -818,12 +953,16 @@ int AskChoice(const char* title, int title_len, const char* message, int message
 
 void RegTitleString(const char* title, int title_len) { T().browse_title = Text(title, title_len, PVGUI_MAX_LABEL); }
 
+void RegBrowseType(int type) { T().browse_save = type == 1; }
+
 void OpenBrowse(char* name, int name_len, char* directory, int directory_len, const char* filter, int filter_len) {
   auto& t = T();
   const QString proposed = Text(name, name_len, name_len);
   const QString start = Text(directory, directory_len, directory_len);
   const QString filters = pvgui_qt::QtFilter(Text(filter, filter_len, filter_len));
-  t.browses.push_back({t.browse_title, proposed, start, filters});
+  const bool save = t.browse_save;
+  t.browse_save = false;
+  t.browses.push_back({t.browse_title, proposed, start, filters, save});
 
   QByteArray chosen_name, chosen_dir;
   if (!t.browse_answers.empty()) {
@@ -839,7 +978,10 @@ void OpenBrowse(char* name, int name_len, char* directory, int directory_len, co
     // Any name may be given: an output file is often a new one, and a data
     // file that does not open is refused by the program, which asks again.
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // A file to be written gets a "Save" button; the program itself asks
+    // before it replaces one.
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setViewMode(QFileDialog::Detail);
     dialog.setNameFilter(filters);

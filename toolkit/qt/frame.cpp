@@ -50,18 +50,24 @@ QPen PenOf(int index) {
 
 }  // namespace
 
+namespace {
+
+// A few pixels of margin keep lines drawn at the bounds fully visible.
+constexpr double kMargin = 6;
+
+}  // namespace
+
 void FrameWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
   p.setPen(QColor(170, 170, 170));
   p.drawRect(rect().adjusted(0, 0, -1, -1));
   p.setRenderHint(QPainter::Antialiasing);
-  // A few pixels of margin keep lines drawn at the bounds fully visible.
-  const QRectF area = QRectF(rect()).adjusted(6, 6, -6, -6);
+  const QRectF area = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
   const double sx = scale[2] != scale[0] ? area.width() / (scale[2] - scale[0]) : 1.0;
   const double sy = scale[3] != scale[1] ? area.height() / (scale[3] - scale[1]) : 1.0;
   auto map = [&](double x, double y) {
-    return zoom * QPointF(area.left() + (x - scale[0]) * sx, area.bottom() - (y - scale[1]) * sy) + pan;
+    return QPointF(area.left() + (x - scale[0]) * sx, area.bottom() - (y - scale[1]) * sy);
   };
   p.setClipRect(rect().adjusted(1, 1, -1, -1));
   QPen pen = PenOf(1);
@@ -98,15 +104,35 @@ void FrameWidget::paintEvent(QPaintEvent*) {
   }
 }
 
+void FrameWidget::Tell(int event, QPointF at, double amount) {
+  if (!handler) return;
+  const QRectF area = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
+  const double sx = area.width() > 0 ? (scale[2] - scale[0]) / area.width() : 1.0;
+  const double sy = area.height() > 0 ? (scale[3] - scale[1]) / area.height() : 1.0;
+  const double x = scale[0] + (at.x() - area.left()) * sx;
+  const double y = scale[1] + (area.bottom() - at.y()) * sy;
+  // A pan is told in the frame's units, not in pixels.
+  if (event == PVGUI_VIEW_PAN) amount *= sx;
+  handler(context, handle, event, static_cast<float>(x), static_cast<float>(y), static_cast<float>(amount));
+}
+
+void FrameWidget::Zoom(double factor, bool counts) {
+  Tell(counts ? PVGUI_VIEW_ZOOM_Y : PVGUI_VIEW_ZOOM, QRectF(rect()).center(), factor);
+}
+
+void FrameWidget::Pan(double fraction_of_width) { Tell(PVGUI_VIEW_PAN, QPointF(), fraction_of_width * width()); }
+
+void FrameWidget::Reset() { Tell(PVGUI_VIEW_RESET, QPointF(), 0); }
+
 void FrameWidget::wheelEvent(QWheelEvent* event) {
-  // One notch of the wheel zooms by a quarter, about the point under the pointer.
-  const double factor = std::pow(1.25, event->angleDelta().y() / 120.0);
-  const double next = std::clamp(zoom * factor, 1.0, 64.0);
-  const QPointF at = event->position();
-  pan = at - (at - pan) * (next / zoom);
-  zoom = next;
-  if (zoom == 1.0) pan = QPointF();
-  update();
+  // One notch of the wheel zooms by a quarter, about the point under the
+  // pointer; with Shift the counts. Some systems turn a wheel held with
+  // Shift into a sideways one.
+  const QPoint delta = event->angleDelta();
+  const int notches = delta.y() != 0 ? delta.y() : delta.x();
+  if (notches == 0) return QWidget::wheelEvent(event);
+  const bool counts = event->modifiers() & Qt::ShiftModifier;
+  Tell(counts ? PVGUI_VIEW_ZOOM_Y : PVGUI_VIEW_ZOOM, event->position(), std::pow(1.25, notches / 120.0));
   event->accept();
 }
 
@@ -118,14 +144,22 @@ void FrameWidget::mousePressEvent(QMouseEvent* event) {
 
 void FrameWidget::mouseMoveEvent(QMouseEvent* event) {
   if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return QWidget::mouseMoveEvent(event);
-  pan += event->position() - drag_from_;
+  const double dx = event->position().x() - drag_from_.x();
   drag_from_ = event->position();
-  update();
+  if (dx != 0) Tell(PVGUI_VIEW_PAN, event->position(), dx);
 }
 
 void FrameWidget::mouseDoubleClickEvent(QMouseEvent*) {
   dragging_ = false;
-  ResetView();
+  Reset();
+}
+
+void FrameWidget::resizeEvent(QResizeEvent*) {
+  // The size the frame's coordinates span, inside its margin.
+  if (handler) {
+    handler(context, handle, PVGUI_VIEW_RESIZED, static_cast<float>(std::max(1.0, width() - 2 * kMargin)),
+            static_cast<float>(std::max(1.0, height() - 2 * kMargin)), kCellHeight);
+  }
 }
 
 FrameWidget* FrameOf(int handle) {

@@ -1,13 +1,16 @@
 // The graphics frame of the Qt toolkit: the drawing calls since the last
 // ClearFrame kept as a display list, painted again whenever Qt asks. The
-// wheel zooms about the pointer, a drag pans, a double click shows the whole
-// again: a view over the list, which stays in the program's coordinates.
+// wheel, a drag, a double click and the keys of the view are told to the
+// program, which draws the picture again for the range the user chose:
+// zoom is a change of what is plotted, not a magnified picture.
 #pragma once
 
 #include <QPointF>
 #include <QString>
 #include <QWidget>
 #include <vector>
+
+#include "toolkit/pvgui.h"
 
 namespace pvgui_qt {
 
@@ -32,14 +35,17 @@ class FrameWidget : public QWidget {
   }
   double scale[4] = {0.0, 0.0, 300.0, 200.0};  // x_min, y_min, x_max, y_max
 
-  // The view: pixels of the unzoomed painting p are shown at zoom * p + pan.
-  double zoom = 1.0;
-  QPointF pan;
-  void ResetView() {
-    zoom = 1.0;
-    pan = QPointF();
-    update();
-  }
+  // Who hears of the user's zoom, pan and reset, and of a new size.
+  PvguiViewHandler handler = nullptr;
+  void* context = nullptr;
+  int handle = 0;
+  // Tells the handler of `event` at the point `at` (pixels); `amount` as
+  // the entry point has it.
+  void Tell(int event, QPointF at, double amount);
+  // A step of the keyboard: zoom about the middle, pan a tenth of the width.
+  void Zoom(double factor, bool counts);
+  void Pan(double fraction_of_width);
+  void Reset();
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -47,6 +53,7 @@ class FrameWidget : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   QPointF drag_from_;

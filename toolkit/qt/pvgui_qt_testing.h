@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMargins>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <string>
@@ -34,6 +35,7 @@ struct Box {
   QString title;
   QString message;
   bool error = false;
+  QRect place;  // where it stood on the screen, frame included (null: where Qt put it)
 };
 const std::vector<Box>& LastBoxes();
 void ClearBoxes();
@@ -47,6 +49,7 @@ void AnswerNextQuestion(int choice);
 
 struct BrowseCall {
   QString title, proposed_name, start_directory, filter;  // filter in Qt's form
+  bool save = false;                                       // a file to be written
 };
 const std::vector<BrowseCall>& Browses();
 

@@ -2,6 +2,8 @@
 // widgets and the timer, and the nested event loop IWinAction waits in.
 #pragma once
 
+#include <QAbstractButton>
+#include <QKeySequence>
 #include <QPointer>
 #include <QRect>
 #include <QSplashScreen>
@@ -70,6 +72,19 @@ struct Item {
   QRect main_before, main_after;
   // A recent-files menu: the code of its first entry and how many it keeps.
   int first_code = 0, count = 0;
+  // A window: the widget that takes the focus when it is made active (0:
+  // its main action), and the button Enter in it presses when it has no
+  // main action of its own.
+  int first_focus = 0;
+  QPointer<QAbstractButton> enter;
+  // A value field's caption inside it, before its number.
+  QPointer<QWidget> caption;
+  // The main window: the rows above its plot folded away (the plot takes
+  // their place while a dialog needs the room).
+  bool folded = false;
+  // A dialog: the scroll area its grid stands in, which scrolls when the
+  // screen is too low for the whole dialog.
+  QWidget* scroll = nullptr;
 };
 
 // Everything kept between calls; WinExit empties the handles and the codes.
@@ -87,6 +102,10 @@ struct Toolkit {
   std::deque<int> question_answers;
   std::vector<BrowseCall> browses;
   QString browse_title;
+  bool browse_save = false;
+  // The keys of buttons (SetKey), which act also while a number field has
+  // the focus: a letter is no number.
+  std::vector<std::pair<QKeySequence, QPointer<QAbstractButton>>> button_keys;
   int screen_columns = 32, screen_rows = 24;
   QPointer<QSplashScreen> splash;
 };

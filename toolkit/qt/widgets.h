@@ -55,6 +55,9 @@ class DialogWindow : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  // Enter in a dialog without a main action of its own presses the button
+  // the program named for it (the fitting controls' Go).
+  void keyPressEvent(QKeyEvent* e) override;
 };
 
 // The area a window's grid covers. In the main window it follows the
@@ -93,11 +96,31 @@ void Adopt(int window_handle, int handle);
 int CellsFor(QWidget* w, int at_least);
 // Moves the main window to its place on the screen's grid the first time it
 // shows, kept inside the screen. A dialog is placed each time it is shown
-// again: inside the screen, beside the main window where there is room,
-// and never over the scan plot.
+// again: inside the screen, never over the scan plot or the main window's
+// buttons, over no other dialog where it can, beside the main window where
+// there is room. Where there is none, the main window moves to the top of
+// the screen and makes room below it: its plot gives up height (keeping at
+// least 40 % of the window's), then the rows above the plot fold away, and
+// last the dialog scrolls.
 void PutOnScreen(Item& window);
+// A window shown for the first time kept inside the screen, now that its
+// frame is known.
+void KeepInside(Item& window);
 // A dialog being hidden gives back the room it took from the main window.
 void GiveBackRoom(Item& dialog);
+// Where a message box of `size` (its frame included) goes: centred on the
+// window or control that caused it where that is free, else the nearest
+// place off the plot and the main window's buttons; a null rectangle when
+// there is none.
+QRect PlaceOfBox(QSize size);
+
+// The main window, its graphics frame, and the height of the rows above the
+// frame (what folding gives the plot).
+const Item* MasterItem();
+const Item* PlotFrameIn(const Item& window);
+int FoldedHeight(const Item& window);
+// Lays a window's widgets out again on its grid.
+void Relayout(const Item& window);
 
 // Status 1 active, 0 greyed, -1 hidden.
 void ApplyStatus(QWidget* w, int status);

@@ -36,6 +36,10 @@ struct Widget {
   float scale[4] = {0.0f, 0.0f, 300.0f, 200.0f};
   int updates = 0;
   std::string tooltip;
+  std::string caption;
+  int decimals = -1;
+  PvguiViewHandler view_handler = nullptr;
+  void* view_context = nullptr;
   std::vector<std::pair<std::string, std::string>> recent;  // name, directory; newest first
   int recent_room = 0;
 };
@@ -67,6 +71,8 @@ struct Toolkit {
   int ticks = 0;  // timer codes given since the last scripted step
   int active = 0;
   std::string browse_title;
+  bool browse_save = false;
+  std::string clipboard;
 };
 
 Toolkit& T() {
@@ -286,6 +292,19 @@ const std::vector<DrawOp>& Drawing(int frame) {
 int FrameUpdates(int frame) {
   const Widget* w = Find(frame);
   return w ? w->updates : 0;
+}
+std::string Caption(int widget) {
+  const Widget* w = Find(widget);
+  return w ? w->caption : std::string();
+}
+int Decimals(int widget) {
+  const Widget* w = Find(widget);
+  return w ? w->decimals : -1;
+}
+std::string Clipboard() { return T().clipboard; }
+void FrameView(int frame, int event, float x, float y, float amount) {
+  const Widget* w = Find(frame);
+  if (w && w->view_handler) w->view_handler(w->view_context, frame, event, x, y, amount);
 }
 
 }  // namespace script
@@ -569,11 +588,13 @@ int AskChoice(const char* title, int title_len, const char* message, int message
   return chosen >= 0 && chosen <= last ? chosen : last;
 }
 void RegTitleString(const char* title, int title_len) { T().browse_title = Arg(title, title_len, PVGUI_MAX_LABEL); }
+void RegBrowseType(int type) { T().browse_save = type == 1; }
 
 void OpenBrowse(char* name, int name_len, char* directory, int directory_len, const char* filter, int filter_len) {
   auto& t = T();
   t.browses.push_back({t.browse_title, Arg(name, name_len, name_len), Arg(directory, directory_len, directory_len),
-                       std::string(filter, filter_len > 0 ? filter_len : 0)});
+                       std::string(filter, filter_len > 0 ? filter_len : 0), t.browse_save});
+  t.browse_save = false;
   script::ApplyValueSteps();
   std::string chosen, dir;
   if (!t.steps.empty() && t.steps.front().kind == script::Step::kBrowse) {
@@ -595,6 +616,15 @@ void SetWindowEscape(int, int) {}
 void SetFieldAction(int, int) {}
 void SetKey(int, const char*, int) {}
 void SetFixedPitch(int) {}
+void SetFirstFocus(int, int) {}
+void SetWindowEnter(int, int) {}
+void SetFieldCaption(int widget, const char* text, int text_len) {
+  if (Widget* w = Find(widget)) w->caption = Arg(text, text_len, PVGUI_MAX_LABEL);
+}
+void SetValueDecimals(int widget, int decimals) {
+  if (Widget* w = Find(widget)) w->decimals = decimals;
+}
+void SetClipboardText(const char* text, int text_len) { T().clipboard = Arg(text, text_len, PVGUI_MAX_FIELD); }
 void SetTooltip(int widget, const char* text, int text_len) {
   if (Widget* w = Find(widget)) w->tooltip = Arg(text, text_len, PVGUI_MAX_LABEL);
 }
@@ -670,5 +700,11 @@ void UpdateFrame(int frame) {
   if (Widget* w = Find(frame)) ++w->updates;
 }
 void WinFlush(void) {}
+void SetFrameViewHandler(int frame, PvguiViewHandler handler, void* context) {
+  if (Widget* w = Find(frame)) {
+    w->view_handler = handler;
+    w->view_context = context;
+  }
+}
 
 }  // extern "C"

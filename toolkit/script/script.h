@@ -58,6 +58,7 @@ void SetBoxObserver(std::function<void(const MessageBox&)> observer);
 
 struct BrowseCall {
   std::string title, proposed_name, start_directory, filter;
+  bool save = false;  // a file to be written
 };
 const std::vector<BrowseCall>& Browses();
 
@@ -72,6 +73,12 @@ int CodeOf(int widget);
 std::vector<std::string> ListEntries(int list);
 int TimerCode();
 std::string Tooltip(int widget);
+std::string Caption(int widget);  // a value field's caption
+int Decimals(int widget);         // as SetValueDecimals left them; -1 before
+std::string Clipboard();
+// The user zooms, pans or resets the frame's view, or the frame is given a
+// new size in pixels (PVGUI_VIEW_...): its handler hears of it.
+void FrameView(int frame, int event, float x, float y, float amount);
 
 struct DrawOp {
   enum Kind { kMove, kLine, kPen, kText } kind = kMove;
