@@ -1,6 +1,7 @@
 // kalvex.reduce: an intensity file to HKLF 4 and CIF through the engine's
 // RunReduction, with the options of `kalvex reduce` as keyword arguments.
 #include "engine/reduction.h"
+#include "reduce/absorption_correction.h"
 
 #include "python/bindings.h"
 
@@ -90,7 +91,9 @@ ReductionResult Reduce(const py::object& intensity_file, const py::object& param
                        const py::object& cif, const py::object& laue, bool lp, bool decay, bool decay_anyway,
                        const py::object& cell_threshold, const py::object& temperature, const std::string& device,
                        const std::string& source, bool cosines, bool batch_from_scale_groups,
-                       const py::object& system) {
+                       const py::object& system, const std::string& formula, double z, const std::string& space_group,
+                       const py::object& ins, int shells, double theta_full, const std::string& absorption, int lmax,
+                       const py::object& faces, const py::object& mu, double radius) {
   engine::ReductionRequest request;
   request.intensity_file = PathOf(intensity_file);
   request.parameter_file =
@@ -118,6 +121,25 @@ ReductionResult Reduce(const py::object& intensity_file, const py::object& param
                             " is none of monoclinic-b, monoclinic-c, orthorhombic, tetragonal, hexagonal, cubic");
     }
   }
+
+  // Space group, statistics and absorption, as the command's options.
+  request.formula = formula;
+  if (!(z >= 0 && z < 1e6)) throw py::value_error("z: the formula units in the cell are 0 (unknown) or more");
+  request.z = z;
+  request.space_group = space_group;
+  if (!ins.is_none()) request.ins_file = PathOf(ins);
+  if (shells < 1 || shells > 100) throw py::value_error("shells: 1 to 100 shells of resolution");
+  request.shells = shells;
+  if (!(theta_full >= 0 && theta_full < 90)) throw py::value_error("theta_full: degrees from 0 (automatic) below 90");
+  request.theta_full = theta_full;
+  const std::optional<reduce::AbsorptionMethod> method = reduce::AbsorptionMethodNamed(absorption);
+  if (!method) throw py::value_error("absorption: " + absorption + " is none of none, empirical, faces, sphere");
+  request.absorption = *method;
+  request.lmax = lmax;
+  if (!faces.is_none()) request.faces_file = PathOf(faces);
+  if (!mu.is_none()) request.mu = CheckedNumber(mu, "mu", 0, 1e6);
+  if (!(radius >= 0 && radius < 1e3)) throw py::value_error("radius: the sphere's radius in mm, 0 or more");
+  request.radius = radius;
 
   engine::ReductionOutcome out;
   {
@@ -226,7 +248,10 @@ void BindReduction(py::module_& m) {
         py::arg("cif") = py::none(), py::arg("laue") = py::none(), py::arg("lp") = true, py::arg("decay") = true,
         py::arg("decay_anyway") = false, py::arg("cell_threshold") = py::none(), py::arg("temperature") = py::none(),
         py::arg("device") = "", py::arg("source") = "", py::arg("cosines") = false,
-        py::arg("batch_from_scale_groups") = false, py::arg("system") = py::none(),
+        py::arg("batch_from_scale_groups") = false, py::arg("system") = py::none(), py::arg("formula") = "",
+        py::arg("z") = 0.0, py::arg("space_group") = "", py::arg("ins") = py::none(), py::arg("shells") = 10,
+        py::arg("theta_full") = 0.0, py::arg("absorption") = "none", py::arg("lmax") = 4,
+        py::arg("faces") = py::none(), py::arg("mu") = py::none(), py::arg("radius") = 0.0,
         "reduce(intensity_file, parameters, *, hkl=None, cif=None, laue=None, ...) -> Reduction\n\n"
         "Reduces an 'Rfine' or 'Rfine extended' intensity file as `kalvex reduce` does, writing the\n"
         "same HKLF 4 file and CIF (default: the intensity file's name with .hkl and .cif).\n"
@@ -238,6 +263,12 @@ void BindReduction(py::module_& m) {
         "  decay_anyway=False correct for the decay even when a standard leaves its round\n"
         "  cell_threshold=None  refine the cell from I/sigma of at least this (None: 20)\n"
         "  temperature=None, device='', source=''   for the CIF\n"
+        "  formula='', z=0    the cell's contents (Wilson plot, mu, the .ins file's SFAC and UNIT)\n"
+        "  space_group=''     a space group to take instead of the one the absences rank first\n"
+        "  ins=None           a SHELX instruction file to write beside the HKLF 4 file\n"
+        "  shells=10, theta_full=0   the statistics against resolution (0: theta_full found)\n"
+        "  absorption='none'  'empirical' (lmax=4), 'faces' (faces=FILE, mu), 'sphere' (radius, mu);\n"
+        "                     mu in 1/mm, from formula and z when None\n"
         "  cosines=False      direction cosines after each HKLF 4 record\n"
         "  batch_from_scale_groups=False   batch number = scale group\n"
         "  system=None        constrain the cell: monoclinic-b, monoclinic-c, orthorhombic,\n"

@@ -120,10 +120,13 @@ def test_reduce_writes_what_the_command_writes(example):
     a, b = example("a"), example("b")
     for d in (a, b):
         assert cli("integrate", d / "example.dca", "--par", d / "example.par")[0] == 0
-    status, said = cli("reduce", a / "example.int", "--par", a / "example.par", "--laue", "mmm")
+    status, said = cli("reduce", a / "example.int", "--par", a / "example.par", "--laue", "mmm",
+                       "--formula", "C10 H8 N2", "--z", "4", "--ins", a / "example.ins",
+                       "--absorption", "sphere", "--radius", "0.1")
     assert status == 0, said
-    reduced = kalvex.reduce(b / "example.int", b / "example.par", laue="mmm")
-    for name in ("example.hkl", "example.cif"):
+    reduced = kalvex.reduce(b / "example.int", b / "example.par", laue="mmm", formula="C10 H8 N2", z=4,
+                            ins=b / "example.ins", absorption="sphere", radius=0.1)
+    for name in ("example.hkl", "example.cif", "example.ins"):
         assert (b / name).read_bytes() == (a / name).read_bytes(), name
     assert reduced.summary == said.replace(str(a), str(b)).splitlines() and reduced.laue == "mmm"
     kept = {k: v[reduced.reflections["kept"]] for k, v in reduced.reflections.items()}
@@ -209,6 +212,8 @@ def test_existing_outputs_and_unwritable_ones(example):
         kalvex.integrate(d / "example.dca", d / "example.par", out=d / "nowhere" / "x.int")
     with pytest.raises(ValueError, match="system"):
         kalvex.reduce(d / "example.int", d / "example.par", system="triclinic")
+    with pytest.raises(ValueError, match="absorption"):
+        kalvex.reduce(d / "example.int", d / "example.par", absorption="cylinder")
 
 
 def test_integrate_leaves_the_interpreter_free(tmp_path):
