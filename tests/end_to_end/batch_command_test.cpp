@@ -21,17 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
-  // The banner's time is the one line two runs may not share.
-  const std::string banner = "LOG FILE CREATED BY WIN-KALVEX V3.3 ON ";
-  if (const auto at = s.find(banner); at != std::string::npos) s.replace(at + banner.size(), 24, 24, '*');
-  return s;
-}
-
 // The lines the log gives after its heading of the equivalent command.
 std::vector<std::string> CommandLines(const fs::path& log) {
   const auto lines = testing::ReadLines(log);
@@ -119,10 +108,10 @@ TEST(BatchCommand, TheLineOfAWindowRunWritesTheSameFilesByteForByte) {
   EXPECT_TRUE(line.starts_with("kalvex integrate 'scan one.dat' --par set.par --out out.int")) << line;
   const std::string command = "cd '" + shell.string() + "' && " + KALVEX_COMMAND + line.substr(6) + " --quiet > stdout";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  const std::string records = Contents(shell / "out.int");
+  const std::string records = testing::ContentsWithoutLogTime(shell / "out.int");
   EXPECT_GT(std::count(records.begin(), records.end(), '\n'), 200);  // four lines a record
-  EXPECT_EQ(Contents(window / "out.int"), records);
-  EXPECT_EQ(Contents(window / "scan one.log"), Contents(shell / "scan one.log"));
+  EXPECT_EQ(testing::ContentsWithoutLogTime(window / "out.int"), records);
+  EXPECT_EQ(testing::ContentsWithoutLogTime(window / "scan one.log"), testing::ContentsWithoutLogTime(shell / "scan one.log"));
 }
 
 // What the command cannot repeat is said under it; files elsewhere are

@@ -2,6 +2,10 @@
 // tests that run the program's commands end to end on the headless toolkit.
 #pragma once
 
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -61,6 +65,36 @@ inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// A file's bytes, the log banner's time masked: the one line two runs of
+// the same choices may not share.
+inline std::string ContentsWithoutLogTime(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string s = text.str();
+  const std::string banner = "LOG FILE CREATED BY WIN-KALVEX V3.3 ON ";
+  if (const auto at = s.find(banner); at != std::string::npos) s.replace(at + banner.size(), 24, 24, '*');
+  return s;
+}
+
+// A command line run through the shell: its exit status (-1 when it did not
+// exit) and what it wrote to stdout and stderr together.
+struct CommandRun {
+  int status = -1;
+  std::string out;
+};
+inline CommandRun RunCommand(const std::string& command_line) {
+  const std::string command = command_line + " 2>&1";
+  CommandRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 4096> buf{};
+  while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
+  const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
 }
 
 }  // namespace kalvex::testing

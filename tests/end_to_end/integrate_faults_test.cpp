@@ -21,22 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Ran {
-  int status = -1;
-  std::string out;  // stdout and stderr together
-};
+using Ran = testing::CommandRun;
 
-Ran Kalvex(const std::string& args) {
-  Ran run;
-  const std::string command = std::string(KALVEX_COMMAND) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 4096> buffer{};
-  while (std::fgets(buffer.data(), buffer.size(), pipe)) run.out += buffer.data();
-  const int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
+Ran Kalvex(const std::string& args) { return testing::RunCommand(std::string(KALVEX_COMMAND) + " " + args); }
 
 testing::SimulatedFiles Set(const std::string& name, int reflections = 40) {
   simulate::GeneratorOptions options;

@@ -26,22 +26,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CommandRun {
-  int status = -1;
-  std::string out;  // stdout and stderr together
-};
+using testing::CommandRun;
+using testing::RunCommand;
 
-CommandRun RunCommand(const std::string& command_line) {
-  const std::string command = command_line + " 2>&1";
-  CommandRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 4096> buf{};
-  while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
-  const int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
 CommandRun Kalvex(const std::string& arguments) { return RunCommand(std::string(KALVEX_COMMAND) + " " + arguments); }
 
 fs::path ExampleCopy(const std::string& name) {

@@ -25,18 +25,6 @@ struct Choices {
   bool calc_ub = false;
 };
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
-  // The log's banner holds the time it was made: the one line that may
-  // differ between two runs.
-  const std::string banner = "LOG FILE CREATED BY WIN-KALVEX V3.3 ON ";
-  if (const auto at = s.find(banner); at != std::string::npos) s.replace(at + banner.size(), 24, 24, '*');
-  return s;
-}
-
 // The window: open the three files, answer the format and omega-step boxes,
 // Preprocess, Calc UB, back to the first reflection, Auto profile fit, Go.
 void ThroughTheWindow(const fs::path& dir, const Choices& c) {
@@ -129,10 +117,10 @@ TEST(SameBytes, TheWindowAndIntegrateWriteTheSameFilesInEveryFormat) {
       ThroughTheWindow(window, c);
       const engine::IntegrateOutcome out = ThroughTheEngine(engine, c);
       ASSERT_EQ(out.failure, engine::Failure::kNone) << label << ": " << out.message;
-      const std::string records = Contents(engine / "set.int");
+      const std::string records = testing::ContentsWithoutLogTime(engine / "set.int");
       EXPECT_GT(std::count(records.begin(), records.end(), '\n'), 60) << label;
-      EXPECT_EQ(Contents(window / "set.int"), records) << label;
-      EXPECT_EQ(Contents(window / "set.log"), Contents(engine / "set.log")) << label;
+      EXPECT_EQ(testing::ContentsWithoutLogTime(window / "set.int"), records) << label;
+      EXPECT_EQ(testing::ContentsWithoutLogTime(window / "set.log"), testing::ContentsWithoutLogTime(engine / "set.log")) << label;
     }
   }
 }
