@@ -15,6 +15,7 @@
 #include "engine/reduction.h"
 #include "report/reduction_report.h"
 #include "report/svg.h"
+#include "tests/report/rendering.h"
 #include "tests/support/headless.h"
 #include "tools/simulate/simulate.h"
 
@@ -22,31 +23,10 @@ namespace kalvex {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Render;
 
-QImage Render(const std::string& svg) {
-  static int argc = 1;
-  static char name[] = "test_report";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication* app = new QGuiApplication(argc, argv);  // fonts for the texts
-  (void)app;
-  QSvgRenderer renderer(QByteArray::fromStdString(svg));
-  EXPECT_TRUE(renderer.isValid());
-  QImage image(renderer.defaultSize(), QImage::Format_RGB32);
-  image.fill(Qt::white);
-  QPainter painter(&image);
-  renderer.render(&painter);
-  return image;
-}
-
-// Whether a pixel within 2 of p has a strong colour (not white, grey or black).
-bool InkNear(const QImage& image, plot::Point p) {
-  for (int dy = -2; dy <= 2; ++dy)
-    for (int dx = -2; dx <= 2; ++dx) {
-      const QPoint at(static_cast<int>(std::lround(p.x)) + dx, static_cast<int>(std::lround(p.y)) + dy);
-      if (image.valid(at) && image.pixelColor(at).hsvSaturation() > 100) return true;
-    }
-  return false;
-}
+// Ink of a strong colour within 2 pixels of p.
+bool InkNear(const QImage& image, plot::Point p) { return testing::InkNear(image, p, std::nullopt, 2); }
 
 TEST(ReductionReport, PageOfAnAbsorbingCrystal) {
   const fs::path dir = testing::ScratchDir("reduction_report");
