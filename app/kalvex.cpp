@@ -14,31 +14,9 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "app/number_option.h"
 #include "common/record_writer.h"
 #include "app/reduce.h"
-
-namespace {
-
-// A number option's values: finite and within [low, high]; the message names
-// the option (inf, nan and 1e40 read as numbers, but no step or threshold is
-// any of them).
-CLI::Validator FiniteIn(const std::string& option, double low, double high, const std::string& too_small = {}) {
-  return CLI::Validator(
-      [option, low, high, too_small](const std::string& text) -> std::string {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (end == text.c_str() || *end != '\0') return option + " takes a number, not " + text;
-        if (std::isfinite(value) && value < low && !too_small.empty()) return too_small;
-        if (!std::isfinite(value) || value < low || value > high) {
-          return option + " must lie between " + CLI::detail::to_string(low) + " and " + CLI::detail::to_string(high) +
-                 ", not " + text;
-        }
-        return {};
-      },
-      "NUMBER");
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   // A file-size limit must fail the write, not kill the process: the
@@ -72,7 +50,7 @@ int main(int argc, char** argv) {
   integrate->add_option("--output-format", opt.output_format, "rfine|rfine-extended|shelx (default rfine)")
       ->check(CLI::IsMember({"rfine", "rfine-extended", "shelx"}));
   integrate->add_option("--omega-step", opt.omega_step, "omega step of a Single file, degrees (0.001 to 10)")
-      ->check(FiniteIn("--omega-step", 0.001, 10.0, "Step size too small: at least 0.001"));
+      ->check(kalvex::FiniteIn("--omega-step", 0.001, 10.0, "Step size too small: at least 0.001"));
   integrate->add_flag("--skip-weak", opt.skip_weak, "pass over reflections the file marks weak");
   integrate
       ->add_option("--defaults", opt.defaults,
@@ -93,7 +71,7 @@ int main(int argc, char** argv) {
       "--preprocess", opt.preprocess,
       "first make a preprocessing pass that keeps the strong reflections (\"Preprocess\")");
   integrate->add_option("--threshold", opt.threshold, "I/sigma above which preprocessing keeps a reflection (30; 3 to 1e6)")
-      ->check(FiniteIn("--threshold", 3.0, 1e6))
+      ->check(kalvex::FiniteIn("--threshold", 3.0, 1e6))
       ->needs(preprocess);
   integrate->add_flag("--calc-fwhm", opt.calc_fwhm, "store the FWHM line fitted to the kept reflections as the default")
       ->needs(preprocess);

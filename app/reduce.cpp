@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/number_option.h"
 #include "report/reduction_report.h"
 
 namespace kalvex {
@@ -44,9 +45,9 @@ CLI::App* AddReduceCommand(CLI::App& app, ReduceCommandLine& line) {
   reduce
       ->add_option("--cell-threshold", request.cell_threshold,
                    "refine the cell from reflections with I/sigma of at least this, each unique one once (20)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(FiniteIn("--cell-threshold", 0, 1e6));
   reduce->add_option("--temperature", request.temperature, "the crystal's temperature in kelvin, for the CIF")
-      ->check(CLI::PositiveNumber);
+      ->check(FiniteIn("--temperature", 0.01, 5000));
   reduce->add_option("--device", request.device, "the diffractometer's make and model, for the CIF");
   reduce->add_option("--source", request.source, "the X-ray source (e.g. \"sealed X-ray tube\"), for the CIF");
   reduce->add_flag("--cosines", request.cosines,
@@ -64,7 +65,7 @@ CLI::App* AddReduceCommand(CLI::App& app, ReduceCommandLine& line) {
   reduce->add_option("--formula", request.formula,
                      "the cell's contents, \"C12 H10 N2 O\": the Wilson plot's atoms, mu, the CIF's formula and the "
                      ".ins's SFAC and UNIT; with --z");
-  reduce->add_option("--z", request.z, "formula units in the cell")->check(CLI::PositiveNumber);
+  reduce->add_option("--z", request.z, "formula units in the cell")->check(FiniteIn("--z", 0.01, 1e4));
   reduce->add_option("--ins", request.ins_file,
                      "write a SHELX instruction file (TITL, CELL, ZERR, LATT, SYMM, SFAC, UNIT, HKLF 4) with the "
                      "other outputs");
@@ -85,9 +86,9 @@ CLI::App* AddReduceCommand(CLI::App& app, ReduceCommandLine& line) {
                      "the crystal's faces, one a line: h k l distance_mm (from a point inside; # comments)")
       ->check(CLI::ExistingFile);
   reduce->add_option("--mu", request.mu, "linear absorption coefficient in 1/mm (default: from --formula and --z)")
-      ->check(CLI::PositiveNumber);
+      ->check(FiniteIn("--mu", 0, 1e4));
   reduce->add_option("--radius", request.radius, "the sphere's radius in mm, for --absorption sphere")
-      ->check(CLI::PositiveNumber);
+      ->check(FiniteIn("--radius", 1e-6, 100));
   reduce->add_option("--report", request.report_file,
                      "write the reduction report (HTML with its plots, needs no network) with the other outputs");
   return reduce;

@@ -58,6 +58,15 @@ TEST(IntegrateFaults, NumbersOutOfRangeAreUsageErrorsNamingTheOption) {
     const std::string option = bad.substr(bad.rfind("--"), bad.rfind(' ') - bad.rfind("--"));
     EXPECT_NE(run.out.find(option + " must lie between"), std::string::npos) << bad << "\n" << run.out;
   }
+  // kalvex reduce's numbers are held to the same rule.
+  ASSERT_EQ(Kalvex(Args(f) + " --out " + (f.dir / "n.int").string()).status, 0);
+  for (const char* bad : {"--mu nan", "--radius inf", "--z 1e40", "--temperature nan"}) {
+    const std::string text = bad;
+    const Ran run = Kalvex("reduce " + (f.dir / "n.int").string() + " --par " + (f.dir / f.parameters).string() +
+                           " --absorption sphere " + text);
+    EXPECT_EQ(run.status, 2) << text << "\n" << run.out;
+    EXPECT_NE(run.out.find(text.substr(0, text.find(' ')) + " must lie between"), std::string::npos) << run.out;
+  }
 }
 
 TEST(IntegrateFaults, ARunThatFailsBeforeItsFirstRecordLeavesNoNewFile) {
