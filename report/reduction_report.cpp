@@ -26,41 +26,20 @@ constexpr double kRadPerDeg = std::numbers::pi / 180;
 // The absorption surface's map: cells of this many degrees of azimuth and elevation.
 constexpr int kMapStep = 5;
 
-// A chart's frame: grid, ticks and their labels, the axes and their titles.
+// A chart of the reduction report: its frame drawn, then its marks, its
+// legend and its note.
 class ChartFrame {
  public:
   ChartFrame(std::string id, std::string title, plot::Axis x, plot::Axis y, std::string x_title, std::string y_title,
              double right_margin = 18)
       : svg_(640, 300) {
-    ReductionChart& out = out_;
-    Chart& c = out.chart;
-    out.x_title = std::move(x_title);
-    out.y_title = std::move(y_title);
-    c.id = std::move(id);
-    c.title = std::move(title);
-    c.width = svg_.width();
-    c.height = svg_.height();
-    c.left = 64;
-    c.right = c.width - right_margin;
-    c.top = 30;
-    c.bottom = c.height - 46;
-    c.x = std::move(x);
-    c.y = std::move(y);
-    for (const plot::Tick& t : c.y.ticks) {
-      const double py = c.At(c.x.low, t.value).y;
-      svg_.Line(c.left, py, c.right, py, "#e4e4e4");
-      svg_.Text(c.left - 6, py + 4, t.label, 11, "#333", "end");
-    }
-    for (const plot::Tick& t : c.x.ticks) {
-      const double px = c.At(t.value, c.y.low).x;
-      svg_.Line(px, c.top, px, c.bottom, "#eeeeee");
-      svg_.Line(px, c.bottom, px, c.bottom + 5, "#5a5a5a");
-      svg_.Text(px, c.bottom + 18, t.label, 11, "#333", "middle");
-    }
-    svg_.Line(c.left, c.top, c.left, c.bottom, "#5a5a5a");
-    svg_.Line(c.left, c.bottom, c.right, c.bottom, "#5a5a5a");
-    svg_.Text((c.left + c.right) / 2, c.height - 8, out.x_title, 12, "#333", "middle");
-    svg_.Text(c.left, c.top - 10, out.y_title, 12, "#333", "start");
+    out_.x_title = std::move(x_title);
+    out_.y_title = std::move(y_title);
+    out_.chart.id = std::move(id);
+    out_.chart.title = std::move(title);
+    out_.chart.x = std::move(x);
+    out_.chart.y = std::move(y);
+    DrawChartFrame(svg_, out_.chart, out_.x_title, out_.y_title, right_margin);
   }
   plot::Point At(double x, double y) const { return out_.chart.At(x, y); }
   const Chart& chart() const { return out_.chart; }

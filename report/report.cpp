@@ -22,7 +22,7 @@ constexpr const char* kSeries[] = {"#1e5adc", "#d21e1e", "#14aa3c", "#e68200", "
                                    "#00a0aa", "#5a5a5a", "#8c5a00", "#141e5a", "#a0a000"};
 constexpr const char* kPoints = "#1e5adc";
 
-// The frame of a chart: axes from plot/, grid, tick labels, axis titles.
+// A chart with its frame drawn, its data marks to follow.
 class ChartBuilder {
  public:
   ChartBuilder(std::string id, std::string title, plot::Axis x, plot::Axis y, const std::string& x_title,
@@ -31,30 +31,9 @@ class ChartBuilder {
     chart.y_log = y_log;
     chart.id = std::move(id);
     chart.title = std::move(title);
-    chart.width = width;
-    chart.height = height;
-    chart.left = 64;
-    chart.right = width - 18;
-    chart.top = 30;
-    chart.bottom = height - 46;
     chart.x = std::move(x);
     chart.y = std::move(y);
-    const Chart& c = chart;
-    for (const plot::Tick& t : c.y.ticks) {
-      const double py = c.y.Map(t.value, c.bottom, c.top);
-      svg.Line(c.left, py, c.right, py, "#e4e4e4");
-      svg.Text(c.left - 6, py + 4, t.label, 11, "#333", "end");
-    }
-    for (const plot::Tick& t : c.x.ticks) {
-      const double px = c.x.Map(t.value, c.left, c.right);
-      svg.Line(px, c.top, px, c.bottom, "#eeeeee");
-      svg.Line(px, c.bottom, px, c.bottom + 5, "#5a5a5a");
-      svg.Text(px, c.bottom + 18, t.label, 11, "#333", "middle");
-    }
-    svg.Line(c.left, c.top, c.left, c.bottom, "#5a5a5a");
-    svg.Line(c.left, c.bottom, c.right, c.bottom, "#5a5a5a");
-    svg.Text((c.left + c.right) / 2, height - 8, x_title, 12, "#333", "middle");
-    svg.Text(c.left, c.top - 10, y_title, 12, "#333", "start");
+    DrawChartFrame(svg, chart, x_title, y_title);
   }
   plot::Point At(double x, double y) const { return chart.At(x, y); }
   Chart Done() {
@@ -388,6 +367,31 @@ Report BuildReport(const ReportInput& in) {
   }
   h += "</div>\n</body>\n</html>\n";
   return report;
+}
+
+void DrawChartFrame(Svg& svg, Chart& c, const std::string& x_title, const std::string& y_title,
+                    double right_margin) {
+  c.width = svg.width();
+  c.height = svg.height();
+  c.left = 64;
+  c.right = c.width - right_margin;
+  c.top = 30;
+  c.bottom = c.height - 46;
+  for (const plot::Tick& t : c.y.ticks) {
+    const double py = c.y.Map(t.value, c.bottom, c.top);
+    svg.Line(c.left, py, c.right, py, "#e4e4e4");
+    svg.Text(c.left - 6, py + 4, t.label, 11, "#333", "end");
+  }
+  for (const plot::Tick& t : c.x.ticks) {
+    const double px = c.x.Map(t.value, c.left, c.right);
+    svg.Line(px, c.top, px, c.bottom, "#eeeeee");
+    svg.Line(px, c.bottom, px, c.bottom + 5, "#5a5a5a");
+    svg.Text(px, c.bottom + 18, t.label, 11, "#333", "middle");
+  }
+  svg.Line(c.left, c.top, c.left, c.bottom, "#5a5a5a");
+  svg.Line(c.left, c.bottom, c.right, c.bottom, "#5a5a5a");
+  svg.Text((c.left + c.right) / 2, c.height - 8, x_title, 12, "#333", "middle");
+  svg.Text(c.left, c.top - 10, y_title, 12, "#333", "start");
 }
 
 }  // namespace kalvex::report

@@ -43,6 +43,15 @@ struct Chart {
   }
 };
 
+class Svg;
+
+// Lays a chart out over the whole of `svg` (its plot area 64 pixels in from
+// the left, `right_margin` from the right, 30 from the top, 46 from the
+// bottom) and draws its frame: grid, ticks with their labels, the axes and
+// their titles. Every chart of the reports has this frame.
+void DrawChartFrame(Svg& svg, Chart& c, const std::string& x_title, const std::string& y_title,
+                    double right_margin = 18);
+
 // What a reason letter of a rejected fit says ("W": the FWHM of the doublet
 // test outside its limits); empty for a letter that is none of them.
 std::string ReasonMeaning(char reason);
